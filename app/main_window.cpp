@@ -1,0 +1,340 @@
+#include "app/main_window.h"
+
+#include "app/forms.h"
+#include "app/registry_variable.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+TForm1* Form1 = nullptr;
+TForm* ViewForm = nullptr;
+TForm* HelpForm = nullptr;
+TForm* ImportForm = nullptr;
+
+namespace {
+
+constexpr int kMaxConnections = 16;  // slots of the phone-book buffer
+constexpr int kMaxConnectionName = 256;
+
+// Shows every character of a password field as "*".
+class StarPasswordStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QPushButton* MakeButton(const QString& text, const char* name, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    return button;
+}
+
+QWidget* MaroonStrip(QWidget* parent)
+{
+    auto* strip = new QWidget(parent);
+    strip->setAutoFillBackground(true);
+    QPalette palette = strip->palette();
+    palette.setColor(QPalette::Window, QColor(0x80, 0x00, 0x00));
+    strip->setPalette(palette);
+    return strip;
+}
+
+} // namespace
+
+TForm1::TForm1(QWidget* parent) : TForm(parent)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Pellimar"));
+    SetMainForm(true);
+    resize(640, 480);
+
+    pgCntrl = new QTabWidget(this);
+    pgCntrl->setObjectName(QStringLiteral("pgCntrl"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(pgCntrl);
+
+    ConnectSheet = BuildConnectSheet();
+    BrowseFaxesSheet = BuildBrowseFaxesSheet();
+    ConfigureSheet = BuildConfigureSheet();
+    pgCntrl->addTab(ConnectSheet, QStringLiteral("Get Faxes"));
+    pgCntrl->addTab(BrowseFaxesSheet, QStringLiteral("Browse Faxes"));
+    pgCntrl->addTab(ConfigureSheet, QStringLiteral("Configure"));
+    pgCntrl->setCurrentWidget(ConnectSheet);
+
+    rgHost = MakeSetting("rgHost");
+    rgUserName = MakeSetting("rgUserName");
+    rgPassword = MakeSetting("rgPassword");
+    rgConnection = MakeSetting("rgConnection");
+
+    connect(pgCntrl, &QTabWidget::currentChanged, this, [this](int index) {
+        if (pgCntrl->widget(index) == ConfigureSheet)
+            ConfigureSheetShow();
+    });
+    connect(BitBtn6, &QPushButton::clicked, this, &TForm1::BitBtn6Click);
+    connect(BitBtn7, &QPushButton::clicked, this, &TForm1::BitBtn7Click);
+    connect(btnHelp, &QPushButton::clicked, this, &TForm1::btnHelpClick);
+    connect(BitBtn2, &QPushButton::clicked, this, &TForm1::btnHelpClick);
+    connect(btnImport, &QPushButton::clicked, this, &TForm1::btnImportClick);
+    connect(BitBtn8, &QPushButton::clicked, this, &TForm1::btnImportClick);
+    connect(BitBtn3, &QPushButton::clicked, this, &QWidget::close);
+
+    FormCreate();
+    if (!Form1)
+        Form1 = this;
+}
+
+TForm1::~TForm1()
+{
+    if (Form1 == this)
+        Form1 = nullptr;
+}
+
+TQlRegistryVariable* TForm1::MakeSetting(const char* name)
+{
+    auto* variable = new TQlRegistryVariable(this);
+    variable->setObjectName(QLatin1String(name));
+    variable->SetRegBaseKey(TVarRegistryKeys::rk_HKEY_CURRENT_USER);
+    variable->SetRegSubKey("Software");
+    variable->SetRegCompanyName("Quenlo");
+    variable->SetRegApplicationName("Dravimex");
+    variable->SetRegStoreName("QlVariableStore");
+    variable->SetRegVariableName(name);
+    variable->SetRegVariableType(TVarRegistryTypes::regString);
+    return variable;
+}
+
+QWidget* TForm1::BuildConnectSheet()
+{
+    auto* sheet = new QWidget;
+    sheet->setObjectName(QStringLiteral("ConnectSheet"));
+    auto* layout = new QVBoxLayout(sheet);
+
+    auto* buttons = new QHBoxLayout;
+    BitBtn1 = MakeButton(QStringLiteral("&Download"), "BitBtn1", sheet);
+    btnImport = MakeButton(QStringLiteral("Import Fax..."), "btnImport", sheet);
+    btnHelp = MakeButton(QStringLiteral("&Help"), "btnHelp", sheet);
+    BitBtn3 = MakeButton(QStringLiteral("&Close"), "BitBtn3", sheet);
+    buttons->addWidget(BitBtn1);
+    buttons->addWidget(btnImport);
+    buttons->addWidget(btnHelp);
+    buttons->addWidget(BitBtn3);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+
+    AniIconStrip = MaroonStrip(sheet);
+    auto* stripLayout = new QHBoxLayout(AniIconStrip);
+    stripLayout->setContentsMargins(4, 4, 4, 4);
+    AniIcon1 = new QWidget(AniIconStrip);
+    AniIcon1->setObjectName(QStringLiteral("AniIcon1"));
+    AniIcon1->setFixedSize(32, 32);
+    stripLayout->addWidget(AniIcon1);
+    stripLayout->addStretch();
+    layout->addWidget(AniIconStrip);
+
+    auto* info = new QFormLayout;
+    Edit1 = new QLineEdit(sheet);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setReadOnly(true);
+    InfoLabel = new QLabel(sheet);
+    InfoLabel->setObjectName(QStringLiteral("InfoLabel"));
+    info->addRow(QStringLiteral("Host:"), Edit1);
+    info->addRow(QStringLiteral("Messages:"), InfoLabel);
+    layout->addLayout(info);
+
+    DisplayMemo = new QTextEdit(sheet);
+    DisplayMemo->setObjectName(QStringLiteral("DisplayMemo"));
+    DisplayMemo->setReadOnly(true);
+    DisplayMemo->setLineWrapMode(QTextEdit::NoWrap);
+    DisplayMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    DisplayMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    layout->addWidget(DisplayMemo, 1);
+    return sheet;
+}
+
+QWidget* TForm1::BuildBrowseFaxesSheet()
+{
+    auto* sheet = new QWidget;
+    sheet->setObjectName(QStringLiteral("BrowseFaxesSheet"));
+    auto* layout = new QVBoxLayout(sheet);
+    auto* strip = MaroonStrip(sheet);
+    auto* buttons = new QHBoxLayout(strip);
+    BitBtn8 = MakeButton(QStringLiteral("Import Fax..."), "BitBtn8", strip);
+    BitBtn2 = MakeButton(QStringLiteral("Help"), "BitBtn2", strip);
+    buttons->addWidget(BitBtn8);
+    buttons->addWidget(BitBtn2);
+    buttons->addStretch();
+    layout->addWidget(strip);
+    layout->addStretch();
+    return sheet;
+}
+
+QWidget* TForm1::BuildConfigureSheet()
+{
+    auto* sheet = new QWidget;
+    sheet->setObjectName(QStringLiteral("ConfigureSheet"));
+    auto* layout = new QVBoxLayout(sheet);
+    auto* fields = new QFormLayout;
+
+    cmbConnection = new QComboBox(sheet);
+    cmbConnection->setObjectName(QStringLiteral("cmbConnection"));
+    cmbConnection->setEditable(true);
+    cmbConnection->setInsertPolicy(QComboBox::NoInsert);
+    cmbConnection->setEditText(QStringLiteral("None Selected"));
+    edtHost = new QLineEdit(QStringLiteral("None Supplied"), sheet);
+    edtHost->setObjectName(QStringLiteral("edtHost"));
+    edtUserName = new QLineEdit(QStringLiteral("None Supplied"), sheet);
+    edtUserName->setObjectName(QStringLiteral("edtUserName"));
+    edtPassword = new QLineEdit(sheet);
+    edtPassword->setObjectName(QStringLiteral("edtPassword"));
+    auto* style = new StarPasswordStyle;
+    style->setParent(edtPassword);
+    edtPassword->setStyle(style);
+    edtPassword->setEchoMode(QLineEdit::Password);
+
+    fields->addRow(QStringLiteral("Connection:"), cmbConnection);
+    fields->addRow(QStringLiteral("Host:"), edtHost);
+    fields->addRow(QStringLiteral("User Name:"), edtUserName);
+    fields->addRow(QStringLiteral("Password:"), edtPassword);
+    layout->addLayout(fields);
+
+    auto* buttons = new QHBoxLayout;
+    BitBtn6 = MakeButton(QStringLiteral("&Save"), "BitBtn6", sheet);
+    BitBtn7 = MakeButton(QStringLiteral("&Cancel"), "BitBtn7", sheet);
+    buttons->addWidget(BitBtn6);
+    buttons->addWidget(BitBtn7);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    layout->addStretch();
+    return sheet;
+}
+
+void TForm1::FormCreate()
+{
+    FaxCount = 0;
+    ListFile.clear();
+    MessageList.clear();
+    FaxDataList.clear();
+    ConfigureSheetShow();
+    AttachmentPending = false;
+    AttachmentOpen = false;
+    DatabaseEmpty = false;
+}
+
+void TForm1::ConfigureSheetShow()
+{
+    LoadConnectionList();
+    // A damaged settings file is reported once per showing, not once per field.
+    bool damageReported = false;
+    const std::pair<TQlRegistryVariable*, QLineEdit*> fields[] = {
+        {rgHost, edtHost}, {rgUserName, edtUserName}, {rgPassword, edtPassword}};
+    for (const auto& [variable, edit] : fields) {
+        QVariant value;
+        if (variable->VariableExists()) {
+            variable->ReadVariable(value);
+            if (value.isValid())
+                edit->setText(value.toString());
+        } else if (!variable->LastError().empty() && !damageReported) {
+            variable->ReadVariable(value);
+            damageReported = true;
+        }
+    }
+    Edit1->setText(cmbConnection->currentText());
+}
+
+QString TForm1::PeersFolder()
+{
+    const QString configured = qEnvironmentVariable("PELLIMAR_PPP_PEERS");
+    return configured.isEmpty() ? QStringLiteral("/etc/ppp/peers") : configured;
+}
+
+void TForm1::LoadConnectionList()
+{
+    // The dial-up connections are the peer files of pppd; only the first 16
+    // in name order fit the list, the rest are not read.
+    QDir peers(PeersFolder());
+    const QStringList names = peers.entryList(QDir::Files | QDir::Readable, QDir::Name);
+    const QString shownText = cmbConnection->currentText();
+    cmbConnection->clear();
+    int listed = 0;
+    for (const QString& name : names) {
+        if (listed == kMaxConnections)
+            break;
+        if (name.startsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char('~')))
+            continue;
+        cmbConnection->addItem(name.left(kMaxConnectionName));
+        ++listed;
+    }
+    // The stored name (if any) is shown as typed, listed or not; without one
+    // the text shown before stays.
+    QString text = shownText;
+    if (rgConnection->VariableExists()) {
+        QVariant value;
+        rgConnection->ReadVariable(value);
+        if (value.isValid())
+            text = value.toString();
+    }
+    cmbConnection->setEditText(text);
+}
+
+void TForm1::BitBtn6Click()
+{
+    rgConnection->WriteVariable(cmbConnection->currentText());
+    rgHost->WriteVariable(edtHost->text());
+    rgUserName->WriteVariable(edtUserName->text());
+    rgPassword->WriteVariable(edtPassword->text());
+    Edit1->setText(cmbConnection->currentText());
+}
+
+void TForm1::BitBtn7Click() { ConfigureSheetShow(); }
+
+void TForm1::btnHelpClick()
+{
+    if (HelpForm)
+        HelpForm->show();
+}
+
+void TForm1::btnImportClick()
+{
+    if (ImportForm)
+        ImportForm->show();
+}
+
+void TForm1::SetControlsEnabled(bool enabled)
+{
+    btnImport->setEnabled(enabled);
+    btnHelp->setEnabled(enabled);
+    BitBtn3->setEnabled(enabled);
+    pgCntrl->setEnabled(enabled);
+}
+
+void TForm1::Log(const QString& line)
+{
+    QTextCursor cursor(DisplayMemo->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!DisplayMemo->document()->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(line);
+    DisplayMemo->moveCursor(QTextCursor::End);
+    if (OnLogLine)
+        OnLogLine(line);
+}
+
+void TForm1::SetProgress(const QString& text) { InfoLabel->setText(text); }

@@ -1,0 +1,92 @@
+#pragma once
+// The main window: the Get Faxes, Browse Faxes and Configure pages, the four
+// stored settings, the status log and the progress line.
+#include "app/form.h"
+
+#include <QStringList>
+
+#include <functional>
+#include <string>
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+class QTextEdit;
+class QWidget;
+class TQlRegistryVariable;
+
+class TForm1 : public TForm {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Appends one line to the status log (and hands it to OnLogLine).
+    void Log(const QString& line);
+    // Overwrites the progress line beside "Messages:".
+    void SetProgress(const QString& text);
+    // Locks or unlocks the window while a download runs.
+    void SetControlsEnabled(bool enabled);
+
+    void ConfigureSheetShow();
+    void LoadConnectionList();
+    void BitBtn6Click(); // Save
+    void BitBtn7Click(); // Cancel
+    void btnHelpClick();
+    void btnImportClick();
+
+    // Called with every status-log line as it is appended (headless runs print them).
+    std::function<void(const QString& line)> OnLogLine;
+
+    // Where dial-up connection names come from: one entry per file.
+    static QString PeersFolder();
+
+    // Working state shared by the download and extraction.
+    QStringList MessageList;
+    QStringList FaxDataList;
+    int32_t FaxCount = 0;
+    bool DatabaseEmpty = false;
+    bool AttachmentPending = false;
+    bool AttachmentOpen = false;
+    QString ListFile;
+
+    // Components, named as their objectName.
+    QTabWidget* pgCntrl = nullptr;
+    QWidget* ConnectSheet = nullptr;
+    QWidget* BrowseFaxesSheet = nullptr;
+    QWidget* ConfigureSheet = nullptr;
+    QPushButton* BitBtn1 = nullptr; // Download
+    QPushButton* btnImport = nullptr;
+    QPushButton* btnHelp = nullptr;
+    QPushButton* BitBtn3 = nullptr; // Close
+    QWidget* AniIconStrip = nullptr;
+    QWidget* AniIcon1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLabel* InfoLabel = nullptr;
+    QTextEdit* DisplayMemo = nullptr;
+    QComboBox* cmbConnection = nullptr;
+    QLineEdit* edtHost = nullptr;
+    QLineEdit* edtUserName = nullptr;
+    QLineEdit* edtPassword = nullptr;
+    QPushButton* BitBtn6 = nullptr; // Save
+    QPushButton* BitBtn7 = nullptr; // Cancel
+    QPushButton* BitBtn8 = nullptr; // Import on Browse Faxes
+    QPushButton* BitBtn2 = nullptr; // Help on Browse Faxes
+
+    TQlRegistryVariable* rgHost = nullptr;
+    TQlRegistryVariable* rgUserName = nullptr;
+    TQlRegistryVariable* rgPassword = nullptr;
+    TQlRegistryVariable* rgConnection = nullptr;
+
+private:
+    void FormCreate();
+    QWidget* BuildConnectSheet();
+    QWidget* BuildBrowseFaxesSheet();
+    QWidget* BuildConfigureSheet();
+    TQlRegistryVariable* MakeSetting(const char* name);
+};
+
+// The one main window of the program (null before it exists).
+extern TForm1* Form1;
