@@ -81,7 +81,7 @@ void TAniIcon::paintEvent(QPaintEvent*)
     if (buttonStyle_ && (mouseDown_ || mouseOver_)) {
         const QColor topLeft = mouseDown_ ? Qt::darkGray : Qt::white;
         const QColor bottomRight = mouseDown_ ? Qt::white : Qt::darkGray;
-        const QRect r = rect().adjusted(0, 0, -1, -1);
+        const QRect r = rect();
         painter.setPen(topLeft);
         painter.drawLine(r.topLeft(), r.topRight());
         painter.drawLine(r.topLeft(), r.bottomLeft());
