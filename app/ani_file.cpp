@@ -42,7 +42,6 @@ class Reader {
 public:
     Reader(const QByteArray& data, qsizetype end) : data_(data.constData()), end_(end) {}
 
-    qsizetype Pos() const { return pos_; }
     qsizetype End() const { return end_; }
     const char* At(qsizetype pos) const { return data_ + pos; }
     qsizetype Remaining() const { return end_ - pos_; }

@@ -63,22 +63,12 @@ QByteArray ThreeFrames(uint32_t rate)
 
 } // namespace
 
-TEST(AniIcon, StartsAsAStoppedThirtyTwoPixelControl)
+TEST(AniIcon, SwitchingAnimatedOnTwiceRunsOneTimer)
 {
     TAniIcon icon;
     EXPECT_EQ(icon.size(), QSize(32, 32));
     EXPECT_FALSE(icon.Animated());
-    EXPECT_FALSE(icon.AnimateOnEnter());
-    EXPECT_FALSE(icon.Transparent());
-    EXPECT_FALSE(icon.Center());
-    EXPECT_FALSE(icon.ButtonStyle());
-    EXPECT_EQ(icon.Frame(), 0);
     EXPECT_EQ(RegisteredTimers(&icon), 0);
-}
-
-TEST(AniIcon, SwitchingAnimatedOnTwiceRunsOneTimer)
-{
-    TAniIcon icon;
     icon.SetAnimated(true);
     icon.SetAnimated(true);
     EXPECT_TRUE(icon.Animated());
@@ -112,18 +102,6 @@ TEST(AniIcon, TimerTicksStepTheFramesByTheirRate)
     for (int tick = 0; tick < 20; ++tick)
         QApplication::sendEvent(&icon, &foreign);
     EXPECT_EQ(icon.Frame(), 0);
-}
-
-TEST(AniIcon, FrameOutsideTheFilledSlotsGivesZero)
-{
-    TAniIcon icon;
-    icon.SetAniFile(ThreeFrames(10));
-    icon.SetFrame(2);
-    EXPECT_EQ(icon.Frame(), 2);
-    for (int bad : {3, 63, 64, -5}) {
-        icon.SetFrame(bad);
-        EXPECT_EQ(icon.Frame(), 0) << bad;
-    }
 }
 
 TEST(AniIcon, AnimateOnEnterRunsWhileTheMouseIsOverAnEnabledControl)
