@@ -1,6 +1,7 @@
 // Program entry: the main window, then the viewer, help and import windows
 // (hidden until shown), then the event loop until the main window closes.
 #include "app/forms.h"
+#include "app/help_form.h"
 #include "app/import_form.h"
 #include "app/main_window.h"
 #include "app/view_form.h"
@@ -17,9 +18,7 @@ int main(int argc, char** argv)
     TForm1 mainWindow;
     TViewForm viewer;
     ViewForm = &viewer;
-    TForm help;
-    help.setObjectName(QStringLiteral("HelpForm"));
-    help.setWindowTitle(QStringLiteral("Pellimar Help"));
+    THelpForm help;
     HelpForm = &help;
     TImportForm importer;
     ImportForm = &importer;
