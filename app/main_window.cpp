@@ -6,7 +6,6 @@
 #include "qdb/record_view.h"
 
 #include <QApplication>
-
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
