@@ -2,13 +2,17 @@
 
 #include "app/ani_icon.h"
 #include "app/forms.h"
+#include "app/message_box.h"
 #include "app/registry_variable.h"
 #include "app/system_info.h"
+#include "qdb/record_view.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -107,6 +111,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
 
 TForm1::~TForm1()
 {
+    CloseCatalogue();
     if (Form1 == this)
         Form1 = nullptr;
 }
@@ -179,6 +184,7 @@ QWidget* TForm1::BuildBrowseFaxesSheet()
     auto* sheet = new QWidget;
     sheet->setObjectName(QStringLiteral("BrowseFaxesSheet"));
     auto* layout = new QVBoxLayout(sheet);
+    layout->addWidget(BuildRcvdPanel(sheet), 0, Qt::AlignLeft);
     auto* strip = MaroonStrip(sheet);
     auto* buttons = new QHBoxLayout(strip);
     BitBtn8 = MakeButton(QStringLiteral("Import Fax..."), "BitBtn8", strip);
@@ -241,6 +247,7 @@ void TForm1::FormCreate()
     AttachmentPending = false;
     AttachmentOpen = false;
     DatabaseEmpty = false;
+    OpenCatalogue();
 }
 
 void TForm1::ConfigureSheetShow()
@@ -343,3 +350,107 @@ void TForm1::Log(const QString& line)
 }
 
 void TForm1::SetProgress(const QString& text) { InfoLabel->setText(text); }
+
+// --- Catalogue -------------------------------------------------------------
+
+QWidget* TForm1::BuildRcvdPanel(QWidget* sheet)
+{
+    RcvdPanel = new QWidget(sheet);
+    RcvdPanel->setObjectName(QStringLiteral("RcvdPanel"));
+    // Created in panel order, which is the order of the record's fields.
+    auto makeEdit = [this](const char* name) {
+        auto* edit = new QLineEdit(RcvdPanel);
+        edit->setObjectName(QLatin1String(name));
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
+        edit->setPalette(palette);
+        return edit;
+    };
+    edtFilename = makeEdit("edtFilename");
+    edteMailDate = makeEdit("edteMailDate");
+    edtSenderID = makeEdit("edtSenderID");
+    edtFaxDate = makeEdit("edtFaxDate");
+    edtStatus = makeEdit("edtStatus");
+    edtStatus->setFixedWidth(60);
+    edtFilename->setMinimumWidth(200);
+
+    auto* grid = new QGridLayout(RcvdPanel);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->addWidget(edtStatus, 0, 0);
+    grid->addWidget(edtFilename, 0, 1);
+    grid->addWidget(edteMailDate, 0, 2);
+    grid->addWidget(edtSenderID, 1, 0, 1, 2);
+    grid->addWidget(edtFaxDate, 1, 2);
+
+    QDBView = std::make_unique<qdb::TQDBView>();
+    QDBView->SetAutoEdit(false);
+    QDBView->SetReadOnly(false);
+    QDBView->SetSaveOnClose(true);
+    QDBView->SetExpandedFileNames(true);
+    QDBView->SetCompression(false);
+    QDBView->SetUseGrepMatch(false);
+    QDBView->SetAggressiveUpdate(false);
+    QDBView->SetCacheSize(65536);
+    QDBView->SetCacheFrequency(0);
+    QDBView->DateTimeFormatStr = "c";
+    QDBView->SetActiveColor(QApplication::palette().color(QPalette::Base));
+    QDBView->SetInactiveColor(QColor(0xC0, 0xC0, 0xC0));
+    QDBView->SetExcludeTag(-999);
+    QDBView->AfterPost = [this](qdb::TQDB* sender) { QDBViewAfterPost(sender); };
+    QDBView->WarnNoData = [this](qdb::TQDB* sender) { QDBViewWarnNoData(sender); };
+    QDBView->OnKey = [this](qdb::TQDB* sender, std::string& key) { QDBViewKey(sender, key); };
+    QDBView->SetPanel(RcvdPanel); // no database is open yet, so this cannot fail
+    return RcvdPanel;
+}
+
+void TForm1::QDBViewKey(qdb::TQDB*, std::string& key)
+{
+    key = edtFilename->text().toLatin1().left(255).toStdString();
+}
+
+void TForm1::QDBViewWarnNoData(qdb::TQDB*) { DatabaseEmpty = true; }
+
+void TForm1::QDBViewAfterPost(qdb::TQDB*) { DatabaseEmpty = false; }
+
+// A catalogue that cannot be opened is reported and left alone: the program
+// still starts (faxes can be viewed and imported files browsed once the file
+// is repaired), but downloads are refused until then.
+void TForm1::OpenCatalogue()
+{
+    catalogueProblem_.clear();
+    try {
+        QDBView->SetFileName("faxes.qdb");
+    } catch (const std::exception& e) {
+        catalogueProblem_ = QStringLiteral("The catalogue %1 could not be opened: %2")
+                                .arg(QDir::current().absoluteFilePath(QStringLiteral("faxes.qdb")),
+                                     QString::fromLocal8Bit(e.what()));
+        ShowMessageBox(TMessageKind::Error, catalogueProblem_);
+    }
+}
+
+// Closing writes the index back and rebuilds "faxes.qdb" (SaveOnClose).
+void TForm1::CloseCatalogue()
+{
+    if (!QDBView || !QDBView->Ready())
+        return;
+    const QString name = QString::fromLocal8Bit(QDBView->FileName().c_str());
+    try {
+        QDBView->SetFileName({});
+    } catch (const std::exception& e) {
+        ShowMessageBox(TMessageKind::Error, QStringLiteral("The catalogue %1 could not be saved: %2")
+                                                .arg(name, QString::fromLocal8Bit(e.what())));
+    }
+}
+
+bool TForm1::CatalogueReady() const { return QDBView && QDBView->Ready() && !QDBView->ReadOnly(); }
+
+QString TForm1::CatalogueProblem() const
+{
+    if (CatalogueReady())
+        return {};
+    if (!catalogueProblem_.isEmpty())
+        return catalogueProblem_;
+    if (QDBView && QDBView->Ready())
+        return QStringLiteral("The catalogue %1 is read-only").arg(QString::fromLocal8Bit(QDBView->FileName().c_str()));
+    return QStringLiteral("The catalogue faxes.qdb is not open");
+}

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <string>
 
 class QComboBox;
@@ -18,6 +19,10 @@ class QWidget;
 class TAniIcon;
 class TQlRegistryVariable;
 class TtvAPIThing;
+namespace qdb {
+class TQDB;
+class TQDBView;
+}
 
 class TForm1 : public TForm {
     Q_OBJECT
@@ -89,6 +94,35 @@ private:
     QWidget* BuildBrowseFaxesSheet();
     QWidget* BuildConfigureSheet();
     TQlRegistryVariable* MakeSetting(const char* name);
+
+    // Catalogue
+public:
+    // The record panel of the Browse Faxes page: its edits are the fields of
+    // the current catalogue record.
+    QWidget* RcvdPanel = nullptr;
+    QLineEdit* edtFilename = nullptr;
+    QLineEdit* edteMailDate = nullptr;
+    QLineEdit* edtSenderID = nullptr;
+    QLineEdit* edtFaxDate = nullptr;
+    QLineEdit* edtStatus = nullptr;
+    // The catalogue "faxes.qdb" bound to RcvdPanel.
+    std::unique_ptr<qdb::TQDBView> QDBView;
+
+    void QDBViewKey(qdb::TQDB* sender, std::string& key);
+    void QDBViewWarnNoData(qdb::TQDB* sender);
+    void QDBViewAfterPost(qdb::TQDB* sender);
+
+    // False when the catalogue could not be opened at start-up or cannot be
+    // written: nothing may then be fetched from the mailbox, since there
+    // would be nowhere to record the faxes. CatalogueProblem says why.
+    bool CatalogueReady() const;
+    QString CatalogueProblem() const;
+
+private:
+    QWidget* BuildRcvdPanel(QWidget* sheet);
+    void OpenCatalogue();
+    void CloseCatalogue();
+    QString catalogueProblem_;
 };
 
 // The one main window of the program (null before it exists).

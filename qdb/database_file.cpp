@@ -1,0 +1,288 @@
+#include "qdb/database_file.h"
+
+#include "qdb/file_routines.h"
+#include "qdb/protection.h"
+#include "qdb/qdb_error.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace qdb {
+
+namespace {
+constexpr char SignatureMarker[4] = {'Q', 'D', 'B', 0};
+constexpr char PasswordMarker[4] = {'Q', 'P', 'W', 0};
+constexpr char IndexMarker[4] = {'Q', 'I', 'X', 0};
+
+void PutInt32(std::string& out, int32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        out.push_back(char((uint32_t(value) >> (8 * i)) & 0xFF));
+}
+
+int32_t GetInt32(const char* p)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
+}
+
+// Sequential reader over the database file that knows how much is left.
+class SourceFile {
+public:
+    SourceFile(const std::string& path) : path_(path)
+    {
+        fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            RaiseErrno(errno, msg::NotValid, path);
+        struct stat st;
+        if (::fstat(fd_, &st) != 0) {
+            const int err = errno;
+            ::close(fd_);
+            RaiseErrno(err, msg::NotValid, path);
+        }
+        size_ = st.st_size;
+    }
+    ~SourceFile() { ::close(fd_); }
+    int64_t Remaining() const { return size_ - position_; }
+    bool Read(char* data, size_t n)
+    {
+        if (int64_t(n) > Remaining() || !ReadAllAt(fd_, data, n, position_, path_))
+            return false;
+        position_ += int64_t(n);
+        return true;
+    }
+    void Back(int64_t n) { position_ -= n; }
+    [[noreturn]] void Invalid() const { throw EQDBFileError(Format(msg::NotValid, path_)); }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    int64_t size_ = 0;
+    int64_t position_ = 0;
+};
+
+// Reads a 32-bit section length and checks that the file holds that much.
+int32_t ReadSectionLength(SourceFile& in)
+{
+    char raw[4];
+    if (!in.Read(raw, 4))
+        in.Invalid();
+    const int32_t length = GetInt32(raw);
+    if (length < 0 || length > in.Remaining())
+        in.Invalid();
+    return length;
+}
+
+void CopySection(SourceFile& in, int32_t length, const std::string& target, const PasswordKey* key,
+                 const std::string& reportName)
+{
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        RaiseErrno(errno, msg::NotValid, reportName);
+    try {
+        const int32_t z = ChunkSize(length);
+        std::vector<char> chunk(static_cast<size_t>(z));
+        for (int32_t done = 0; done < length;) {
+            const int32_t n = std::min(z, length - done);
+            if (!in.Read(chunk.data(), size_t(n)))
+                in.Invalid();
+            if (key)
+                CipherChunk(chunk.data(), size_t(n), key->seed);
+            WriteAll(fd, chunk.data(), size_t(n), reportName);
+            done += n;
+        }
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+}
+
+std::string SiblingName(const std::string& dataName, const char* prefix)
+{
+    const auto slash = dataName.rfind('/');
+    std::string name = dataName;
+    name.replace(slash + 1, 3, prefix);
+    return name;
+}
+
+// Appends one section (length, then content in chunks) to the new file.
+void WriteSection(int out, const std::string& source, const PasswordKey* key, const std::string& reportName)
+{
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        RaiseErrno(errno, msg::NotValid, reportName);
+    try {
+        struct stat st;
+        if (::fstat(in, &st) != 0)
+            RaiseErrno(errno, msg::NotValid, reportName);
+        if (st.st_size > INT32_MAX)
+            RaiseFileError(-1, msg::CannotExtend, reportName);
+        const int32_t length = int32_t(st.st_size);
+        std::string header;
+        PutInt32(header, length);
+        WriteAll(out, header.data(), header.size(), reportName);
+        const int32_t z = ChunkSize(length);
+        std::vector<char> chunk(static_cast<size_t>(z));
+        for (int32_t done = 0; done < length;) {
+            const int32_t n = std::min(z, length - done);
+            if (!ReadAllAt(in, chunk.data(), size_t(n), done, reportName))
+                RaiseFileError(-1, msg::NotValid, reportName);
+            if (key)
+                CipherChunk(chunk.data(), size_t(n), key->seed);
+            WriteAll(out, chunk.data(), size_t(n), reportName);
+            done += n;
+        }
+    } catch (...) {
+        ::close(in);
+        throw;
+    }
+    ::close(in);
+}
+} // namespace
+
+void WriteTemplate(const std::string& path)
+{
+    std::string bytes(SignatureMarker, 4);
+    PutInt32(bytes, 0);
+    bytes.append(IndexMarker, 4);
+    PutInt32(bytes, 5);
+    PutInt32(bytes, 0);
+    bytes.push_back('\0');
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        RaiseErrno(errno, msg::NotValid, path);
+    try {
+        WriteAll(fd, bytes.data(), bytes.size(), path);
+        SyncFile(fd, path);
+    } catch (...) {
+        ::close(fd);
+        ::unlink(path.c_str());
+        throw;
+    }
+    ::close(fd);
+    SyncDirectoryOf(path);
+}
+
+WorkingFiles CreateWorkingFiles()
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        WorkingFiles files;
+        files.data = TempFileName("QDB");
+        if (files.data.empty())
+            break;
+        files.index = SiblingName(files.data, "QIX");
+        const int fd = ::open(files.index.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            return files;
+        }
+        ::unlink(files.data.c_str());
+    }
+    throw EQDBIndexError(msg::NoTempFile);
+}
+
+void RemoveWorkingFiles(const WorkingFiles& files)
+{
+    if (!files.data.empty())
+        ::unlink(files.data.c_str());
+    if (!files.index.empty())
+        ::unlink(files.index.c_str());
+}
+
+WorkingFiles UnpackDatabase(const std::string& path, std::string& password,
+                            const std::function<void(std::string&)>& demandPassword)
+{
+    SourceFile in(path);
+    char marker[4];
+    if (!in.Read(marker, 4) || std::memcmp(marker, SignatureMarker, 4) != 0)
+        in.Invalid();
+
+    PasswordKey key;
+    bool protectedFile = false;
+    if (in.Read(marker, 4)) {
+        if (std::memcmp(marker, PasswordMarker, 4) == 0) {
+            char check[20];
+            if (!in.Read(check, 20))
+                in.Invalid();
+            if (password.empty() && demandPassword)
+                demandPassword(password);
+            key = DerivePasswordKey(password.substr(0, 255));
+            if (key.check != std::string(check, 20))
+                throw EQDBInvalidPW(msg::InvalidPassword);
+            protectedFile = true;
+        } else {
+            in.Back(4);
+        }
+    }
+
+    const int32_t dataLength = ReadSectionLength(in);
+    WorkingFiles files = CreateWorkingFiles();
+    try {
+        CopySection(in, dataLength, files.data, protectedFile ? &key : nullptr, path);
+        if (!in.Read(marker, 4) || std::memcmp(marker, IndexMarker, 4) != 0)
+            in.Invalid();
+        const int32_t indexLength = ReadSectionLength(in);
+        CopySection(in, indexLength, files.index, protectedFile ? &key : nullptr, path);
+    } catch (...) {
+        RemoveWorkingFiles(files);
+        throw;
+    }
+    return files;
+}
+
+void PackDatabase(const std::string& target, const WorkingFiles& files, const std::string& password,
+                  const std::string& reportName)
+{
+    const std::string name = TempFileName("QDD");
+    if (name.empty())
+        throw EQDBIndexError(msg::NoTempFile);
+    const int out = ::open(name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (out < 0) {
+        const int err = errno;
+        ::unlink(name.c_str());
+        RaiseErrno(err, msg::CannotExtend, reportName);
+    }
+    try {
+        // The new file keeps the permissions of the one it replaces.
+        struct stat st;
+        if (::stat(target.c_str(), &st) == 0) {
+            ::fchmod(out, st.st_mode & 07777);
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            ::fchmod(out, 0666 & ~mask);
+        }
+        std::string header(SignatureMarker, 4);
+        PasswordKey key;
+        const bool protect = !password.empty();
+        if (protect) {
+            key = DerivePasswordKey(password.substr(0, 255));
+            header.append(PasswordMarker, 4);
+            header += key.check;
+        }
+        WriteAll(out, header.data(), header.size(), reportName);
+        WriteSection(out, files.data, protect ? &key : nullptr, reportName);
+        WriteAll(out, IndexMarker, 4, reportName);
+        WriteSection(out, files.index, protect ? &key : nullptr, reportName);
+        SyncFile(out, reportName);
+        if (::close(out) != 0)
+            RaiseErrno(errno, msg::CannotExtend, reportName);
+    } catch (...) {
+        ::close(out);
+        ::unlink(name.c_str());
+        throw;
+    }
+    try {
+        MoveFileOver(name, target);
+    } catch (...) {
+        ::unlink(name.c_str());
+        throw;
+    }
+}
+
+} // namespace qdb

@@ -1,0 +1,852 @@
+#include "qdb/qdb.h"
+
+#include "qdb/bf_stream.h"
+#include "qdb/compressor.h"
+#include "qdb/key_filter.h"
+
+#include <QCoreApplication>
+#include <QIODevice>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qdb {
+
+namespace {
+std::string FullPath(const std::string& name)
+{
+    std::error_code ec;
+    const auto full = std::filesystem::absolute(name, ec);
+    return ec ? name : full.lexically_normal().string();
+}
+
+bool HasExtension(const std::string& name)
+{
+    const auto slash = name.rfind('/');
+    const auto dot = name.rfind('.');
+    return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+// Equal full names, or two names of the same existing file.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    if (a == b)
+        return true;
+    struct stat x, y;
+    return !a.empty() && !b.empty() && ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 &&
+           x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+std::string WithPrefix(const std::string& path, const std::string& prefix)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? prefix + path : path.substr(0, slash + 1) + prefix + path.substr(slash + 1);
+}
+} // namespace
+
+TQDB::TQDB()
+{
+    admin_.SetSorted(true);
+}
+
+TQDB::~TQDB()
+{
+    navigator_ = nullptr;
+    if (ready_) {
+        try {
+            Close();
+        } catch (const std::exception&) {
+            // A destructor cannot report; Close before destruction to see errors.
+        }
+    }
+}
+
+// --- Properties ---------------------------------------------------------
+
+void TQDB::SetFileName(const std::string& name)
+{
+    std::string value = name;
+    if (expandedFileNames_ && !value.empty())
+        value = FullPath(value);
+    if (!value.empty() && !HasExtension(value))
+        value += ".QDB";
+    if (ready_ ? SameFile(value, fileName_) : value == fileName_)
+        return;
+    try {
+        if (ready_)
+            Close();
+        fileName_ = value;
+        if (!value.empty())
+            Open();
+        if (OnFileAssigned)
+            OnFileAssigned(this);
+    } catch (...) {
+        fileName_.clear();
+        throw;
+    }
+}
+
+void TQDB::SetReadOnly(bool v)
+{
+    readOnly_ = v;
+    readOnlyByAttribute_ = false;
+    UpdateState();
+}
+
+void TQDB::SetNavigator(TQDBNavigator* n)
+{
+    navigator_ = n;
+    UpdateState();
+}
+
+TNavigatorButtons TQDB::NavigatorButtons() const
+{
+    const bool r = ready_;
+    return {{
+        {"QDB_FIRST", "First Item", r && !bof_},
+        {"QDB_PREV", "Previous Item", r && !bof_},
+        {"QDB_NEXT", "Next Item", r && !eof_},
+        {"QDB_LAST", "Last Item", r && !eof_},
+        {"QDB_INSERT", "Insert Item", r && !readOnly_ && !inserting_},
+        {"QDB_DELETE", "Delete Item", r && !readOnly_ && Count() > 0},
+        {"QDB_EDIT", "Edit Item", r && !readOnly_ && !editing_ && !inserting_ && Count() > 0},
+        {"QDB_POST", "Post Item", r && (editing_ || inserting_)},
+        {"QDB_CANCEL", "Cancel Edit", r && (editing_ || inserting_)},
+        {"QDB_REFRESH", "Refresh Item", r},
+    }};
+}
+
+// --- Helpers ------------------------------------------------------------
+
+void TQDB::Warn(Warning w)
+{
+    switch (w) {
+    case Warning::NoData:
+        if (WarnNoData)
+            return WarnNoData(this);
+        throw EQDBNoData(Format(msg::Empty, fileName_));
+    case Warning::OutOfBounds:
+        if (WarnOutOfBounds)
+            return WarnOutOfBounds(this);
+        throw EQDBOutOfBounds(msg::OutOfBounds);
+    case Warning::ReadOnly:
+        if (WarnReadOnly)
+            return WarnReadOnly(this);
+        throw EQDBReadOnly(Format(msg::ReadOnly, fileName_));
+    }
+}
+
+void TQDB::RequireReady() const
+{
+    if (!ready_)
+        throw EQDBNoFile(msg::NoFile);
+}
+
+void TQDB::NotValid() const
+{
+    throw EQDBFileError(Format(msg::NotValid, fileName_));
+}
+
+bool TQDB::Matches(const TKey& key) const
+{
+    if (filter_.empty())
+        return true;
+    return useGrepMatch_ ? PatternMatch(key, filter_, CaseSensitive()) : SimpleMatch(key, filter_, CaseSensitive());
+}
+
+void TQDB::StartProgress(TProgressOrigin origin, int32_t total)
+{
+    origin_ = origin;
+    step_ = total / 10 + 1;
+}
+
+void TQDB::Progress(int32_t i)
+{
+    if (i % step_ != 0)
+        return;
+    if (QCoreApplication::instance())
+        QCoreApplication::processEvents();
+    if (ProgressUpdate)
+        ProgressUpdate(this, int(int64_t(i) * 10 / step_), origin_);
+}
+
+void TQDB::EndProgress()
+{
+    if (ProgressUpdate)
+        ProgressUpdate(this, 0, origin_);
+}
+
+// --- Working data file ----------------------------------------------------
+
+void TQDB::OpenDataFile()
+{
+    dataFd_ = ::open(working_.data.c_str(), O_RDWR | O_CLOEXEC);
+    if (dataFd_ < 0)
+        RaiseErrno(errno, msg::NotValid, fileName_);
+    struct stat st;
+    if (::flock(dataFd_, LOCK_EX | LOCK_NB) != 0 || ::fstat(dataFd_, &st) != 0) {
+        const int err = errno;
+        CloseDataFile();
+        RaiseErrno(err, msg::NotValid, fileName_);
+    }
+    dataSize_ = st.st_size;
+}
+
+void TQDB::CloseDataFile()
+{
+    if (dataFd_ >= 0)
+        ::close(dataFd_);
+    dataFd_ = -1;
+}
+
+int32_t TQDB::DataEnd() const
+{
+    if (dataSize_ > INT32_MAX)
+        NotValid();
+    return int32_t(dataSize_);
+}
+
+void TQDB::WriteData(const std::string& bytes, int64_t offset)
+{
+    if (offset + int64_t(bytes.size()) > INT32_MAX)
+        RaiseFileError(-1, msg::CannotExtend, fileName_);
+    WriteAllAt(dataFd_, bytes.data(), bytes.size(), offset, fileName_);
+    dataSize_ = std::max<int64_t>(dataSize_, offset + int64_t(bytes.size()));
+}
+
+std::string TQDB::ReadEntry(const TIndex& entry)
+{
+    std::string stored(size_t(entry.size), '\0');
+    if (int64_t(entry.offset) + entry.size > dataSize_ ||
+        !ReadAllAt(dataFd_, stored.data(), stored.size(), entry.offset, fileName_))
+        throw EQDBIndexError(Format(msg::NotValid, fileName_));
+    if (!(entry.flags & FlagCompressed))
+        return stored;
+    std::string data;
+    if (!DecompressItem(stored, data))
+        throw EQDBIndexError(Format(msg::NotValid, fileName_));
+    return data;
+}
+
+// --- Open, index, close -----------------------------------------------------
+
+void TQDB::Open()
+{
+    if (!FileExists(fileName_))
+        WriteTemplate(fileName_);
+    if (IsReadOnlyFile(fileName_) && !readOnly_) {
+        readOnly_ = true;
+        readOnlyByAttribute_ = true;
+    }
+    stamp_ = StampOf(fileName_);
+    try {
+        working_ = UnpackDatabase(fileName_, password_, [this](std::string& p) {
+            if (OnDemandPassword)
+                OnDemandPassword(this, p);
+        });
+        OpenDataFile();
+        try {
+            LoadIndex();
+        } catch (const EQDBListError&) {
+            throw EQDBIndexError(Format(msg::NotValid, fileName_));
+        } catch (const std::bad_alloc&) {
+            throw EQDBIndexError(Format(msg::NotValid, fileName_));
+        }
+    } catch (...) {
+        CloseDataFile();
+        RemoveWorkingFiles(working_);
+        working_ = {};
+        items_.EmptyAndClear();
+        admin_.EmptyAndClear();
+        password_.clear();
+        if (readOnlyByAttribute_)
+            readOnly_ = readOnlyByAttribute_ = false;
+        throw;
+    }
+    ready_ = true;
+    UpdateState();
+}
+
+void TQDB::LoadIndex()
+{
+    TBFStream in(working_.index, -1, TBFStream::Mode::Read, fileName_);
+    struct stat st;
+    const int64_t indexSize = ::stat(working_.index.c_str(), &st) == 0 ? st.st_size : 0;
+    int32_t n = 0;
+    // Every entry takes at least 13 bytes: a count beyond that is a lie.
+    if (!in.ReadInt32(n) || n < 0 || int64_t(n) * 13 > indexSize - 4)
+        NotValid();
+    StartProgress(TProgressOrigin::Load, n);
+    items_.EmptyAndClear();
+    admin_.EmptyAndClear();
+    items_.SetCaseSensitive(false);
+    items_.SetSorted(false);
+    items_.SetCapacity(n);
+    for (int32_t i = 1; i <= n; ++i) {
+        std::string key;
+        TIndex e;
+        if (!in.ReadText(key) || !in.ReadInt32(e.offset) || !in.ReadInt32(e.size) || !in.ReadInt32(e.flags))
+            NotValid();
+        if (e.offset < 0 || e.size < 0 || int64_t(e.offset) + e.size > dataSize_)
+            NotValid();
+        auto* entry = new TIndex(e);
+        try {
+            (e.flags & FlagAdmin ? admin_ : items_).Add(key, entry);
+        } catch (const EQDBListError&) {
+            delete entry;
+            items_.EmptyAndClear();
+            admin_.EmptyAndClear();
+            throw EQDBIndexError(Format(msg::IndexMemory, fileName_));
+        }
+        Progress(i);
+    }
+
+    // The comparison must be known before the stored order can be checked.
+    int32_t at = 0;
+    bool caseSensitive = false;
+    if (admin_.Find("QDBCaseSensitive", at))
+        caseSensitive = ReadEntry(*admin_.Index(at)) == std::string(1, '\x01');
+    items_.SetCaseSensitive(caseSensitive);
+
+    // Stored keys run in descending order. Another order is sorted here;
+    // two equal keys make the file invalid.
+    bool descending = true;
+    for (int32_t i = 0; i + 1 < items_.Count(); ++i) {
+        const int c = items_.Compare(items_.GetKey(i), items_.GetKey(i + 1));
+        if (c == 0)
+            NotValid();
+        descending = descending && c > 0;
+    }
+    if (!descending) {
+        std::vector<std::pair<std::string, void*>> entries;
+        for (int32_t i = 0; i < items_.Count(); ++i)
+            entries.emplace_back(items_.GetKey(i), items_.GetObject(i));
+        std::sort(entries.begin(), entries.end(),
+                  [&](const auto& a, const auto& b) { return items_.Compare(a.first, b.first) > 0; });
+        TQDBStringList& plain = items_;
+        for (int32_t i = plain.Count() - 1; i >= 0; --i)
+            plain.Delete(i);
+        for (const auto& [key, object] : entries)
+            plain.Add(key, object);
+        for (size_t i = 0; i + 1 < entries.size(); ++i)
+            if (items_.Compare(entries[i].first, entries[i + 1].first) == 0)
+                NotValid();
+    }
+    items_.ReverseAndSort();
+    itemIndex_ = 0;
+    adminIndex_ = 0;
+    modified_ = false;
+    key_ = items_.Count() > 0 ? items_.GetKey(0) : TKey();
+    EndProgress();
+}
+
+void TQDB::WriteIndex()
+{
+    TTempBFStream out(working_.index, fileName_);
+    out.WriteInt32(admin_.Count() + items_.Count());
+    for (int32_t i = admin_.Count() - 1; i >= 0; --i) {
+        const TIndex* e = admin_.Index(i);
+        out.WriteText(admin_.GetKey(i));
+        out.WriteInt32(e->offset);
+        out.WriteInt32(e->size);
+        out.WriteInt32(e->flags | FlagAdmin);
+    }
+    for (int32_t i = items_.Count() - 1, written = 0; i >= 0; --i, ++written) {
+        const TIndex* e = items_.Index(i);
+        out.WriteText(items_.GetKey(i));
+        out.WriteInt32(e->offset);
+        out.WriteInt32(e->size);
+        out.WriteInt32(e->flags & ~FlagAdmin);
+        Progress(written);
+    }
+    out.Commit();
+}
+
+void TQDB::PackFile()
+{
+    if (readOnly_)
+        return;
+    std::string target = fileName_;
+    if (stamp_.valid && !(StampOf(target) == stamp_)) {
+        bool ok = false;
+        if (BeforeOverWrite)
+            BeforeOverWrite(this, ok);
+        if (!ok) {
+            do
+                target = WithPrefix(target, "1.");
+            while (FileExists(target));
+        }
+    }
+    PackDatabase(target, working_, password_, target);
+    fileName_ = target;
+    stamp_ = StampOf(target);
+}
+
+void TQDB::Close()
+{
+    StartProgress(TProgressOrigin::Close, Count());
+    std::exception_ptr failure;
+    try {
+        if (readOnly_ || !saveOnClose_) {
+            for (int32_t i = 0; i < items_.Count(); ++i)
+                Progress(i);
+        } else {
+            WriteIndex();
+        }
+        cache_.Empty();
+        CloseDataFile();
+        modified_ = false;
+        PackFile();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    CloseDataFile();
+    cache_.Empty();
+    items_.EmptyAndClear();
+    admin_.EmptyAndClear();
+    RemoveWorkingFiles(working_);
+    working_ = {};
+    EndProgress();
+    itemIndex_ = 0;
+    key_.clear();
+    modified_ = ready_ = false;
+    editing_ = inserting_ = false;
+    bof_ = eof_ = false;
+    password_.clear();
+    stamp_ = {};
+    if (readOnlyByAttribute_)
+        readOnly_ = readOnlyByAttribute_ = false;
+    UpdateState();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TQDB::Flush()
+{
+    if (!ready_ || !modified_ || readOnly_)
+        return;
+    StartProgress(TProgressOrigin::Flush, Count());
+    WriteIndex();
+    PackFile();
+    modified_ = false;
+    EndProgress();
+}
+
+// --- Items ---------------------------------------------------------------
+
+void TQDB::AddItem(const std::string& data, const TKey& key)
+{
+    RequireReady();
+    if (readOnly_)
+        return Warn(Warning::ReadOnly);
+    const int32_t end = DataEnd();
+    int32_t at = 0;
+    if (items_.Find(key.substr(0, 255), at))
+        throw EQDBIndexError(msg::Duplicate);
+    const std::string stored = compression_ ? CompressItem(data) : data;
+    // The data goes to disk before the index refers to it.
+    WriteData(stored, end);
+    auto* entry = new TIndex{end, int32_t(stored.size()), compression_ ? FlagCompressed : 0};
+    try {
+        at = items_.Add(key, entry);
+    } catch (const EQDBListError&) {
+        delete entry;
+        throw EQDBIndexError(Format(msg::IndexMemory, fileName_));
+    }
+    itemIndex_ = at;
+    key_ = items_.GetKey(at);
+    cache_.Offer(key_, data);
+    modified_ = true;
+    if (OnAdded)
+        OnAdded(this);
+    if (OnNavigate)
+        OnNavigate(this);
+    UpdateState();
+}
+
+void TQDB::ChangeItem(const std::string& data)
+{
+    RequireReady();
+    if (Count() == 0)
+        return Warn(Warning::NoData);
+    if (readOnly_)
+        return Warn(Warning::ReadOnly);
+    const std::string key = items_.GetKey(itemIndex_);
+    cache_.Drop(key);
+    const std::string stored = compression_ ? CompressItem(data) : data;
+    TIndex* entry = items_.Index(itemIndex_);
+    int32_t offset = entry->offset;
+    if (int64_t(stored.size()) > entry->size) {
+        if (dataSize_ > INT32_MAX)
+            RaiseFileError(-1, msg::CannotExtend, fileName_);
+        offset = int32_t(dataSize_);
+    }
+    WriteData(stored, offset);
+    entry->offset = offset;
+    entry->size = int32_t(stored.size());
+    entry->flags = compression_ ? (entry->flags | FlagCompressed) : (entry->flags & ~FlagCompressed);
+    cache_.Offer(key, data);
+    modified_ = true;
+    if (OnChanged)
+        OnChanged(this);
+}
+
+std::string TQDB::GetItem()
+{
+    RequireReady();
+    if (Count() == 0) {
+        Warn(Warning::NoData);
+        return {};
+    }
+    // The cache is keyed by the entry's own key: Key may be empty after
+    // deleting the first item while an item is still current.
+    const std::string& key = items_.GetKey(itemIndex_);
+    std::string data;
+    if (cache_.Lookup(key, data))
+        return data;
+    try {
+        data = ReadEntry(*items_.Index(itemIndex_));
+    } catch (const EQDBIndexError&) {
+        throw;
+    } catch (const EQDBError&) {
+        throw EQDBIndexError(Format(msg::NotValid, fileName_));
+    }
+    cache_.Offer(key, data);
+    return data;
+}
+
+void TQDB::AddItem(QIODevice& stream, const TKey& key)
+{
+    stream.seek(0);
+    const QByteArray bytes = stream.readAll();
+    stream.seek(0);
+    AddItem(std::string(bytes.constData(), size_t(bytes.size())), key);
+}
+
+void TQDB::ChangeItem(QIODevice& stream)
+{
+    stream.seek(0);
+    const QByteArray bytes = stream.readAll();
+    stream.seek(0);
+    ChangeItem(std::string(bytes.constData(), size_t(bytes.size())));
+}
+
+void TQDB::GetItem(QIODevice& stream)
+{
+    const std::string data = GetItem();
+    stream.seek(0);
+    stream.write(data.data(), qint64(data.size()));
+    stream.seek(0);
+}
+
+bool TQDB::FindKey(const TKey& key)
+{
+    int32_t at = 0;
+    if (!items_.Find(key.substr(0, 255), at))
+        return false;
+    GoTo(at);
+    if (OnFound)
+        OnFound(this);
+    UpdateState();
+    return true;
+}
+
+void TQDB::GoTo(int32_t index)
+{
+    if (Count() == 0)
+        return Warn(Warning::NoData);
+    if (index < 0 || index >= Count())
+        return Warn(Warning::OutOfBounds);
+    itemIndex_ = index;
+    key_ = items_.GetKey(index);
+    if (OnNavigate)
+        OnNavigate(this);
+}
+
+// --- Moves -----------------------------------------------------------------
+
+void TQDB::First()
+{
+    bof_ = true;
+    eof_ = false;
+    int32_t target = 0;
+    if (!filter_.empty())
+        while (target < Count() && !Matches(items_.GetKey(target)))
+            ++target;
+    GoTo(target);
+    UpdateState();
+}
+
+void TQDB::Last()
+{
+    bof_ = false;
+    eof_ = true;
+    int32_t target = Count() - 1;
+    if (!filter_.empty())
+        while (target >= 0 && !Matches(items_.GetKey(target)))
+            --target;
+    GoTo(target);
+    UpdateState();
+}
+
+void TQDB::Next()
+{
+    if (Count() == 0)
+        return Warn(Warning::NoData);
+    bof_ = eof_ = false;
+    int32_t target = itemIndex_ + 1;
+    if (!filter_.empty())
+        while (target < Count() && !Matches(items_.GetKey(target)))
+            ++target;
+    if (target < Count())
+        GoTo(target);
+    else
+        eof_ = true;
+    UpdateState();
+}
+
+void TQDB::Prev()
+{
+    if (Count() == 0)
+        return Warn(Warning::NoData);
+    bof_ = eof_ = false;
+    int32_t target = itemIndex_ - 1;
+    if (!filter_.empty())
+        while (target >= 0 && !Matches(items_.GetKey(target)))
+            --target;
+    if (target >= 0)
+        GoTo(target);
+    else
+        bof_ = true;
+    UpdateState();
+}
+
+void TQDB::UpdateState()
+{
+    if (filter_.empty()) {
+        bof_ = Count() > 0 && itemIndex_ == 0;
+        eof_ = Count() > 0 && itemIndex_ == Count() - 1;
+    } else if (aggressiveUpdate_) {
+        bool before = false, after = false;
+        for (int32_t i = 0; i < itemIndex_ && !before; ++i)
+            before = Matches(items_.GetKey(i));
+        for (int32_t i = itemIndex_ + 1; i < Count() && !after; ++i)
+            after = Matches(items_.GetKey(i));
+        bof_ = !before;
+        eof_ = !after;
+    }
+    if (navigator_)
+        navigator_->UpdateButtons(NavigatorButtons());
+}
+
+// --- States ----------------------------------------------------------------
+
+void TQDB::Insert()
+{
+    if (BeforeInsert)
+        BeforeInsert(this);
+    DoInsert();
+    if (AfterInsert)
+        AfterInsert(this);
+}
+
+void TQDB::Edit()
+{
+    if (BeforeEdit)
+        BeforeEdit(this);
+    DoEdit();
+    if (AfterEdit)
+        AfterEdit(this);
+}
+
+void TQDB::Post()
+{
+    if (BeforePost)
+        BeforePost(this);
+    DoPost();
+    if (AfterPost)
+        AfterPost(this);
+}
+
+void TQDB::Delete()
+{
+    if (BeforeDelete)
+        BeforeDelete(this);
+    DoDelete();
+    if (AfterDelete)
+        AfterDelete(this);
+}
+
+void TQDB::DoInsert()
+{
+    inserting_ = true;
+    UpdateState();
+}
+
+void TQDB::DoEdit()
+{
+    editing_ = true;
+    UpdateState();
+}
+
+void TQDB::DoPost()
+{
+    inserting_ = false;
+    if (!AutoEditing())
+        editing_ = false;
+    UpdateState();
+}
+
+void TQDB::DoCancel()
+{
+    inserting_ = false;
+    if (!AutoEditing())
+        editing_ = false;
+    UpdateState();
+}
+
+void TQDB::DoDelete()
+{
+    RequireReady();
+    if (readOnly_)
+        return Warn(Warning::ReadOnly);
+    if (Count() == 0)
+        return Warn(Warning::NoData);
+    inserting_ = false;
+    if (!AutoEditing())
+        editing_ = false;
+    cache_.Drop(items_.GetKey(itemIndex_));
+    delete items_.Index(itemIndex_);
+    static_cast<TQDBStringList&>(items_).Delete(itemIndex_);
+    if (itemIndex_ > 0)
+        GoTo(itemIndex_ - 1);
+    else
+        key_.clear();
+    modified_ = true;
+    if (OnDeleted)
+        OnDeleted(this);
+    UpdateState();
+}
+
+// --- Administrative items --------------------------------------------------
+
+void TQDB::AddAdminItem(const void* data, int32_t size, const TKey& key)
+{
+    RequireReady();
+    if (readOnly_)
+        return Warn(Warning::ReadOnly);
+    const int32_t end = DataEnd();
+    int32_t at = 0;
+    if (admin_.Find(key.substr(0, 255), at))
+        throw EQDBIndexError(msg::Duplicate);
+    WriteData(std::string(static_cast<const char*>(data), size_t(std::max(size, 0))), end);
+    auto* entry = new TIndex{end, std::max(size, 0), FlagAdmin};
+    try {
+        adminIndex_ = admin_.Add(key, entry);
+    } catch (const EQDBListError&) {
+        delete entry;
+        throw EQDBIndexError(Format(msg::CannotExtend, fileName_));
+    }
+    modified_ = true;
+}
+
+void TQDB::ChangeAdminItem(const void* data, int32_t size)
+{
+    RequireReady();
+    if (admin_.Count() == 0)
+        return Warn(Warning::NoData);
+    if (readOnly_)
+        return Warn(Warning::ReadOnly);
+    TIndex* entry = admin_.Index(adminIndex_);
+    const std::string bytes(static_cast<const char*>(data), size_t(std::max(size, 0)));
+    int32_t offset = entry->offset;
+    if (int64_t(bytes.size()) > entry->size) {
+        if (dataSize_ > INT32_MAX)
+            RaiseFileError(-1, msg::CannotExtend, fileName_);
+        offset = int32_t(dataSize_);
+    }
+    WriteData(bytes, offset);
+    entry->offset = offset;
+    entry->size = int32_t(bytes.size());
+    modified_ = true;
+}
+
+void TQDB::SetAdminString(const TKey& key, const std::string& text)
+{
+    const std::string bytes = text + '\0';
+    if (AdminItemExists(key))
+        ChangeAdminItem(bytes.data(), int32_t(bytes.size()));
+    else
+        AddAdminItem(bytes.data(), int32_t(bytes.size()), key);
+}
+
+std::string TQDB::GetAdminString(const TKey& key)
+{
+    RequireReady();
+    if (!AdminItemExists(key))
+        throw EQDBBadKey(Format(msg::BadKey, key));
+    const std::string data = ReadEntry(*admin_.Index(adminIndex_));
+    return data.substr(0, data.find('\0'));
+}
+
+bool TQDB::AdminItemExists(const TKey& key)
+{
+    int32_t at = 0;
+    if (!admin_.Find(key.substr(0, 255), at))
+        return false;
+    adminIndex_ = at;
+    return true;
+}
+
+bool TQDB::AdminItemIsTrue(const TKey& key)
+{
+    RequireReady();
+    if (!AdminItemExists(key))
+        throw EQDBBadKey(Format(msg::BadKey, key));
+    return ReadEntry(*admin_.Index(adminIndex_)) == std::string(1, '\x01');
+}
+
+void TQDB::DeleteAdminItem(const TKey& key)
+{
+    RequireReady();
+    if (readOnly_)
+        return Warn(Warning::ReadOnly);
+    if (!AdminItemExists(key))
+        throw EQDBBadKey(Format(msg::BadKey, key));
+    delete admin_.Index(adminIndex_);
+    static_cast<TQDBStringList&>(admin_).Delete(adminIndex_);
+    if (adminIndex_ > 0)
+        --adminIndex_;
+    modified_ = true;
+}
+
+void TQDB::DeleteAdminItems(const std::string& prefix)
+{
+    RequireReady();
+    if (readOnly_)
+        return Warn(Warning::ReadOnly);
+    for (int32_t i = admin_.Count() - 1; i >= 0; --i) {
+        if (admin_.GetKey(i).compare(0, prefix.size(), prefix) == 0) {
+            delete admin_.Index(i);
+            static_cast<TQDBStringList&>(admin_).Delete(i);
+        }
+    }
+    adminIndex_ = 0;
+    modified_ = true;
+}
+
+int32_t TQDB::ListAdminKeys(std::vector<std::string>& list, const std::string& prefix)
+{
+    list.clear();
+    for (int32_t i = 0; i < admin_.Count(); ++i)
+        if (admin_.GetKey(i).compare(0, prefix.size(), prefix) == 0)
+            list.push_back(admin_.GetKey(i));
+    return int32_t(list.size());
+}
+
+} // namespace qdb

@@ -1,0 +1,139 @@
+#include "qdb/qdb_item.h"
+
+#include "qdb/record_layout.h"
+
+namespace qdb {
+
+namespace {
+constexpr size_t kMaxKeyLength = 255;
+}
+
+TQDBItem::TQDBItem() = default;
+TQDBItem::~TQDBItem() = default;
+
+void TQDBItem::SetFileName(const std::string& name)
+{
+    TQDB::SetFileName(name);
+    if (Ready() && Count() > 0)
+        First();
+}
+
+// A move on a closed database is left to the engine, which reports that there
+// is no data; callers that walk the records until EOF then stop.
+void TQDBItem::First()
+{
+    TQDB::First();
+    if (Ready())
+        FetchFields();
+}
+
+void TQDBItem::Last()
+{
+    TQDB::Last();
+    if (Ready())
+        FetchFields();
+}
+
+void TQDBItem::Next()
+{
+    TQDB::Next();
+    if (Ready())
+        FetchFields();
+}
+
+void TQDBItem::Prev()
+{
+    TQDB::Prev();
+    if (Ready())
+        FetchFields();
+}
+
+void TQDBItem::Refresh()
+{
+    if (Ready())
+        FetchFields();
+}
+
+void TQDBItem::ClearFields()
+{
+    for (TField& field : fields_)
+        field.second.value.clear();
+}
+
+void TQDBItem::FetchFields()
+{
+    if (Count() <= 0)
+        return;
+    std::vector<std::string> values = DecodeRecord(GetItem(), fields_.size());
+    for (size_t i = 0; i < fields_.size(); ++i)
+        fields_[i].second.value = std::move(values[i]);
+}
+
+void TQDBItem::StoreFields()
+{
+    std::vector<std::string> values;
+    values.reserve(fields_.size());
+    for (const TField& field : fields_)
+        values.push_back(field.second.value);
+    const std::string record = EncodeRecord(values);
+
+    if (!OnKey)
+        throw EQDBKeyError("Cannot store data unless an OnKey handler is assigned");
+    TKey key;
+    OnKey(this, key);
+    if (key.size() > kMaxKeyLength)
+        key.resize(kMaxKeyLength);
+
+    if (FindKey(key)) {
+        ChangeItem(record);
+        return;
+    }
+    if (!Inserting())
+        TQDB::DoDelete(); // the key of the edited record changed: it moves
+    AddItem(record, key);
+}
+
+void TQDBItem::DoCancel()
+{
+    if (!Ready())
+        return;
+    TQDB::DoCancel();
+    FetchFields();
+}
+
+void TQDBItem::DoDelete()
+{
+    if (!Ready())
+        return;
+    TQDB::DoDelete();
+    if (Count() == 0)
+        ClearFields();
+    else
+        FetchFields();
+}
+
+void TQDBItem::DoEdit()
+{
+    if (!Ready())
+        return;
+    Refresh();
+    TQDB::DoEdit();
+}
+
+void TQDBItem::DoInsert()
+{
+    if (!Ready())
+        return;
+    TQDB::DoInsert();
+    ClearFields();
+}
+
+void TQDBItem::DoPost()
+{
+    if (!Ready() || !(Editing() || Inserting()))
+        return;
+    StoreFields();
+    TQDB::DoPost();
+}
+
+} // namespace qdb

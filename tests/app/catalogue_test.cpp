@@ -1,0 +1,183 @@
+// The catalogue of the main window: the record panel, the record view over
+// "faxes.qdb" in the current directory, and what happens when that file
+// cannot be used.
+#include "app/main_window.h"
+#include "app/message_box.h"
+#include "qdb/qdb.h"
+#include "qdb/record_layout.h"
+#include "qdb/record_view.h"
+#include "tests/support/temp_current_dir.h"
+#include "tests/support/temp_registry.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+// Every test program of the application runs in a folder of its own, so that
+// the windows it creates never open a "faxes.qdb" outside it.
+class ProgramFolder : public ::testing::Environment {
+public:
+    void SetUp() override { folder_ = std::make_unique<TempCurrentDir>(); }
+    void TearDown() override { folder_.reset(); }
+
+private:
+    std::unique_ptr<TempCurrentDir> folder_;
+};
+const auto* const kProgramFolder = ::testing::AddGlobalTestEnvironment(new ProgramFolder);
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+class Catalogue : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        qputenv("PELLIMAR_PPP_PEERS", QFile::encodeName(peers_.path()));
+        SetMessageHandler([this](TMessageKind kind, const QString&, const QString& text) {
+            boxes_.push_back({kind, text});
+            return TMessageAnswer::Ok;
+        });
+    }
+    void TearDown() override
+    {
+        SetMessageHandler({});
+        qunsetenv("PELLIMAR_PPP_PEERS");
+    }
+    QString DatabasePath() const { return folder_.FilePath(QStringLiteral("faxes.qdb")); }
+
+    TempRegistry registry_;
+    QTemporaryDir peers_;
+    TempCurrentDir folder_;
+    std::vector<std::pair<TMessageKind, QString>> boxes_;
+};
+
+} // namespace
+
+TEST_F(Catalogue, StartUpOpensFaxesQdbBoundToTheRecordPanel)
+{
+    {
+        TForm1 w;
+        ASSERT_NE(w.RcvdPanel, nullptr);
+        EXPECT_EQ(w.RcvdPanel->objectName(), QStringLiteral("RcvdPanel"));
+        EXPECT_TRUE(w.BrowseFaxesSheet->isAncestorOf(w.RcvdPanel));
+        ASSERT_TRUE(w.QDBView->Ready());
+        EXPECT_EQ(w.QDBView->FileName(), DatabasePath().toStdString());
+        EXPECT_EQ(w.QDBView->Panel(), w.RcvdPanel);
+        EXPECT_TRUE(w.CatalogueReady());
+        EXPECT_TRUE(w.CatalogueProblem().isEmpty());
+        EXPECT_TRUE(w.QDBView->SaveOnClose());
+        EXPECT_FALSE(w.QDBView->AutoEdit());
+        EXPECT_EQ(w.QDBView->ExcludeTag(), -999);
+
+        const char* names[] = {"edtFilename", "edteMailDate", "edtSenderID", "edtFaxDate", "edtStatus"};
+        ASSERT_EQ(w.QDBView->Controls().size(), 5u);
+        for (int i = 0; i < 5; ++i) {
+            QWidget* control = w.QDBView->Controls()[i].control;
+            EXPECT_EQ(control->objectName(), QLatin1String(names[i]));
+            EXPECT_EQ(control->parentWidget(), w.RcvdPanel);
+            EXPECT_EQ(control->palette().color(QPalette::Base), QColor(0xC0, 0xC0, 0xC0));
+            EXPECT_TRUE(static_cast<QLineEdit*>(control)->isReadOnly());
+            EXPECT_EQ(w.QDBView->GetAdminString(qdb::LayoutKey(i)), std::string("\x06.") + names[i] + ".TEdit");
+        }
+        EXPECT_EQ(w.edtFilename, w.QDBView->Controls()[0].control);
+        EXPECT_EQ(w.edtStatus, w.QDBView->Controls()[4].control);
+
+        // An empty catalogue reports no data to the window.
+        EXPECT_FALSE(w.DatabaseEmpty);
+        w.QDBView->First();
+        EXPECT_TRUE(w.DatabaseEmpty);
+    }
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(Catalogue, RecordsPostedThroughThePanelAreSavedAtExit)
+{
+    {
+        TForm1 w;
+        w.QDBView->First();
+        ASSERT_TRUE(w.DatabaseEmpty);
+        w.QDBView->Insert();
+        w.edtFilename->setText(QStringLiteral("faxes\\") + QString(300, QLatin1Char('f')));
+        w.edteMailDate->setText(QStringLiteral("12/08/2026 09:15 PM"));
+        w.edtStatus->setText(QStringLiteral("New"));
+        w.QDBView->Post();
+        EXPECT_FALSE(w.DatabaseEmpty);
+        // The key is the file name, cut to 255 characters.
+        EXPECT_EQ(w.QDBView->Key().size(), 255u);
+        EXPECT_EQ(w.QDBView->Count(), 1);
+    }
+    // No flush was asked for: closing the window wrote the file.
+    qdb::TQDB reader;
+    reader.SetFileName(DatabasePath().toStdString());
+    ASSERT_EQ(reader.Count(), 1);
+    reader.First();
+    const auto fields = qdb::DecodeRecord(reader.GetItem(), 5);
+    EXPECT_EQ(fields[1], std::string("12/08/2026 09:15 PM") + '\0');
+    EXPECT_EQ(fields[4], std::string("New\0", 4));
+    reader.SetFileName({});
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(Catalogue, ADamagedCatalogueIsReportedAndLeftAlone)
+{
+    const QByteArray damaged = QByteArray("QDB\0", 4) + QByteArray::fromHex("ffffff7f") + "not a catalogue";
+    WriteAll(DatabasePath(), damaged);
+    {
+        TForm1 w;
+        EXPECT_FALSE(w.QDBView->Ready());
+        EXPECT_FALSE(w.CatalogueReady());
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_EQ(boxes_[0].first, TMessageKind::Error);
+        EXPECT_TRUE(boxes_[0].second.contains(DatabasePath())) << boxes_[0].second.toStdString();
+        EXPECT_EQ(w.CatalogueProblem(), boxes_[0].second);
+        // The page still works on the closed catalogue: moves report no data.
+        w.QDBView->First();
+        EXPECT_TRUE(w.DatabaseEmpty);
+    }
+    EXPECT_EQ(ReadAll(DatabasePath()), damaged);
+    EXPECT_EQ(boxes_.size(), 1u);
+}
+
+TEST_F(Catalogue, ACatalogueOfAnotherLayoutIsReportedAndLeftAlone)
+{
+    {
+        qdb::TQDB other;
+        other.SetFileName(DatabasePath().toStdString());
+        other.SetAdminString("QF.0000", "\x06.edtName.TEdit");
+        other.AddItem(qdb::EncodeRecord({std::string("x\0", 2)}), "x");
+        other.SetFileName({});
+    }
+    const QByteArray before = ReadAll(DatabasePath());
+    {
+        TForm1 w;
+        EXPECT_FALSE(w.CatalogueReady());
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_TRUE(boxes_[0].second.contains(QStringLiteral("File doesn't match panel")));
+        EXPECT_TRUE(boxes_[0].second.contains(DatabasePath()));
+    }
+    EXPECT_EQ(ReadAll(DatabasePath()), before);
+}
+
+TEST_F(Catalogue, AReadOnlyCatalogueRefusesDownloads)
+{
+    TForm1 w;
+    ASSERT_TRUE(w.CatalogueReady());
+    w.QDBView->SetReadOnly(true);
+    EXPECT_FALSE(w.CatalogueReady());
+    EXPECT_TRUE(w.CatalogueProblem().contains(QStringLiteral("read-only")));
+    EXPECT_TRUE(boxes_.empty());
+}

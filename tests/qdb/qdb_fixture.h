@@ -1,0 +1,51 @@
+// Shared fixture of the engine tests: a private folder for the database and
+// the working files, and small file helpers.
+#pragma once
+
+#include "qdb/file_routines.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+
+class QdbFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        temp = Path("tmp");
+        mkdir(temp.c_str(), 0700);
+        qdb::TempFolder = temp;
+    }
+    void TearDown() override { qdb::TempFolder.clear(); }
+
+    std::string Path(const std::string& name) const { return dir.path().toStdString() + "/" + name; }
+
+    static std::string ReadFile(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    static void WriteFile(const std::string& path, const std::string& bytes)
+    {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    }
+    int WorkingFileCount() const
+    {
+        int n = 0;
+        DIR* d = opendir(temp.c_str());
+        while (dirent* e = readdir(d))
+            n += e->d_name[0] != '.';
+        closedir(d);
+        return n;
+    }
+
+    QTemporaryDir dir;
+    std::string temp;
+};
