@@ -26,13 +26,24 @@ int TCustomLineNetSocket::RcvdCount()
     return TCustomSocksNetSocket::RcvdCount();
 }
 
+// Consumed bytes only move the start of the held data; the block is
+// compacted once before new bytes are appended, so that reading many lines
+// out of one large receive stays linear.
 void TCustomLineNetSocket::DropFront(int n)
 {
     n = std::clamp(n, 0, heldCount_);
-    if (n == 0)
-        return;
-    std::memmove(held_.data(), held_.data() + n, static_cast<size_t>(heldCount_ - n));
+    heldStart_ += n;
     heldCount_ -= n;
+    if (heldCount_ == 0)
+        heldStart_ = 0;
+}
+
+void TCustomLineNetSocket::Compact()
+{
+    if (heldStart_ == 0)
+        return;
+    std::memmove(held_.data(), held_.data() + heldStart_, static_cast<size_t>(heldCount_));
+    heldStart_ = 0;
     held_[static_cast<size_t>(heldCount_)] = '\0';
 }
 
@@ -42,6 +53,7 @@ bool TCustomLineNetSocket::NotifyDataAvailable(std::uint16_t error)
         return TCustomSocksNetSocket::NotifyDataAvailable(error);
     const int waiting = TCustomSocksNetSocket::RcvdCount();
     if (waiting > 0) {
+        Compact();
         const size_t need = static_cast<size_t>(heldCount_) + static_cast<size_t>(waiting) + 1;
         if (held_.size() < need)
             held_.resize(need);
@@ -60,8 +72,10 @@ void TCustomLineNetSocket::DeliverLines(std::uint16_t error)
     const int endLength = static_cast<int>(lineEnd_.size());
     while (lineMode_ && endLength > 0) {
         int found = -1;
+        const char* held = held_.data() + heldStart_;
         for (int i = std::max(searchFrom_, 0); i + endLength <= heldCount_; ++i) {
-            if (std::memcmp(held_.data() + i, lineEnd_.data(), static_cast<size_t>(endLength)) == 0) {
+            if (held[i] == lineEnd_[0] &&
+                std::memcmp(held + i, lineEnd_.data(), static_cast<size_t>(endLength)) == 0) {
                 found = i;
                 break;
             }
@@ -124,7 +138,7 @@ int TCustomLineNetSocket::RecvRaw(char* buffer, int size, int flags)
     else
         return TCustomSocksNetSocket::RecvRaw(buffer, size, flags);
     n = std::max(n, 0);
-    std::memcpy(buffer, held_.data(), static_cast<size_t>(n));
+    std::memcpy(buffer, held_.data() + heldStart_, static_cast<size_t>(n));
     DropFront(n);
     if (lineMode_)
         lineLength_ -= n;
@@ -149,6 +163,7 @@ void TCustomLineNetSocket::NotifySessionClosed(std::uint16_t error)
     } catch (...) {
     }
     held_.clear();
+    heldStart_ = 0;
     heldCount_ = 0;
     lineLength_ = 0;
     searchFrom_ = 0;

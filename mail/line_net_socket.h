@@ -32,8 +32,10 @@ private:
     bool DeliverCurrentLine(std::uint16_t error);
     void Redeliver();
     void DropFront(int n);
+    void Compact();
 
-    std::vector<char> held_;  // heldCount_ bytes, then a NUL
+    std::vector<char> held_;  // from heldStart_: heldCount_ bytes, then a NUL
+    int heldStart_ = 0;
     int heldCount_ = 0;
     int searchFrom_ = 0;
     std::string lineEnd_ = "\r\n";
