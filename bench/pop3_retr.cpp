@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QProcess>
 
+#include "bench/qt_bench_main.h"
 #include <benchmark/benchmark.h>
 
 #include <iostream>
@@ -135,11 +136,4 @@ void BM_PythonPoplibRetr(benchmark::State& state)
 BENCHMARK(BM_Pop3ClientRetr)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_PythonPoplibRetr)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+PELLIMAR_QT_BENCHMARK_MAIN()

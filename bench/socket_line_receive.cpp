@@ -7,6 +7,7 @@
 #include <QEventLoop>
 
 #include <arpa/inet.h>
+#include "bench/qt_bench_main.h"
 #include <benchmark/benchmark.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -150,11 +151,4 @@ void BM_BlockingRecvSplit(benchmark::State& state)
 BENCHMARK(BM_SocketLineMode)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_BlockingRecvSplit)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+PELLIMAR_QT_BENCHMARK_MAIN()

@@ -60,43 +60,35 @@ TCustomNetSocket::~TCustomNetSocket()
 
 // ---------------------------------------------------------------- properties
 
+// The shared rule of the Addr, Port and Proto setters.
+bool TCustomNetSocket::ChangeTarget(std::string& field, bool& assigned, bool& resolved, const std::string& value,
+                                    const char* refusal)
+{
+    if (assigned && value == field)
+        return false;
+    if (state_ != wsClosed) {
+        ReportError(refusal);
+        return false;
+    }
+    field = TrimSocketText(value);
+    resolved = false;
+    assigned = !field.empty();
+    return true;
+}
+
 void TCustomNetSocket::SetAddr(const std::string& value)
 {
-    if (addrAssigned_ && value == addr_)
-        return;
-    if (state_ != wsClosed) {
-        ReportError("Cannot change Addr if not closed");
-        return;
-    }
-    addr_ = TrimSocketText(value);
-    addrResolved_ = false;
-    addrAssigned_ = !addr_.empty();
+    ChangeTarget(addr_, addrAssigned_, addrResolved_, value, "Cannot change Addr if not closed");
 }
 
 void TCustomNetSocket::SetPort(const std::string& value)
 {
-    if (portAssigned_ && value == port_)
-        return;
-    if (state_ != wsClosed) {
-        ReportError("Cannot change Port if not closed");
-        return;
-    }
-    port_ = TrimSocketText(value);
-    portResolved_ = false;
-    portAssigned_ = !port_.empty();
+    ChangeTarget(port_, portAssigned_, portResolved_, value, "Cannot change Port if not closed");
 }
 
 void TCustomNetSocket::SetProto(const std::string& value)
 {
-    if (protoAssigned_ && value == proto_)
-        return;
-    if (state_ != wsClosed) {
-        ReportError("Cannot change Proto if not closed");
-        return;
-    }
-    proto_ = TrimSocketText(value);
-    protoResolved_ = false;
-    protoAssigned_ = !proto_.empty();
+    ChangeTarget(proto_, protoAssigned_, protoResolved_, value, "Cannot change Proto if not closed");
 }
 
 TSocketSendFlags TCustomNetSocket::SendFlags()
@@ -452,6 +444,29 @@ void TCustomNetSocket::Resolve(const char* prefix)
     }
 }
 
+// Resolves what changed since the last time, empties the send chain and
+// creates the platform socket; false (after a report) on failure.
+bool TCustomNetSocket::OpenHandle(const char* prefix, const char* socketFunction)
+{
+    try {
+        Resolve(prefix);
+    } catch (const ESocketException& e) {
+        ReportError(e.what());
+        return false;
+    }
+    ClearChain();
+    const int fd = ::socket(AF_INET, (socketType_ == 2 ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                            protocolNumber_);
+    if (fd < 0) {
+        platformError_ = LastErrno();
+        ReportSocketError(socketFunction);
+        return false;
+    }
+    handle_ = fd;
+    ++session_;
+    return true;
+}
+
 void TCustomNetSocket::Connect()
 {
     if (handle_ != -1 && state_ != wsClosed) {
@@ -470,22 +485,9 @@ void TCustomNetSocket::Connect()
         ReportError("Connect: No Protocol Specified");
         return;
     }
-    try {
-        Resolve("connect: ");
-    } catch (const ESocketException& e) {
-        ReportError(e.what());
+    if (!OpenHandle("connect: ", "Connect (socket)"))
         return;
-    }
-    ClearChain();
-    const int fd = ::socket(AF_INET, (socketType_ == 2 ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                            protocolNumber_);
-    if (fd < 0) {
-        platformError_ = LastErrno();
-        ReportSocketError("Connect (socket)");
-        return;
-    }
-    handle_ = fd;
-    ++session_;
+    const int fd = handle_;
     SetState(wsOpened);
     if (socketType_ == 2) {
         BindLocal();
@@ -573,22 +575,9 @@ void TCustomNetSocket::Listen()
         ReportSocketError(missing);
         return;
     }
-    try {
-        Resolve("listen: ");
-    } catch (const ESocketException& e) {
-        ReportError(e.what());
+    if (!OpenHandle("listen: ", "socket"))
         return;
-    }
-    ClearChain();
-    const int fd = ::socket(AF_INET, (socketType_ == 2 ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                            protocolNumber_);
-    if (fd < 0) {
-        platformError_ = LastErrno();
-        ReportSocketError("socket");
-        return;
-    }
-    handle_ = fd;
-    ++session_;
+    const int fd = handle_;
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&remote_), sizeof remote_) != 0) {
         platformError_ = LastErrno();
         lastError_ = platformError_;

@@ -154,6 +154,9 @@ protected:
     void Post(std::function<void()> fn);
 
 private:
+    bool ChangeTarget(std::string& field, bool& assigned, bool& resolved, const std::string& value,
+                      const char* refusal);
+    bool OpenHandle(const char* prefix, const char* socketFunction);
     void ReceiveLoop(std::uint16_t error);
     void ApplyLinger();
     bool SetBoolOption(int level, int option, const char* function);

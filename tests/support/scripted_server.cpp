@@ -40,10 +40,25 @@ std::uint16_t FreeLoopbackPort()
     return port;
 }
 
-bool ScriptedPeer::WaitReadable(int timeoutMs)
+// Appends what arrives before the deadline; Closed when the connection
+// ended, TimedOut when nothing came in time.
+ScriptedPeer::FillResult ScriptedPeer::Fill(Deadline deadline)
 {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{fd_, POLLIN, 0};
-    return ::poll(&p, 1, timeoutMs) > 0;
+    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0)
+        return FillResult::TimedOut;
+    char buffer[65536];
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0)
+        return FillResult::Closed;
+    pending_.append(buffer, static_cast<std::size_t>(n));
+    return FillResult::Data;
+}
+
+ScriptedPeer::Deadline ScriptedPeer::After(int timeoutMs)
+{
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
 }
 
 bool ScriptedPeer::Send(const std::string& bytes)
@@ -60,37 +75,20 @@ bool ScriptedPeer::Send(const std::string& bytes)
 
 std::string ScriptedPeer::ReadLine(int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const auto lf = pending_.find('\n');
-        if (lf != std::string::npos) {
-            std::string line = pending_.substr(0, lf + 1);
-            pending_.erase(0, lf + 1);
-            return line;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !WaitReadable(static_cast<int>(left.count())))
+    const Deadline deadline = After(timeoutMs);
+    std::size_t lf;
+    while ((lf = pending_.find('\n')) == std::string::npos)
+        if (Fill(deadline) != FillResult::Data)
             return {};
-        char buffer[4096];
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return {};
-        pending_.append(buffer, static_cast<std::size_t>(n));
-    }
+    std::string line = pending_.substr(0, lf + 1);
+    pending_.erase(0, lf + 1);
+    return line;
 }
 
 std::string ScriptedPeer::ReadBytes(std::size_t n, int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (pending_.size() < n) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !WaitReadable(static_cast<int>(left.count())))
-            break;
-        char buffer[65536];
-        const ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (got <= 0)
-            break;
-        pending_.append(buffer, static_cast<std::size_t>(got));
+    const Deadline deadline = After(timeoutMs);
+    while (pending_.size() < n && Fill(deadline) == FillResult::Data) {
     }
     std::string out = pending_.substr(0, std::min(n, pending_.size()));
     pending_.erase(0, out.size());
@@ -99,16 +97,8 @@ std::string ScriptedPeer::ReadBytes(std::size_t n, int timeoutMs)
 
 std::string ScriptedPeer::ReadUntilClosed(int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !WaitReadable(static_cast<int>(left.count())))
-            break;
-        char buffer[65536];
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            break;
-        pending_.append(buffer, static_cast<std::size_t>(n));
+    const Deadline deadline = After(timeoutMs);
+    while (Fill(deadline) == FillResult::Data) {
     }
     std::string out;
     out.swap(pending_);
@@ -117,17 +107,11 @@ std::string ScriptedPeer::ReadUntilClosed(int timeoutMs)
 
 bool ScriptedPeer::WaitForClose(int timeoutMs)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !WaitReadable(static_cast<int>(left.count())))
-            return false;
-        char buffer[4096];
-        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (n <= 0)
-            return true;
-        pending_.append(buffer, static_cast<std::size_t>(n));
+    const Deadline deadline = After(timeoutMs);
+    FillResult r;
+    while ((r = Fill(deadline)) == FillResult::Data) {
     }
+    return r == FillResult::Closed;
 }
 
 void ScriptedPeer::Pause(int ms)

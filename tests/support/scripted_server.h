@@ -5,7 +5,7 @@
 // has a time limit so that a test can never hang on it.
 #pragma once
 
-#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -33,7 +33,10 @@ public:
     int Fd() const { return fd_; }
 
 private:
-    bool WaitReadable(int timeoutMs);
+    using Deadline = std::chrono::steady_clock::time_point;
+    enum class FillResult { Data, Closed, TimedOut };
+    static Deadline After(int timeoutMs);
+    FillResult Fill(Deadline deadline);
     int fd_;
     std::string pending_;
 };
