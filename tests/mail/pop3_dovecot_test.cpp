@@ -136,6 +136,7 @@ TEST_F(Pop3Dovecot, ApopLogsInWithTheGreetingTimestamp)
 {
     server_->PutMessage(user_, Mail("apop", "x\r\n"));
     TPop3Client& c = session_->client;
+    c.SetHost("localhost");  // a name: resolved asynchronously
     ASSERT_EQ(session_->Run([&] { c.Connect(); }), 0) << c.ErrorMessage();
     EXPECT_EQ(c.ProtocolState(), pop3WaitingUser);
     ASSERT_GE(c.Timestamp().size(), 3u);

@@ -270,4 +270,30 @@ TEST(SocketStream, ListenAcceptAndDupServeAConnection)
     EXPECT_EQ(client.Port(), port);
 }
 
+TEST(SocketStream, PauseHoldsNotificationsUntilResume)
+{
+    ScriptedServer server([](ScriptedPeer& p) {
+        p.ReadLine();
+        p.Send("held\r\n");
+        p.WaitForClose();
+    });
+    TNetSocket s;
+    EventLog log;
+    log.Attach(s);
+    Target(s, server.PortText());
+    s.OnSessionConnected = [&](QObject*, std::uint16_t) {
+        s.Pause();
+        s.SendStr("go\n");
+    };
+    s.Connect();
+    ASSERT_TRUE(RunEventsUntil([&] { return s.RcvdCount() > 0; }));
+    RunEventsFor(100);
+    EXPECT_EQ(log.data, "");
+    s.Resume();
+    ASSERT_TRUE(RunEventsUntil([&] { return log.data == "held\r\n"; }));
+    s.Abort();
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(log.Count("closed 0"), 1);
+}
+
 }  // namespace

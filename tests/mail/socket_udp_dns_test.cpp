@@ -128,6 +128,19 @@ TEST_F(SocketDns, NamesFromTheHostsFileResolveAsynchronously)
     EXPECT_EQ(s.DnsResultList().front(), s.DnsResult());
 }
 
+TEST_F(SocketDns, ReverseLookupGivesTheHostName)
+{
+    TNetSocket s;
+    std::vector<std::uint16_t> done;
+    s.OnDnsLookupDone = [&](QObject*, std::uint16_t e) { done.push_back(e); };
+    s.ReverseDnsLookup("127.0.0.1");
+    ASSERT_TRUE(RunEventsUntil([&] { return !done.empty(); }));
+    EXPECT_EQ(done, std::vector<std::uint16_t>{0});
+    ASSERT_EQ(s.DnsResultList().size(), 1u);
+    EXPECT_EQ(s.DnsResult(), s.DnsResultList()[0]);
+    EXPECT_FALSE(s.DnsResult().empty());
+}
+
 TEST_F(SocketDns, UnresolvableNameReportsHostNotFound)
 {
     TNetSocket s;
