@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <string>
 #include <vector>
 
@@ -268,6 +270,20 @@ TEST(SocketStream, ListenAcceptAndDupServeAConnection)
     EXPECT_EQ(served.PeerAddress(), "127.0.0.1");
     EXPECT_EQ(client.PeerAddress(), "127.0.0.1");
     EXPECT_EQ(client.Port(), port);
+
+    // A stream connect switches keep-alive and address reuse on and applies
+    // the default linger setting (on, 0 seconds).
+    int on = 0;
+    socklen_t len = sizeof on;
+    ASSERT_EQ(getsockopt(client.Handle(), SOL_SOCKET, SO_KEEPALIVE, &on, &len), 0);
+    EXPECT_EQ(on, 1);
+    ASSERT_EQ(getsockopt(client.Handle(), SOL_SOCKET, SO_REUSEADDR, &on, &len), 0);
+    EXPECT_EQ(on, 1);
+    linger l{};
+    len = sizeof l;
+    ASSERT_EQ(getsockopt(client.Handle(), SOL_SOCKET, SO_LINGER, &l, &len), 0);
+    EXPECT_EQ(l.l_onoff, 1);
+    EXPECT_EQ(l.l_linger, 0);
 }
 
 TEST(SocketStream, PauseHoldsNotificationsUntilResume)
