@@ -1,0 +1,139 @@
+// RETR of 1000 messages of 50 KB each from a private Dovecot server: the POP3
+// client against Python's poplib retrieving the same mailbox in the same run.
+#include "mail/pop3_client.h"
+#include "tests/support/dovecot_server.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QProcess>
+
+#include "bench/qt_bench_main.h"
+#include <benchmark/benchmark.h>
+
+#include <iostream>
+#include <memory>
+#include <string>
+
+namespace {
+
+constexpr int kMessages = 1000;
+constexpr std::size_t kMessageBytes = 50 * 1024;
+const char* kUser = "bench";
+const char* kPassword = "bench-secret";
+
+DovecotServer* Server()
+{
+    static std::unique_ptr<DovecotServer> server = [] {
+        auto s = std::make_unique<DovecotServer>();
+        std::string error;
+        if (!DovecotServer::Available(&error) || !s->Start(&error)) {
+            std::cerr << error << "\n";
+            return std::unique_ptr<DovecotServer>();
+        }
+        s->AddUser(kUser, kPassword);
+        for (int i = 0; i < kMessages; ++i) {
+            std::string m = "From: sender@example.com\r\nSubject: message " + std::to_string(i) + "\r\n\r\n";
+            for (int line = 0; m.size() < kMessageBytes; ++line) {
+                std::string text = std::to_string(line) + " ";
+                text.resize(74, 'a' + static_cast<char>(line % 26));
+                m += text + "\r\n";
+            }
+            s->PutMessage(kUser, m);
+        }
+        return s;
+    }();
+    return server.get();
+}
+
+void Report(benchmark::State& state, double messages, double bytes)
+{
+    state.counters["messages/s"] = benchmark::Counter(messages, benchmark::Counter::kIsRate);
+    state.counters["MB/s"] = benchmark::Counter(bytes / (1024.0 * 1024.0), benchmark::Counter::kIsRate);
+}
+
+// Runs one request to its end.
+int Run(TPop3Client& c, int& lastError, bool& done, void (TPop3Client::*request)())
+{
+    done = false;
+    (c.*request)();
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    return lastError;
+}
+
+void BM_Pop3ClientRetr(benchmark::State& state)
+{
+    DovecotServer* server = Server();
+    if (!server) {
+        state.SkipWithError("Dovecot unavailable");
+        return;
+    }
+    double messages = 0, bytes = 0;
+    for (auto _ : state) {
+        TPop3Client c;
+        bool done = false;
+        int lastError = 0;
+        c.SetHost("127.0.0.1");
+        c.SetPort(server->PortText());
+        c.SetUserName(kUser);
+        c.SetPassWord(kPassword);
+        c.OnRequestDone = [&](QObject*, TPop3Request, std::uint16_t e) {
+            lastError = e;
+            done = true;
+        };
+        c.OnMessageLine = [&](QObject*) { bytes += static_cast<double>(c.LastResponse().size() + 2); };
+        if (Run(c, lastError, done, &TPop3Client::Open) != 0) {
+            state.SkipWithError("Open failed");
+            return;
+        }
+        for (int i = 1; i <= kMessages; ++i) {
+            c.SetMsgNum(i);
+            if (Run(c, lastError, done, &TPop3Client::Retr) != 0) {
+                state.SkipWithError("Retr failed");
+                return;
+            }
+            ++messages;
+        }
+        Run(c, lastError, done, &TPop3Client::Quit);
+    }
+    Report(state, messages, bytes);
+}
+
+void BM_PythonPoplibRetr(benchmark::State& state)
+{
+    DovecotServer* server = Server();
+    if (!server) {
+        state.SkipWithError("Dovecot unavailable");
+        return;
+    }
+    const QString script = QString::fromStdString(
+        "import poplib\n"
+        "p = poplib.POP3('127.0.0.1', " + server->PortText() + ")\n"
+        "p.user('" + kUser + "'); p.pass_('" + kPassword + "')\n"
+        "total = 0\n"
+        "for i in range(1, " + std::to_string(kMessages) + " + 1):\n"
+        "    resp, lines, octets = p.retr(i)\n"
+        "    total += sum(len(l) + 2 for l in lines)\n"
+        "p.quit()\n"
+        "print(total)\n");
+    double messages = 0, bytes = 0;
+    for (auto _ : state) {
+        QProcess python;
+        python.start("python3", {"-c", script});
+        python.waitForFinished(600000);
+        if (python.exitCode() != 0) {
+            state.SkipWithError("poplib failed");
+            return;
+        }
+        bytes += python.readAllStandardOutput().trimmed().toDouble();
+        messages += kMessages;
+    }
+    Report(state, messages, bytes);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Pop3ClientRetr)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_PythonPoplibRetr)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+PELLIMAR_QT_BENCHMARK_MAIN()
