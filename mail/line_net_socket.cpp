@@ -1,0 +1,156 @@
+#include "mail/line_net_socket.h"
+
+#include <algorithm>
+#include <cstring>
+
+TCustomLineNetSocket::TCustomLineNetSocket(QObject* owner) : TCustomSocksNetSocket(owner) {}
+
+void TCustomLineNetSocket::SetLineMode(bool value)
+{
+    if (value == lineMode_)
+        return;
+    lineMode_ = value;
+    // Whatever is held is looked at afresh under the new mode.
+    lineLength_ = 0;
+    searchFrom_ = 0;
+    if (heldCount_ > 0)
+        Post([this] { Redeliver(); });
+}
+
+int TCustomLineNetSocket::RcvdCount()
+{
+    if (lineMode_ && lineLength_ > 0)
+        return lineLength_;
+    if (!lineMode_ && heldCount_ > 0)
+        return heldCount_;
+    return TCustomSocksNetSocket::RcvdCount();
+}
+
+void TCustomLineNetSocket::DropFront(int n)
+{
+    n = std::clamp(n, 0, heldCount_);
+    if (n == 0)
+        return;
+    std::memmove(held_.data(), held_.data() + n, static_cast<size_t>(heldCount_ - n));
+    heldCount_ -= n;
+    held_[static_cast<size_t>(heldCount_)] = '\0';
+}
+
+bool TCustomLineNetSocket::NotifyDataAvailable(std::uint16_t error)
+{
+    if (!lineMode_ || lineEnd_.empty())
+        return TCustomSocksNetSocket::NotifyDataAvailable(error);
+    const int waiting = TCustomSocksNetSocket::RcvdCount();
+    if (waiting > 0) {
+        const size_t need = static_cast<size_t>(heldCount_) + static_cast<size_t>(waiting) + 1;
+        if (held_.size() < need)
+            held_.resize(need);
+        const int got = TCustomSocksNetSocket::RecvRaw(held_.data() + heldCount_, waiting, 0);
+        if (got > 0) {
+            heldCount_ += got;
+            held_[static_cast<size_t>(heldCount_)] = '\0';
+        }
+    }
+    DeliverLines(error);
+    return true;
+}
+
+void TCustomLineNetSocket::DeliverLines(std::uint16_t error)
+{
+    const int endLength = static_cast<int>(lineEnd_.size());
+    while (lineMode_ && endLength > 0) {
+        int found = -1;
+        for (int i = std::max(searchFrom_, 0); i + endLength <= heldCount_; ++i) {
+            if (std::memcmp(held_.data() + i, lineEnd_.data(), static_cast<size_t>(endLength)) == 0) {
+                found = i;
+                break;
+            }
+        }
+        if (found < 0) {
+            // Only the new bytes (plus a split terminator) are scanned next time.
+            searchFrom_ = std::max(0, heldCount_ - endLength + 1);
+            return;
+        }
+        lineLength_ = found + endLength;
+        searchFrom_ = 0;
+        if (!DeliverCurrentLine(error))
+            return;
+    }
+}
+
+// Offers the line at the front until the handler has read it or switched
+// line mode off. A pass that reads nothing ends the delivery; the line stays
+// held and is offered again with the next data.
+bool TCustomLineNetSocket::DeliverCurrentLine(std::uint16_t error)
+{
+    while (lineMode_ && lineLength_ > 0) {
+        const int before = lineLength_;
+        if (!TCustomSocksNetSocket::NotifyDataAvailable(error)) {
+            // Nobody listens: the line is dropped, like unread data below.
+            DropFront(lineLength_);
+            lineLength_ = 0;
+            return true;
+        }
+        if (lineMode_ && lineLength_ == before) {
+            lineLength_ = 0;
+            return false;
+        }
+    }
+    return true;
+}
+
+void TCustomLineNetSocket::Redeliver()
+{
+    while (heldCount_ > 0) {
+        const int before = heldCount_;
+        const bool modeBefore = lineMode_;
+        try {
+            NotifyDataAvailable(0);
+        } catch (...) {
+            return;
+        }
+        if (heldCount_ == before && lineMode_ == modeBefore)
+            return;
+    }
+}
+
+int TCustomLineNetSocket::RecvRaw(char* buffer, int size, int flags)
+{
+    int n = 0;
+    if (lineMode_ && lineLength_ > 0)
+        n = std::min(size, lineLength_);
+    else if (!lineMode_ && heldCount_ > 0)
+        n = std::min(size, heldCount_);
+    else
+        return TCustomSocksNetSocket::RecvRaw(buffer, size, flags);
+    n = std::max(n, 0);
+    std::memcpy(buffer, held_.data(), static_cast<size_t>(n));
+    DropFront(n);
+    if (lineMode_)
+        lineLength_ -= n;
+    return n;
+}
+
+void TCustomLineNetSocket::NotifySessionClosed(std::uint16_t error)
+{
+    try {
+        if (lineMode_ && heldCount_ > 0) {
+            // The bytes after the last terminator form one last line.
+            lineLength_ = heldCount_;
+            DeliverCurrentLine(error);
+        }
+        // Bytes held with line mode off are offered before the close too,
+        // so that nothing received is dropped silently.
+        while (!lineMode_ && heldCount_ > 0) {
+            const int before = heldCount_;
+            if (!TCustomSocksNetSocket::NotifyDataAvailable(error) || heldCount_ == before)
+                break;
+        }
+    } catch (...) {
+    }
+    held_.clear();
+    heldCount_ = 0;
+    lineLength_ = 0;
+    searchFrom_ = 0;
+    TCustomSocksNetSocket::NotifySessionClosed(error);
+}

@@ -1,0 +1,695 @@
+#include "mail/pop3_client.h"
+
+#include "mail/net_socket_resolve.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QMetaObject>
+#include <QPointer>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kInitialBuffer = 4096;
+
+// Bits of the high-level step set.
+enum Step : int {
+    stConnect = 1, stUser = 2, stPass = 3, stRPop = 4, stQuit = 5, stAPop = 6, stStat = 7, stList = 8,
+    stUidl = 9, stRetr = 10, stTop = 11, stDele = 12, stNoop = 13, stRSet = 14, stLast = 15
+};
+constexpr Step kStepOrder[] = {stConnect, stUser, stPass, stRPop, stDele, stNoop, stList, stRSet,
+                               stAPop,    stRetr, stTop,  stStat, stUidl, stLast, stQuit};
+
+constexpr std::uint16_t Bit(int step)
+{
+    return static_cast<std::uint16_t>(1u << step);
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// Decimal read: skips leading blanks, stops at the first non-digit.
+int ReadDecimal(const std::string& s, std::size_t& i)
+{
+    while (i < s.size() && IsBlank(s[i]))
+        ++i;
+    unsigned value = 0;
+    while (i < s.size() && IsDigit(s[i]))
+        value = value * 10u + static_cast<unsigned>(s[i++] - '0');
+    return static_cast<int>(value);
+}
+
+void ParseTwoNumbers(const std::string& s, int& first, int& second)
+{
+    std::size_t i = 0;
+    while (i < s.size() && !IsDigit(s[i]))
+        ++i;
+    first = ReadDecimal(s, i);
+    while (i < s.size() && IsBlank(s[i]))
+        ++i;
+    if (i >= s.size()) {
+        first = second = 0;
+        return;
+    }
+    second = ReadDecimal(s, i);
+}
+
+void ParseNumberAndId(const std::string& s, int& number, std::string& id)
+{
+    number = 0;
+    id.clear();
+    std::size_t i = 0;
+    while (i < s.size() && !IsDigit(s[i]))
+        ++i;
+    if (i >= s.size())
+        return;
+    number = ReadDecimal(s, i);
+    while (i < s.size() && s[i] == ' ')
+        ++i;
+    while (i < s.size() && s[i] >= '!' && s[i] <= '~')
+        id += s[i++];
+}
+
+std::string WinsockReply(std::uint16_t error)
+{
+    return "-ERR " + SocketErrorText(error) + " (Winsock error #" + std::to_string(error) + ")";
+}
+
+}  // namespace
+
+TCustomPop3Client::TCustomPop3Client(QObject* owner) : QObject(owner), socket_(std::make_unique<TNetSocket>())
+{
+    rcvBuf_.resize(kInitialBuffer);
+    socket_->OnSessionClosed = [this](QObject*, std::uint16_t error) { SocketClosed(error); };
+}
+
+TCustomPop3Client::~TCustomPop3Client()
+{
+    // The socket's close must not call back into a half-destroyed client.
+    socket_->OnSessionClosed = nullptr;
+    socket_->OnDataAvailable = nullptr;
+    socket_->OnSessionConnected = nullptr;
+    socket_->OnDnsLookupDone = nullptr;
+}
+
+// ---------------------------------------------------------------- notifications
+
+void TCustomPop3Client::SetState(TPop3ClientState value)
+{
+    if (value == state_)
+        return;
+    state_ = value;
+    NotifyStateChange();
+}
+
+void TCustomPop3Client::Display(const std::string& text)
+{
+    if (OnDisplay)
+        OnDisplay(this, text);
+}
+
+void TCustomPop3Client::NotifySessionConnected(std::uint16_t error)
+{
+    if (OnSessionConnected)
+        OnSessionConnected(this, error);
+}
+
+void TCustomPop3Client::NotifyResponse(const std::string& line)
+{
+    if (OnResponse)
+        OnResponse(this, line);
+}
+
+void TCustomPop3Client::NotifyStateChange()
+{
+    if (OnStateChange)
+        OnStateChange(this);
+}
+
+void TCustomPop3Client::NotifyRequestDone(std::uint16_t error)
+{
+    if (requestDoneSent_)
+        return;
+    requestDoneSent_ = true;
+    if (runnerInstalled_) {
+        if (state_ != pop3Aborting)
+            SetState(pop3ReadyForNext);
+        RunSteps();
+        return;
+    }
+    SetState(pop3Ready);
+    highLevel_ = false;
+    // Reported from the event loop, after the code that completed the
+    // request has returned. The request type is taken now, so that a request
+    // started before the event arrives cannot relabel it.
+    const TPop3Request request = requestType_;
+    QPointer<TCustomPop3Client> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, request, error] {
+            if (!self || !self->OnRequestDone)
+                return;
+            try {
+                self->OnRequestDone(self.data(), request, error);
+            } catch (const std::exception& e) {
+                // Nothing above the event loop could handle it.
+                if (self)
+                    self->Display(std::string("OnRequestDone: ") + e.what());
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+// ---------------------------------------------------------------- starting requests
+
+void TCustomPop3Client::CheckProtocolState(bool allowed, const std::string& text)
+{
+    if (allowed)
+        return;
+    errorMessage_ = text;
+    Display(text);
+    throw Pop3Exception(text);
+}
+
+void TCustomPop3Client::CheckReadyAndConnected()
+{
+    if (state_ != pop3Ready && state_ != pop3ReadyForNext)
+        throw Pop3Exception("POP3 component not ready");
+    if (!connected_)
+        throw Pop3Exception("POP3 component not connected");
+}
+
+void TCustomPop3Client::StartRequest(TPop3Request request, const std::string& command, TPop3ProtocolState nextState,
+                                     Continuation continuation, MultiKind kind)
+{
+    CheckReadyAndConnected();
+    if (!highLevel_)
+        requestType_ = request;
+    requestDoneSent_ = false;
+    replyHandler_ = Reply::SingleLine;
+    nextState_ = nextState;
+    continuation_ = continuation;
+    multiKind_ = kind;
+    SetState(pop3WaitingReply);
+    Display("> " + command);
+    QCoreApplication::processEvents();
+    // The connection may have closed meanwhile; that close already reported
+    // the request.
+    if (!connected_ || socket_->State() != wsConnected)
+        return;
+    socket_->SendStr(command + "\r\n");
+}
+
+void TCustomPop3Client::User()
+{
+    CheckProtocolState(protocolState_ == pop3Disconnected || protocolState_ == pop3WaitingUser,
+                       "-ERR USER command invalid now");
+    StartRequest(pop3User, "USER " + TrimSocketText(userName_), pop3WaitingPass, Continuation::None);
+}
+
+void TCustomPop3Client::Pass()
+{
+    CheckProtocolState(protocolState_ <= pop3WaitingPass, "-ERR PASS command invalid now");
+    StartRequest(pop3Pass, "PASS " + TrimSocketText(passWord_), pop3Transaction, Continuation::None);
+}
+
+void TCustomPop3Client::RPop()
+{
+    CheckProtocolState(protocolState_ <= pop3WaitingPass, "-ERR RPOP command invalid now");
+    StartRequest(pop3RPop, "RPOP " + TrimSocketText(passWord_), pop3Transaction, Continuation::None);
+}
+
+void TCustomPop3Client::APop()
+{
+    CheckProtocolState(protocolState_ == pop3WaitingUser, "-ERR APOP command invalid now");
+    CheckProtocolState(!timestamp_.empty(), "-ERR Server do not support APOP (no timestamp)");
+    const QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(timestamp_ + passWord_),
+                                                       QCryptographicHash::Md5)
+                                  .toHex()
+                                  .toUpper();
+    StartRequest(pop3APop, "APOP " + TrimSocketText(userName_) + " " + digest.toStdString(), pop3Transaction,
+                 Continuation::None);
+}
+
+void TCustomPop3Client::Quit()
+{
+    if (!connected_) {
+        if (state_ != pop3Ready && state_ != pop3ReadyForNext)
+            throw Pop3Exception("POP3 component not ready");
+        requestType_ = pop3Quit;
+        requestDoneSent_ = false;
+        NotifyRequestDone(0);
+        return;
+    }
+    StartRequest(pop3Quit, "QUIT", pop3Disconnected, Continuation::None);
+}
+
+void TCustomPop3Client::Stat()
+{
+    CheckProtocolState(protocolState_ == pop3Transaction, "-ERR STAT command invalid now");
+    StartRequest(pop3Stat, "STAT", pop3Transaction, Continuation::Stat);
+}
+
+void TCustomPop3Client::List()
+{
+    CheckProtocolState(protocolState_ == pop3Transaction, "-ERR LIST command invalid now");
+    if (msgNum_ > 0)
+        StartRequest(pop3List, "LIST " + std::to_string(msgNum_), pop3Transaction, Continuation::NumberAndSize);
+    else
+        StartRequest(pop3List, "LIST", pop3Transaction, Continuation::MultiLine, MultiKind::List);
+}
+
+void TCustomPop3Client::Retr()
+{
+    CheckProtocolState(protocolState_ == pop3Transaction, "-ERR RETR command invalid now");
+    StartRequest(pop3Retr, "RETR " + std::to_string(msgNum_), pop3Transaction, Continuation::MultiLine);
+}
+
+void TCustomPop3Client::Top()
+{
+    if (msgLines_ < 0)
+        throw Pop3Exception("Invalid MsgLines for TOP command");
+    CheckProtocolState(protocolState_ == pop3Transaction, "-ERR TOP command invalid now");
+    StartRequest(pop3Top, "TOP " + std::to_string(msgNum_) + " " + std::to_string(msgLines_), pop3Transaction,
+                 Continuation::MultiLine);
+}
+
+void TCustomPop3Client::Dele()
+{
+    CheckProtocolState(protocolState_ == pop3Transaction, "-ERR DELE command invalid now");
+    StartRequest(pop3Dele, "DELE " + std::to_string(msgNum_), pop3Transaction, Continuation::None);
+}
+
+void TCustomPop3Client::Noop()
+{
+    CheckProtocolState(protocolState_ == pop3Transaction, "-ERR NOOP command invalid now");
+    StartRequest(pop3Noop, "NOOP", pop3Transaction, Continuation::None);
+}
+
+void TCustomPop3Client::Last()
+{
+    CheckProtocolState(protocolState_ == pop3Transaction, "-ERR LAST command invalid now");
+    StartRequest(pop3Last, "LAST", pop3Transaction, Continuation::NumberAndSize);
+}
+
+void TCustomPop3Client::RSet()
+{
+    CheckProtocolState(protocolState_ == pop3Transaction, "-ERR RSET command invalid now");
+    StartRequest(pop3RSet, "RSET", pop3Transaction, Continuation::None);
+}
+
+void TCustomPop3Client::Uidl()
+{
+    CheckProtocolState(protocolState_ == pop3Transaction, "-ERR UIDL command invalid now");
+    if (msgNum_ > 0)
+        StartRequest(pop3Uidl, "UIDL " + std::to_string(msgNum_), pop3Transaction, Continuation::NumberAndUidl);
+    else
+        StartRequest(pop3Uidl, "UIDL", pop3Transaction, Continuation::MultiLine, MultiKind::Uidl);
+}
+
+// ---------------------------------------------------------------- connecting
+
+void TCustomPop3Client::Connect()
+{
+    if (state_ != pop3Ready && state_ != pop3ReadyForNext)
+        throw Pop3Exception("POP3 component not ready");
+    if (connected_)
+        throw Pop3Exception("POP3 component already connected");
+    if (!highLevel_)
+        requestType_ = pop3Connect;
+    requestDoneSent_ = false;
+    rcvCount_ = 0;
+    errorCode_ = 0;
+    SetState(pop3LookingUpHost);
+    socket_->OnDataSent = nullptr;
+    socket_->OnDnsLookupDone = [this](QObject*, std::uint16_t error) { DnsLookupDone(error); };
+    const bool outer = !inRequestCall_;
+    inRequestCall_ = true;
+    try {
+        socket_->DnsLookup(host_);
+    } catch (...) {
+        // Nothing was started: the client is ready again.
+        if (outer)
+            inRequestCall_ = false;
+        socket_->OnDnsLookupDone = nullptr;
+        if (state_ == pop3LookingUpHost || state_ == pop3Connecting)
+            SetState(pop3Ready);
+        throw;
+    }
+    if (outer)
+        inRequestCall_ = false;
+}
+
+void TCustomPop3Client::SetConnectError(std::uint16_t error)
+{
+    lastResponse_ = WinsockReply(error);
+    statusCode_ = 500;
+    errorCode_ = error;
+    if (errorMessage_.empty())
+        errorMessage_ = lastResponse_;
+}
+
+void TCustomPop3Client::DnsLookupDone(std::uint16_t error)
+{
+    if (state_ != pop3LookingUpHost && state_ != pop3Aborting)
+        return;
+    if (error != 0) {
+        SetConnectError(error);
+        NotifyRequestDone(error);
+        return;
+    }
+    try {
+        socket_->SetAddr(socket_->DnsResult());
+        socket_->SetProto("tcp");
+        socket_->SetPort(port_);
+        socket_->OnSessionConnected = [this](QObject*, std::uint16_t e) { SocketConnected(e); };
+        socket_->OnDataAvailable = [this](QObject*, std::uint16_t) { DataAvailable(); };
+        SetState(pop3Connecting);
+        socket_->Connect();
+    } catch (const std::runtime_error& e) {
+        if (inRequestCall_)
+            throw;  // the lookup finished at once: the caller of Connect sees it
+        // Finished from the event loop: nobody could catch it, so the
+        // request ends with the error instead.
+        errorCode_ = wsa::InvalidArgument;
+        statusCode_ = 500;
+        lastResponse_ = std::string("-ERR ") + e.what();
+        if (errorMessage_.empty())
+            errorMessage_ = lastResponse_;
+        NotifyRequestDone(wsa::InvalidArgument);
+    }
+}
+
+void TCustomPop3Client::SocketConnected(std::uint16_t error)
+{
+    if (error != 0) {
+        SetConnectError(error);
+        connected_ = false;
+        NotifyRequestDone(error);
+        socket_->Close();
+        if (!highLevel_)
+            SetState(pop3Ready);
+        return;
+    }
+    connected_ = true;
+    SetState(pop3WaitingGreeting);
+}
+
+void TCustomPop3Client::SocketClosed(std::uint16_t error)
+{
+    const bool wasConnected = connected_;
+    connected_ = false;
+    if (OnSessionClosed)
+        OnSessionClosed(this, error);
+    if (!requestDoneSent_ && state_ != pop3Aborting && errorCode_ == 0 && wasConnected) {
+        // The connection went away under a running request: a high-level
+        // request must end here too rather than start its next step.
+        errorCode_ = wsa::Interrupted;
+        if (errorMessage_.empty())
+            errorMessage_ = "-ERR Connection closed before the request completed";
+    }
+    NotifyRequestDone(wsa::Interrupted);
+    protocolState_ = pop3Disconnected;
+}
+
+// ---------------------------------------------------------------- receiving
+
+void TCustomPop3Client::DataAvailable()
+{
+    if (rcvCount_ + 1 >= rcvBuf_.size()) {
+        // A line fills the buffer: grow it, up to the limit.
+        if (rcvBuf_.size() > MaxLineLength) {
+            FailLineTooLong();
+            return;
+        }
+        rcvBuf_.resize(std::min(rcvBuf_.size() * 2, MaxLineLength + 2));
+    }
+    const int room = static_cast<int>(rcvBuf_.size() - 1 - rcvCount_);
+    const int n = socket_->Receive(rcvBuf_.data() + rcvCount_, room);
+    if (n <= 0)
+        return;
+    rcvCount_ += static_cast<std::size_t>(n);
+    rcvBuf_[rcvCount_] = '\0';
+    std::size_t searchFrom = 0;
+    while (rcvCount_ > 0) {
+        const char* begin = rcvBuf_.data();
+        const char* end = begin + rcvCount_;
+        const char* crlf = nullptr;
+        for (const char* p = begin + searchFrom; p + 1 < end; ++p) {
+            if (p[0] == '\r' && p[1] == '\n') {
+                crlf = p;
+                break;
+            }
+        }
+        if (!crlf) {
+            if (rcvCount_ > MaxLineLength)
+                FailLineTooLong();
+            return;
+        }
+        const std::string line(begin, crlf);
+        const std::size_t used = static_cast<std::size_t>(crlf - begin) + 2;
+        std::memmove(rcvBuf_.data(), begin + used, rcvCount_ - used);
+        rcvCount_ -= used;
+        rcvBuf_[rcvCount_] = '\0';
+        searchFrom = 0;
+        HandleLine(line);
+        if (!connected_)
+            return;  // closed (a negative greeting): the rest is left alone
+    }
+    // Shrink back once a huge line is gone.
+    if (rcvCount_ == 0 && rcvBuf_.size() > kInitialBuffer) {
+        rcvBuf_.assign(kInitialBuffer, '\0');
+    }
+}
+
+void TCustomPop3Client::FailLineTooLong()
+{
+    rcvCount_ = 0;
+    statusCode_ = 500;
+    errorCode_ = 500;
+    lastResponse_.clear();
+    if (errorMessage_.empty())
+        errorMessage_ = "-ERR Reply line longer than " + std::to_string(MaxLineLength) + " bytes";
+    Display(errorMessage_);
+    NotifyRequestDone(500);
+    // The stream cannot be followed any further.
+    socket_->Abort();
+}
+
+void TCustomPop3Client::HandleLine(const std::string& line)
+{
+    lastResponse_ = line;
+    NotifyResponse(line);
+    switch (state_) {
+    case pop3WaitingGreeting:
+        HandleGreeting();
+        break;
+    case pop3WaitingReply:
+        if (replyHandler_ == Reply::SingleLine)
+            HandleSingleLine();
+        else if (replyHandler_ == Reply::MultiLine)
+            HandleMultiLine();
+        else
+            throw Pop3Exception("Program error: FNext is nil");
+        break;
+    default:
+        Display("< " + line);
+        break;
+    }
+}
+
+void TCustomPop3Client::HandleGreeting()
+{
+    Display("< " + lastResponse_);
+    if (lastResponse_.empty() || lastResponse_[0] != '+') {
+        statusCode_ = 500;
+        if (errorMessage_.empty())
+            errorMessage_ = lastResponse_;
+        errorCode_ = 500;
+        socket_->Close();
+        return;
+    }
+    timestamp_.clear();
+    const auto open = lastResponse_.find('<');
+    if (open != std::string::npos) {
+        const auto close = lastResponse_.find('>', open);
+        if (close != std::string::npos)
+            timestamp_ = lastResponse_.substr(open, close - open + 1);
+    }
+    protocolState_ = pop3WaitingUser;
+    SetState(pop3Connected);
+    NotifySessionConnected(0);
+    NotifyRequestDone(0);
+}
+
+void TCustomPop3Client::HandleSingleLine()
+{
+    Display("< " + lastResponse_);
+    if (lastResponse_.empty() || lastResponse_[0] != '+') {
+        statusCode_ = 500;
+        errorCode_ = 500;
+        if (errorMessage_.empty())
+            errorMessage_ = lastResponse_;
+        NotifyRequestDone(500);
+        return;
+    }
+    statusCode_ = 0;
+    errorCode_ = 0;
+    protocolState_ = nextState_;
+    switch (continuation_) {
+    case Continuation::None:
+        NotifyRequestDone(0);
+        break;
+    case Continuation::Stat:
+        ParseTwoNumbers(lastResponse_, msgCount_, msgSize_);
+        NotifyRequestDone(errorCode_);
+        break;
+    case Continuation::NumberAndSize:
+        ParseTwoNumbers(lastResponse_, msgNum_, msgSize_);
+        NotifyRequestDone(errorCode_);
+        break;
+    case Continuation::NumberAndUidl:
+        ParseNumberAndId(lastResponse_, msgNum_, msgUidl_);
+        NotifyRequestDone(errorCode_);
+        break;
+    case Continuation::MultiLine:
+        replyHandler_ = Reply::MultiLine;
+        FireMulti(0);
+        break;
+    }
+}
+
+// which: 0 begin, 1 line, 2 end of the multi-line reply in progress.
+void TCustomPop3Client::FireMulti(int which)
+{
+    const TPop3Notify* events[3][3] = {{&OnListBegin, &OnListLine, &OnListEnd},
+                                       {&OnUidlBegin, &OnUidlLine, &OnUidlEnd},
+                                       {&OnMessageBegin, &OnMessageLine, &OnMessageEnd}};
+    const TPop3Notify& event = *events[static_cast<int>(multiKind_)][which];
+    if (event)
+        event(this);
+}
+
+void TCustomPop3Client::HandleMultiLine()
+{
+    if (lastResponse_ == ".") {
+        FireMulti(2);
+        lastResponse_.clear();
+        replyHandler_ = Reply::None;
+        NotifyRequestDone(0);
+        return;
+    }
+    if (lastResponse_.size() >= 2 && lastResponse_[0] == '.' && lastResponse_[1] == '.')
+        lastResponse_.erase(0, 1);
+    if (multiKind_ == MultiKind::List)
+        ParseTwoNumbers(lastResponse_, msgNum_, msgSize_);
+    else if (multiKind_ == MultiKind::Uidl)
+        ParseNumberAndId(lastResponse_, msgNum_, msgUidl_);
+    FireMulti(1);
+}
+
+// ---------------------------------------------------------------- high level
+
+void TCustomPop3Client::Open()
+{
+    if (connected_)
+        throw Pop3Exception("pop3 component already connected");
+    if (state_ != pop3Ready && state_ != pop3ReadyForNext)
+        throw Pop3Exception("POP3 component not ready");
+    requestType_ = pop3Open;
+    errorCode_ = 0;
+    stepSet_ = Bit(stConnect) | Bit(stUser) | Bit(stPass);
+    currentStep_ = 0;
+    highLevelError_ = 0;
+    highLevel_ = true;
+    lastResponse_.clear();
+    errorMessage_.clear();
+    inRequestCall_ = true;
+    try {
+        RunSteps();
+    } catch (...) {
+        inRequestCall_ = false;
+        stepSet_ = 0;
+        runnerInstalled_ = false;
+        highLevel_ = false;
+        SetState(pop3Ready);
+        throw;
+    }
+    inRequestCall_ = false;
+}
+
+void TCustomPop3Client::EndHighLevel(std::uint16_t error)
+{
+    stepSet_ = 0;
+    runnerInstalled_ = false;
+    requestDoneSent_ = false;
+    NotifyRequestDone(error);
+}
+
+void TCustomPop3Client::RunSteps()
+{
+    if (state_ == pop3Aborting) {
+        stepSet_ = 0;
+        highLevelError_ = 426;
+        errorMessage_ = "426 Operation aborted.";
+    }
+    runnerInstalled_ = true;
+    if (errorCode_ != 0) {
+        highLevelError_ = errorCode_;
+        const bool quitPending = stepSet_ & Bit(stQuit);
+        stepSet_ = quitPending && currentStep_ != stQuit ? Bit(stQuit) : 0;
+    }
+    for (Step step : kStepOrder) {
+        if (!(stepSet_ & Bit(step)))
+            continue;
+        stepSet_ = static_cast<std::uint16_t>(stepSet_ & ~Bit(step));
+        currentStep_ = step;
+        try {
+            switch (step) {
+            case stConnect: Connect(); break;
+            case stUser: User(); break;
+            case stPass: Pass(); break;
+            case stRPop: RPop(); break;
+            case stQuit: Quit(); break;
+            case stAPop: APop(); break;
+            case stStat: Stat(); break;
+            case stList: List(); break;
+            case stUidl: Uidl(); break;
+            case stRetr: Retr(); break;
+            case stTop: Top(); break;
+            case stDele: Dele(); break;
+            case stNoop: Noop(); break;
+            case stRSet: RSet(); break;
+            case stLast: Last(); break;
+            }
+        } catch (const std::runtime_error& e) {
+            if (inRequestCall_)
+                throw;
+            // Running from a socket event: end the request with an error
+            // instead of raising where nobody can catch it.
+            if (errorMessage_.empty())
+                errorMessage_ = e.what();
+            EndHighLevel(connected_ ? 500 : wsa::Interrupted);
+        }
+        return;
+    }
+    EndHighLevel(highLevelError_);
+}
+
+void TCustomPop3Client::Abort()
+{
+    SetState(pop3Aborting);
+    socket_->CancelDnsLookup();
+    socket_->Abort();
+    SetState(pop3Ready);
+}

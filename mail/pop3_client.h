@@ -1,0 +1,170 @@
+// Non-blocking POP3 client. The application sets the properties, calls one
+// request method and later receives exactly one OnRequestDone for it, always
+// from the event loop; multi-line answers arrive line by line in between.
+// One request runs at a time. Open chains connect, USER and PASS.
+#pragma once
+
+#include "mail/sync_net_socket.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+class Pop3Exception : public std::runtime_error {
+public:
+    explicit Pop3Exception(const std::string& message) : std::runtime_error(message) {}
+};
+
+enum TPop3ProtocolState { pop3Disconnected, pop3WaitingUser, pop3WaitingPass, pop3Transaction };
+
+enum TPop3ClientState {
+    pop3Ready, pop3LookingUpHost, pop3Connecting, pop3Connected, pop3ReadyForNext, pop3WaitingGreeting,
+    pop3WaitingReply, pop3Aborting
+};
+
+enum TPop3Request : std::uint8_t {
+    pop3Connect, pop3User, pop3Pass, pop3RPop, pop3Quit, pop3Stat, pop3List, pop3Retr, pop3Top, pop3Dele,
+    pop3Noop, pop3Last, pop3RSet, pop3Uidl, pop3APop, pop3Open
+};
+
+using TPop3Display = std::function<void(QObject* Sender, const std::string& Msg)>;
+using TPop3RequestDone = std::function<void(QObject* Sender, TPop3Request RqType, std::uint16_t Error)>;
+using TPop3Notify = std::function<void(QObject* Sender)>;
+using TPop3SessionEvent = std::function<void(QObject* Sender, std::uint16_t Error)>;
+
+class TCustomPop3Client : public QObject {
+public:
+    // A reply line may grow the receive buffer up to this many bytes; a
+    // longer one fails the request and closes the connection.
+    static constexpr std::size_t MaxLineLength = 1024 * 1024;
+
+    explicit TCustomPop3Client(QObject* owner = nullptr);
+    ~TCustomPop3Client() override;
+    TCustomPop3Client(const TCustomPop3Client&) = delete;
+    TCustomPop3Client& operator=(const TCustomPop3Client&) = delete;
+
+    // --- requests (each raises Pop3Exception when it cannot start)
+    virtual void Connect();
+    virtual void Open();
+    virtual void User();
+    virtual void Pass();
+    virtual void RPop();
+    virtual void APop();
+    virtual void Quit();
+    virtual void Stat();
+    virtual void List();
+    virtual void Retr();
+    virtual void Top();
+    virtual void Dele();
+    virtual void Noop();
+    virtual void Last();
+    virtual void RSet();
+    virtual void Uidl();
+    virtual void Abort();
+
+    // --- properties
+    const std::string& Host() const { return host_; }
+    void SetHost(const std::string& value) { host_ = value; }
+    const std::string& Port() const { return port_; }
+    void SetPort(const std::string& value) { port_ = value; }
+    const std::string& UserName() const { return userName_; }
+    void SetUserName(const std::string& value) { userName_ = value; }
+    const std::string& PassWord() const { return passWord_; }
+    void SetPassWord(const std::string& value) { passWord_ = value; }
+    const std::string& ErrorMessage() const { return errorMessage_; }
+    const std::string& LastResponse() const { return lastResponse_; }
+    const std::string& Timestamp() const { return timestamp_; }
+    TPop3ProtocolState ProtocolState() const { return protocolState_; }
+    TPop3ClientState State() const { return state_; }
+    int MsgCount() const { return msgCount_; }
+    int MsgSize() const { return msgSize_; }
+    int MsgLines() const { return msgLines_; }
+    void SetMsgLines(int value) { msgLines_ = value; }
+    int MsgNum() const { return msgNum_; }
+    void SetMsgNum(int value) { msgNum_ = value; }
+    const std::string& MsgUidl() const { return msgUidl_; }
+    int Tag() const { return tag_; }
+    void SetTag(int value) { tag_ = value; }
+    int StatusCode() const { return statusCode_; }
+    bool Connected() const { return connected_; }
+    TPop3Request RequestType() const { return requestType_; }
+    // The owned socket (for diagnostics; the client drives it itself).
+    TNetSocket* Socket() const { return socket_.get(); }
+
+    // --- events
+    TPop3Display OnDisplay;
+    TPop3Notify OnMessageBegin, OnMessageEnd, OnMessageLine;
+    TPop3Notify OnListBegin, OnListEnd, OnListLine;
+    TPop3Notify OnUidlBegin, OnUidlEnd, OnUidlLine;
+    TPop3Notify OnStateChange;
+    TPop3RequestDone OnRequestDone;
+    TPop3Display OnResponse;
+    TPop3SessionEvent OnSessionConnected;
+    TPop3SessionEvent OnSessionClosed;
+
+protected:
+    virtual void NotifySessionConnected(std::uint16_t error);
+    virtual void NotifyResponse(const std::string& line);
+    virtual void NotifyStateChange();
+    virtual void NotifyRequestDone(std::uint16_t error);
+
+private:
+    enum class Reply { None, SingleLine, MultiLine };
+    enum class Continuation { None, Stat, NumberAndSize, NumberAndUidl, MultiLine };
+    enum class MultiKind { List, Uidl, Message };
+
+    void SetState(TPop3ClientState value);
+    void Display(const std::string& text);
+    void StartRequest(TPop3Request request, const std::string& command, TPop3ProtocolState nextState,
+                      Continuation continuation, MultiKind kind = MultiKind::Message);
+    void CheckProtocolState(bool allowed, const std::string& text);
+    void CheckReadyAndConnected();
+    void DnsLookupDone(std::uint16_t error);
+    void SocketConnected(std::uint16_t error);
+    void SocketClosed(std::uint16_t error);
+    void DataAvailable();
+    void HandleLine(const std::string& line);
+    void HandleGreeting();
+    void HandleSingleLine();
+    void HandleMultiLine();
+    void FailLineTooLong();
+    void SetConnectError(std::uint16_t error);
+    void RunSteps();
+    void EndHighLevel(std::uint16_t error);
+    void FireMulti(int which);
+
+    std::unique_ptr<TNetSocket> socket_;
+    TPop3ClientState state_ = pop3Ready;
+    TPop3ProtocolState nextState_ = pop3Disconnected;
+    TPop3ProtocolState protocolState_ = pop3Disconnected;
+    bool connected_ = false;
+    TPop3Request requestType_ = pop3Connect;
+    bool requestDoneSent_ = false;
+    std::vector<char> rcvBuf_;
+    std::size_t rcvCount_ = 0;
+    std::uint16_t errorCode_ = 0;
+    int statusCode_ = 0;
+    Reply replyHandler_ = Reply::None;
+    std::uint16_t stepSet_ = 0;
+    int currentStep_ = 0;
+    std::uint16_t highLevelError_ = 0;
+    bool highLevel_ = false;
+    bool runnerInstalled_ = false;
+    bool inRequestCall_ = false;  // a request method runs on the caller's stack
+    Continuation continuation_ = Continuation::None;
+    MultiKind multiKind_ = MultiKind::Message;
+    std::string host_, port_ = "pop3", userName_, passWord_, lastResponse_, errorMessage_, timestamp_;
+    int msgCount_ = 0, msgSize_ = 0, msgNum_ = 0, msgLines_ = 0;
+    std::string msgUidl_;
+    int tag_ = 0;
+};
+
+class TPop3Client : public TCustomPop3Client {
+public:
+    explicit TPop3Client(QObject* owner = nullptr) : TCustomPop3Client(owner) {}
+};

@@ -1,0 +1,49 @@
+// A private Dovecot POP3 server on a loopback port for mailbox tests and
+// benchmarks. It runs as root with its own configuration, run and state
+// folders and maildir mailboxes under one temporary folder, which it removes
+// when stopped. Users are added with plain passwords (so APOP works) and
+// messages are put into a mailbox as raw bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class DovecotServer {
+public:
+    // True when Dovecot is installed and can run here (it needs root).
+    static bool Available(std::string* why = nullptr);
+
+    DovecotServer();
+    ~DovecotServer();
+    DovecotServer(const DovecotServer&) = delete;
+    DovecotServer& operator=(const DovecotServer&) = delete;
+
+    // Starts on a free loopback port and waits until it accepts connections.
+    bool Start(std::string* error = nullptr);
+    void Stop();
+    bool Running() const { return running_; }
+
+    // Users may be added before or after Start.
+    void AddUser(const std::string& user, const std::string& password);
+    // Delivers one message (raw bytes, usually CR LF lines) into the user's
+    // mailbox; returns the maildir file name.
+    std::string PutMessage(const std::string& user, const std::string& raw);
+    // Messages in the user's mailbox (new and seen).
+    int CountMessages(const std::string& user) const;
+
+    std::uint16_t Port() const { return port_; }
+    std::string PortText() const { return std::to_string(port_); }
+    const std::string& Root() const { return root_; }
+    // The server's log, for failure messages.
+    std::string Log() const;
+
+private:
+    std::string Maildir(const std::string& user) const;
+    void WriteConfig();
+    bool WaitUntilListening(int limitMs) const;
+
+    std::string root_;
+    std::uint16_t port_ = 0;
+    bool running_ = false;
+    unsigned delivered_ = 0;
+};
