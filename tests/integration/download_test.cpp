@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QLabel>
+#include <QTabWidget>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
