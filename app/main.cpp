@@ -3,6 +3,7 @@
 // With --fetch the program runs one download without any window instead.
 #include "app/forms.h"
 #include "app/headless_fetch.h"
+#include "app/help_form.h"
 #include "app/import_form.h"
 #include "app/main_window.h"
 #include "app/view_form.h"
@@ -19,9 +20,7 @@ int RunWindows(QApplication& app)
     TForm1 mainWindow;
     TViewForm viewer;
     ViewForm = &viewer;
-    TForm help;
-    help.setObjectName(QStringLiteral("HelpForm"));
-    help.setWindowTitle(QStringLiteral("Pellimar Help"));
+    THelpForm help;
     HelpForm = &help;
     TImportForm importer;
     ImportForm = &importer;

@@ -1,8 +1,10 @@
 #include "app/main_window.h"
 
+#include "app/ani_icon.h"
 #include "app/download.h"
 #include "app/forms.h"
 #include "app/registry_variable.h"
+#include "app/system_info.h"
 #include "mail/pop3_client.h"
 
 #include <QComboBox>
@@ -89,6 +91,8 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     rgUserName = MakeSetting("rgUserName");
     rgPassword = MakeSetting("rgPassword");
     rgConnection = MakeSetting("rgConnection");
+    tvAPIThing1 = new TtvAPIThing(this);
+    tvAPIThing1->setObjectName(QStringLiteral("tvAPIThing1"));
 
     connect(pgCntrl, &QTabWidget::currentChanged, this, [this](int index) {
         if (pgCntrl->widget(index) == ConfigureSheet)
@@ -149,9 +153,10 @@ QWidget* TForm1::BuildConnectSheet()
     AniIconStrip = MaroonStrip(sheet);
     auto* stripLayout = new QHBoxLayout(AniIconStrip);
     stripLayout->setContentsMargins(4, 4, 4, 4);
-    AniIcon1 = new QWidget(AniIconStrip);
+    AniIcon1 = new TAniIcon(AniIconStrip);
     AniIcon1->setObjectName(QStringLiteral("AniIcon1"));
     AniIcon1->setFixedSize(32, 32);
+    AniIcon1->SetAniFile(PellimarBusyAnimation());
     stripLayout->addWidget(AniIcon1);
     stripLayout->addStretch();
     layout->addWidget(AniIconStrip);
@@ -316,7 +321,7 @@ void TForm1::btnDownloadClick() { Download->btnDownloadClick(); }
 
 void TForm1::SetBusy(bool busy)
 {
-    AniIcon1->setProperty("busy", busy);
+    AniIcon1->SetAnimated(busy);
 }
 
 void TForm1::btnHelpClick()

@@ -15,9 +15,11 @@ class QPushButton;
 class QTabWidget;
 class QTextEdit;
 class QWidget;
+class TAniIcon;
 class TMailboxDownload;
 class TPop3Client;
 class TQlRegistryVariable;
+class TtvAPIThing;
 
 class TForm1 : public TForm {
     Q_OBJECT
@@ -67,7 +69,7 @@ public:
     QPushButton* btnHelp = nullptr;
     QPushButton* BitBtn3 = nullptr; // Close
     QWidget* AniIconStrip = nullptr;
-    QWidget* AniIcon1 = nullptr;
+    TAniIcon* AniIcon1 = nullptr;
     QLineEdit* Edit1 = nullptr;
     QLabel* InfoLabel = nullptr;
     QTextEdit* DisplayMemo = nullptr;
@@ -87,6 +89,7 @@ public:
     TQlRegistryVariable* rgUserName = nullptr;
     TQlRegistryVariable* rgPassword = nullptr;
     TQlRegistryVariable* rgConnection = nullptr;
+    TtvAPIThing* tvAPIThing1 = nullptr;
 
 private:
     void FormCreate();

@@ -1,5 +1,7 @@
 // The main window on the offscreen platform: the Configure page against the
 // settings store, the connection list, and the window lock of a download.
+#include "app/ani_icon.h"
+#include "app/ani_file.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/registry_store.h"
@@ -71,6 +73,8 @@ TEST_F(MainWindowTest, FirstStartShowsTheInitialTexts)
     EXPECT_EQ(w.edtPassword->echoMode(), QLineEdit::Password);
     EXPECT_EQ(w.Edit1->text(), QStringLiteral("None Selected"));
     EXPECT_EQ(w.cmbConnection->count(), 0);
+    EXPECT_GT(w.AniIcon1->AniFile().FrameCount(), 1); // Pellimar's own animation, still at start
+    EXPECT_FALSE(w.AniIcon1->Animated());
     // Every component is reachable by its name.
     for (const char* name : {"BitBtn1", "btnImport", "btnHelp", "BitBtn3", "AniIcon1", "Edit1", "InfoLabel",
                              "DisplayMemo", "cmbConnection", "edtHost", "edtUserName", "edtPassword", "BitBtn6",
