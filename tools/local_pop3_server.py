@@ -90,6 +90,13 @@ def start(args):
     for sub in ("run", "state", "mail"):
         os.makedirs(os.path.join(d, sub), exist_ok=True)
     os.chmod(d, 0o755)
+    # Dovecot's auth and mail processes run as its own users: every folder
+    # above DIR must let them through.
+    parent = os.path.dirname(d)
+    while parent != "/":
+        if not os.stat(parent).st_mode & 0o001:
+            sys.exit("%s is not open to other users; Dovecot could not reach %s" % (parent, d))
+        parent = os.path.dirname(parent)
     port = args.port or free_port()
     with open(os.path.join(d, "dovecot.conf"), "w") as f:
         f.write(CONFIG.format(dir=d, port=port))

@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "tests/support/local_mailbox.h"
+#include "tests/support/qt_print.h"
 #include "tests/support/temp_registry.h"
 
 #include <QDir>
@@ -127,7 +128,7 @@ TEST_F(DownloadTest, OnlyTheFaxMailIsCapturedAndDeleted)
     EXPECT_FALSE(captured.contains("From:"));      // lines before it
     EXPECT_FALSE(captured.contains("{FaxSender}")); // fax data lines go to the list only
     EXPECT_FALSE(captured.contains("{FaxDate}"));
-    EXPECT_TRUE(captured.startsWith("MIME-Version: 1.0\r\n"));
+    EXPECT_TRUE(captured.startsWith("Content-Type: text/plain")); // the line after the subject
     EXPECT_TRUE(captured.contains("A fax was received for you.\r\n"));
 
     const QStringList log = LogLines(w);

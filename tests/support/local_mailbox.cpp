@@ -15,7 +15,7 @@ QByteArray Run(const QString& program, const QStringList& args, QString* error =
     process.start(program, args);
     if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
         if (error)
-            *error = QString::fromLocal8Bit(process.readAllStandardError());
+            *error = QString::fromLocal8Bit(process.readAllStandardError().right(2000));
         return {};
     }
     QByteArray out = process.readAllStandardOutput();
@@ -26,8 +26,11 @@ QByteArray Run(const QString& program, const QStringList& args, QString* error =
 
 LocalMailbox::LocalMailbox(const QList<QByteArray>& mails, const QString& password) : password_(password)
 {
-    QStringList args{Tool("local_pop3_server.py"), QStringLiteral("start"), dir_.filePath(QStringLiteral("server")),
-                     QStringLiteral("--password"), password};
+    // Dovecot's own users must reach the mailbox and password file below here.
+    QFile::setPermissions(dir_.path(), QFile::permissions(dir_.path()) | QFile::ExeGroup | QFile::ExeOther
+                                           | QFile::ReadGroup | QFile::ReadOther);
+    QStringList args{Tool("local_pop3_server.py"), QStringLiteral("start"), QStringLiteral("--password"), password,
+                     dir_.filePath(QStringLiteral("server"))};
     for (int i = 0; i < mails.size(); ++i) {
         const QString path = dir_.filePath(QStringLiteral("mail%1.eml").arg(i, 5, 10, QLatin1Char('0')));
         QFile file(path);
