@@ -1,20 +1,22 @@
 // Program entry: the main window, then the viewer, help and import windows
 // (hidden until shown), then the event loop until the main window closes.
+// With --fetch the program runs one download without any window instead.
 #include "app/forms.h"
+#include "app/headless_fetch.h"
 #include "app/help_form.h"
 #include "app/import_form.h"
 #include "app/main_window.h"
 #include "app/view_form.h"
 
 #include <QApplication>
+#include <QTextStream>
 
-int main(int argc, char** argv)
+#include <cstdio>
+
+namespace {
+
+int RunWindows(QApplication& app)
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Pellimar"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Pellimar"));
-    QApplication::setQuitOnLastWindowClosed(false);
-
     TForm1 mainWindow;
     TViewForm viewer;
     ViewForm = &viewer;
@@ -27,4 +29,32 @@ int main(int argc, char** argv)
     const int status = app.exec();
     ViewForm = HelpForm = ImportForm = nullptr;
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const bool headless = !args.isEmpty() && args.first().startsWith(QLatin1String("--"));
+    // Command-line modes need no display; message boxes are printed instead.
+    if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pellimar"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Pellimar"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (!headless)
+        return RunWindows(app);
+    const QString mode = args.takeFirst();
+    if (mode == QLatin1String("--fetch") && args.isEmpty())
+        return RunHeadlessFetch(out);
+    err << "Usage: pellimar [--fetch]" << Qt::endl;
+    return 64;
 }

@@ -1,10 +1,12 @@
 #include "app/main_window.h"
 
 #include "app/ani_icon.h"
+#include "app/download.h"
 #include "app/forms.h"
 #include "app/message_box.h"
 #include "app/registry_variable.h"
 #include "app/system_info.h"
+#include "mail/pop3_client.h"
 #include "qdb/record_view.h"
 
 #include <QApplication>
@@ -85,6 +87,10 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     pgCntrl->addTab(ConfigureSheet, QStringLiteral("Configure"));
     pgCntrl->setCurrentWidget(ConnectSheet);
 
+    Pop3Client = new TPop3Client(this);
+    Pop3Client->setObjectName(QStringLiteral("Pop3Client"));
+    Download = new TMailboxDownload(*this, *Pop3Client);
+
     rgHost = MakeSetting("rgHost");
     rgUserName = MakeSetting("rgUserName");
     rgPassword = MakeSetting("rgPassword");
@@ -96,6 +102,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
         if (pgCntrl->widget(index) == ConfigureSheet)
             ConfigureSheetShow();
     });
+    connect(BitBtn1, &QPushButton::clicked, this, &TForm1::btnDownloadClick);
     connect(BitBtn6, &QPushButton::clicked, this, &TForm1::BitBtn6Click);
     connect(BitBtn7, &QPushButton::clicked, this, &TForm1::BitBtn7Click);
     connect(btnHelp, &QPushButton::clicked, this, &TForm1::btnHelpClick);
@@ -316,6 +323,13 @@ void TForm1::BitBtn6Click()
 }
 
 void TForm1::BitBtn7Click() { ConfigureSheetShow(); }
+
+void TForm1::btnDownloadClick() { Download->btnDownloadClick(); }
+
+void TForm1::SetBusy(bool busy)
+{
+    AniIcon1->SetAnimated(busy);
+}
 
 void TForm1::btnHelpClick()
 {

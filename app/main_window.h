@@ -17,6 +17,8 @@ class QTabWidget;
 class QTextEdit;
 class QWidget;
 class TAniIcon;
+class TMailboxDownload;
+class TPop3Client;
 class TQlRegistryVariable;
 class TtvAPIThing;
 namespace qdb {
@@ -36,11 +38,14 @@ public:
     void SetProgress(const QString& text);
     // Locks or unlocks the window while a download runs.
     void SetControlsEnabled(bool enabled);
+    // Starts or stops the busy animation.
+    void SetBusy(bool busy);
 
     void ConfigureSheetShow();
     void LoadConnectionList();
     void BitBtn6Click(); // Save
     void BitBtn7Click(); // Cancel
+    void btnDownloadClick();
     void btnHelpClick();
     void btnImportClick();
 
@@ -81,6 +86,9 @@ public:
     QPushButton* BitBtn7 = nullptr; // Cancel
     QPushButton* BitBtn8 = nullptr; // Import on Browse Faxes
     QPushButton* BitBtn2 = nullptr; // Help on Browse Faxes
+
+    TPop3Client* Pop3Client = nullptr;
+    TMailboxDownload* Download = nullptr;
 
     TQlRegistryVariable* rgHost = nullptr;
     TQlRegistryVariable* rgUserName = nullptr;

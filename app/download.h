@@ -1,0 +1,85 @@
+#pragma once
+// One pass over the POP3 mailbox: log in, walk the messages, capture the fax
+// mails of the forwarding server into "temp\" and delete them from the
+// server, log out, and save the lists of what was captured for extraction.
+// Every step runs in the request-done event of the POP3 client.
+#include <QFile>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class TForm1;
+class TPop3Client;
+
+// How a run ended, for callers that report it (headless runs use it as the exit status).
+enum class TRunOutcome {
+    Completed = 0,    // the mailbox was walked to its end (faxes or not)
+    NotConnected = 2, // the server could not be reached
+    NotLoggedIn = 3,  // the server refused the login
+    ScanFailed = 4,   // the walk stopped early; what was captured completely is kept
+    NoCatalogue = 5,  // refused: the catalogue cannot record faxes
+};
+
+// True when pattern occurs in text, comparing ASCII letters without regard to case.
+bool ContainsText(const std::string& text, const std::string& pattern);
+
+// "host", "host:port" or "[v6address]:port"; without a port the service is "pop3".
+void SplitHostPort(const QString& text, QString& host, QString& port);
+
+class TMailboxDownload : public QObject {
+    Q_OBJECT
+public:
+    TMailboxDownload(TForm1& form, TPop3Client& client);
+
+    void btnDownloadClick();
+    // Issues one request with the Configure fields copied into the client;
+    // false when the request could not start (the error is shown on the progress line).
+    bool RunRequest(const QString& label, const std::function<void()>& request);
+    void Pop3ClientRequestDone(int rqType, uint16_t error);
+    void StartMailboxScan();
+    void ScanRequestDone(uint16_t error);
+    void ScanMessageLine();
+    void Pop3ClientMessageBegin();
+    void Pop3ClientMessageEnd();
+    void Pop3ClientMessageLine();
+    void InstallMainHandlers();
+
+    // Ends a run: animation off, controls enabled, OnRunFinished told.
+    void FinishRun();
+
+    // Runs after the lists were saved (the extraction); it must end with
+    // FinishRun. Unassigned, the run ends right there.
+    std::function<void()> OnListsSaved;
+    std::function<void(TRunOutcome)> OnRunFinished;
+
+    TRunOutcome Outcome() const { return outcome_; }
+
+    // Scan state, as the request-done handler sees it.
+    int32_t ScanState = 0;
+    QString TempDir;
+    QString CaptureFileName;
+    bool Capturing = false;
+    QString FaxDataFile;
+
+private:
+    void InstallScanHandlers();
+    void EndScan();
+    void Advance();
+    void AbandonCapture();
+    bool CompleteCapture(QString& error);
+    void BeginCapture();
+    void WriteCaptureLine(const std::string& line);
+    bool SaveList(const QString& path, const QStringList& lines);
+
+    TForm1& form_;
+    TPop3Client& client_;
+    QFile CaptureFile;
+    qsizetype faxDataMark_ = 0; // FaxDataList size when the current capture began
+    QString captureError_;      // set when the current capture cannot be written
+    TRunOutcome outcome_ = TRunOutcome::Completed;
+    bool running_ = false;
+};

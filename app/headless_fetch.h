@@ -1,0 +1,9 @@
+#pragma once
+// One download run without a window: the main window is created hidden and
+// its Download button's code runs; status-log lines go to the given stream.
+#include <QTextStream>
+
+// Returns 0 when the run walked the whole mailbox, non-zero when it could not
+// connect (2), log in (3) or finish the scan (4), or when
+// the catalogue cannot record faxes (5).
+int RunHeadlessFetch(QTextStream& out);

@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+"""Runs a private Dovecot POP3 server on a loopback port, with one mailbox
+filled from mail files, for trying Pellimar out and for benchmarks.
+
+  local_pop3_server.py start DIR [--port N] [--user U] [--password P] MAIL...
+  local_pop3_server.py stop DIR
+
+`start` writes everything (configuration, mailbox, logs) below DIR, starts
+Dovecot in the background and prints the host:port, user and password to
+type on Pellimar's Configure page. It needs root (Dovecot drops to its own
+users) and Debian's dovecot-pop3d.
+"""
+import argparse
+import os
+import pwd
+import grp
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+CONFIG = """\
+base_dir = {dir}/run
+state_dir = {dir}/state
+log_path = {dir}/dovecot.log
+info_log_path = {dir}/dovecot.log
+protocols = pop3
+listen = 127.0.0.1
+ssl = no
+disable_plaintext_auth = no
+auth_mechanisms = plain apop
+default_login_user = dovenull
+default_internal_user = dovecot
+first_valid_uid = 1
+mail_location = maildir:{dir}/mail/%u/Maildir
+pop3_uidl_format = %08Xu%08Xv
+passdb {{
+  driver = passwd-file
+  args = {dir}/users
+}}
+userdb {{
+  driver = static
+  args = uid=dovecot gid=dovecot home={dir}/mail/%u
+}}
+service pop3-login {{
+  chroot =
+  inet_listener pop3 {{
+    address = 127.0.0.1
+    port = {port}
+  }}
+}}
+service anvil {{
+  chroot =
+}}
+service imap-login {{
+  inet_listener imap {{
+    port = 0
+  }}
+}}
+"""
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def chown_tree(path, uid, gid):
+    for root, dirs, files in os.walk(path):
+        os.chown(root, uid, gid)
+        for name in files:
+            os.chown(os.path.join(root, name), uid, gid)
+
+
+def fill_mailbox(maildir, mails):
+    for sub in ("new", "cur", "tmp"):
+        os.makedirs(os.path.join(maildir, sub), exist_ok=True)
+    stamp = int(time.time())
+    for i, path in enumerate(mails):
+        target = os.path.join(maildir, "new", "%d.M%dP%d.pellimar" % (stamp, i, os.getpid()))
+        shutil.copyfile(path, target)
+
+
+def start(args):
+    d = os.path.abspath(args.dir)
+    stop(args, quiet=True)
+    for sub in ("run", "state", "mail"):
+        os.makedirs(os.path.join(d, sub), exist_ok=True)
+    os.chmod(d, 0o755)
+    # Dovecot's auth and mail processes run as its own users: every folder
+    # above DIR must let them through.
+    parent = os.path.dirname(d)
+    while parent != "/":
+        if not os.stat(parent).st_mode & 0o001:
+            sys.exit("%s is not open to other users; Dovecot could not reach %s" % (parent, d))
+        parent = os.path.dirname(parent)
+    port = args.port or free_port()
+    with open(os.path.join(d, "dovecot.conf"), "w") as f:
+        f.write(CONFIG.format(dir=d, port=port))
+    with open(os.path.join(d, "users"), "w") as f:
+        f.write("%s:{PLAIN}%s\n" % (args.user, args.password))
+    maildir = os.path.join(d, "mail", args.user, "Maildir")
+    fill_mailbox(maildir, args.mail)
+    chown_tree(os.path.join(d, "mail"), pwd.getpwnam("dovecot").pw_uid, grp.getgrnam("dovecot").gr_gid)
+    subprocess.run(["dovecot", "-c", os.path.join(d, "dovecot.conf")], check=True)
+    for _ in range(100):
+        try:
+            with socket.create_connection(("127.0.0.1", port), timeout=1) as s:
+                if s.recv(100).startswith(b"+OK"):
+                    break
+        except OSError:
+            time.sleep(0.05)
+    else:
+        sys.exit("Dovecot did not answer on port %d; see %s/dovecot.log" % (port, d))
+    print("POP3 server running on 127.0.0.1:%d with %d mails (stop: %s stop %s)"
+          % (port, len(args.mail), sys.argv[0], d))
+    print("Configure page:  Host: 127.0.0.1:%d   User Name: %s   Password: %s"
+          % (port, args.user, args.password))
+
+
+def stop(args, quiet=False):
+    d = os.path.abspath(args.dir)
+    pidfile = os.path.join(d, "run", "master.pid")
+    try:
+        with open(pidfile) as f:
+            pid = int(f.read().strip())
+        os.kill(pid, signal.SIGTERM)
+        for _ in range(100):
+            os.kill(pid, 0)
+            time.sleep(0.05)
+    except (OSError, ValueError):
+        pass
+    if not quiet:
+        print("stopped")
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    sub = p.add_subparsers(dest="cmd", required=True)
+    s = sub.add_parser("start")
+    s.add_argument("dir")
+    s.add_argument("--port", type=int, default=0)
+    s.add_argument("--user", default="fax")
+    s.add_argument("--password", default="fax")
+    s.add_argument("mail", nargs="*")
+    t = sub.add_parser("stop")
+    t.add_argument("dir")
+    args = p.parse_args()
+    (start if args.cmd == "start" else stop)(args)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""Writes one mail as the fax-to-mail forwarding server sends it, built with
+Python's email package: a subject carrying the server's marker, a text part
+with the sender and date lines, and each fax file attached in base64.
+
+  make_fax_mail.py --sender "+1 555 0100" --date "12/08/2026 09:15" \
+      --attach fax0001.apf > mail.eml
+
+Without --attach the mail carries no fax file; with --plain it is an ordinary
+mail without the marker (to fill a mailbox with other mail).
+"""
+import argparse
+import email.policy
+import os
+import sys
+from email.message import EmailMessage
+
+
+def build(args):
+    msg = EmailMessage(policy=email.policy.SMTP.clone(linesep="\n"))
+    msg["From"] = args.sender_address
+    msg["To"] = args.to
+    msg["Date"] = "Tue, 08 Dec 2026 09:15:00 +0000"
+    if args.plain:
+        msg["Subject"] = args.subject or "Minutes of the meeting"
+        msg.set_content(args.body or "Nothing to do with faxes.\n")
+        return msg
+    msg["Subject"] = args.subject or "Fax received {Varnel}"
+    lines = ["A fax was received for you."]
+    if args.sender is not None:
+        # The server ends the value with a ";" that is not part of the id.
+        lines.append("{FaxSender}=" + args.sender + ";")
+    if args.date is not None:
+        lines.append("{FaxDate}=" + args.date)
+    if args.body:
+        lines.append(args.body)
+    msg.set_content("\n".join(lines) + "\n")
+    for path in args.attach:
+        with open(path, "rb") as f:
+            data = f.read()
+        msg.add_attachment(data, maintype="application", subtype="octet-stream",
+                           filename=args.name or os.path.basename(path))
+    if args.padding:
+        msg.add_attachment(os.urandom(args.padding), maintype="application",
+                           subtype="octet-stream")
+    return msg
+
+
+def main():
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--sender", help="sender ID line value")
+    p.add_argument("--date", help="fax date line value")
+    p.add_argument("--attach", action="append", default=[], help="fax file to attach")
+    p.add_argument("--name", help="file name to give the attachment")
+    p.add_argument("--subject", help="subject (default carries the marker)")
+    p.add_argument("--body", help="extra body text")
+    p.add_argument("--plain", action="store_true", help="an ordinary mail")
+    p.add_argument("--padding", type=int, default=0,
+                   help="add an unnamed attachment of this many random bytes")
+    p.add_argument("--sender-address", default="Varnel Fax <fax@varnel.example>")
+    p.add_argument("--to", default="office@example.com")
+    args = p.parse_args()
+    sys.stdout.buffer.write(build(args).as_bytes())
+
+
+if __name__ == "__main__":
+    main()
