@@ -105,7 +105,9 @@ def start(args):
     maildir = os.path.join(d, "mail", args.user, "Maildir")
     fill_mailbox(maildir, args.mail)
     chown_tree(os.path.join(d, "mail"), pwd.getpwnam("dovecot").pw_uid, grp.getgrnam("dovecot").gr_gid)
-    subprocess.run(["dovecot", "-c", os.path.join(d, "dovecot.conf")], check=True)
+    # The daemon must not hold on to our output, or a pipe reading it never ends.
+    subprocess.run(["dovecot", "-c", os.path.join(d, "dovecot.conf")], check=True,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     for _ in range(100):
         try:
             with socket.create_connection(("127.0.0.1", port), timeout=1) as s:
@@ -139,16 +141,13 @@ def stop(args, quiet=False):
 
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    sub = p.add_subparsers(dest="cmd", required=True)
-    s = sub.add_parser("start")
-    s.add_argument("dir")
-    s.add_argument("--port", type=int, default=0)
-    s.add_argument("--user", default="fax")
-    s.add_argument("--password", default="fax")
-    s.add_argument("mail", nargs="*")
-    t = sub.add_parser("stop")
-    t.add_argument("dir")
-    args = p.parse_args()
+    p.add_argument("cmd", choices=["start", "stop"])
+    p.add_argument("dir")
+    p.add_argument("mail", nargs="*")
+    p.add_argument("--port", type=int, default=0)
+    p.add_argument("--user", default="fax")
+    p.add_argument("--password", default="fax")
+    args = p.parse_intermixed_args()
     (start if args.cmd == "start" else stop)(args)
 
 
