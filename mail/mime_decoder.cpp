@@ -180,10 +180,15 @@ void TMimeDecoder::ReadLines(QIODevice* stream)
             start = scan = i + 1;
         }
         scan = end;
-        if (end - start >= kMaxLineLength) {
-            // Too long for one line: hand out what is there as a piece.
-            HandleLine(buf + start, end - start);
-            start = scan = end;
+        while (end - start >= kMaxLineLength) {
+            // Too long for one line: hand it out in pieces of the limit's
+            // length (a multiple of four, so base64 groups stay whole).
+            char* piece = buf + start;
+            const char saved = piece[kMaxLineLength];
+            piece[kMaxLineLength] = '\0';
+            HandleLine(piece, kMaxLineLength);
+            piece[kMaxLineLength] = saved;
+            start = scan = start + kMaxLineLength;
         }
         buffer.MakeRoom(start, end, scan);
     }
