@@ -159,9 +159,12 @@ void TMimeDecoder::ReadLines(QIODevice* stream)
         while (char* lf = static_cast<char*>(std::memchr(buf + scan, '\n', size_t(end - scan)))) {
             const int i = int(lf - buf);
             if (inHeader_) {
-                if (i == end - 1 && ReadSome(stream, buf + end, 1) == 1)
-                    buf[++end] = '\0'; // look ahead at the next line's first byte
                 const bool lineEmpty = buf[start] == '\n' || buf[start] == '\r';
+                // Look ahead at the next line's first byte. The read keeps two
+                // bytes free, and only one look-ahead can happen per read: a
+                // looked-ahead LF forms an empty line, which needs none.
+                if (!lineEmpty && i == end - 1 && end + 2 <= buffer.size() && ReadSome(stream, buf + end, 1) == 1)
+                    buf[++end] = '\0';
                 if (!lineEmpty && i + 1 < end && (buf[i + 1] == ' ' || buf[i + 1] == '\t')) {
                     // A folded header line: the break and the blank become spaces.
                     buf[i] = ' ';

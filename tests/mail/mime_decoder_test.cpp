@@ -196,6 +196,22 @@ TEST(MimeDecoderLines, LongLineBeyondTheLimitIsDeliveredInPieces)
     EXPECT_TRUE(secondLog.parts[1].data == original.toStdString());
 }
 
+TEST(MimeDecoderLines, UnfoldingLooksAheadAcrossReadBoundaries)
+{
+    // The first read of 2046 bytes ends exactly behind a header line's LF,
+    // so the next line's first byte comes from a look-ahead read.
+    for (const std::string next : {"\tfolded\n\nbody\n", "\n\nbody\n", "To: x\n\nbody\n"}) {
+        TMimeDecoder decoder;
+        TMimeEventLog log(decoder);
+        const std::string first = "Subject: " + std::string(2046 - 10, 's') + "\n";
+        DecodeText(decoder, first + next);
+        const bool folded = next[0] == '\t';
+        EXPECT_EQ(decoder.Subject(), std::string(2036, 's') + (folded ? "  folded" : ""));
+        ASSERT_FALSE(log.parts.empty());
+        EXPECT_EQ(log.parts.back().lines.back(), "body");
+    }
+}
+
 TEST(MimeDecoderLines, EmbeddedNulBytesInRawDataArePassedOn)
 {
     TMimeDecoder decoder;
