@@ -52,23 +52,31 @@ public:
     // of header unfolding and one for the NUL.
     int Room(int end) const { return size_ - end - 2; }
 
-    // Moves the content to the front when most of the buffer is consumed;
-    // otherwise grows it. Growth is geometric so that long lines cost linear time.
+    // Makes room for the next read when little is left: moves the content to
+    // the front when it is a short part of the buffer, else grows the buffer.
+    // Growth is geometric and happens only for a long unfinished line, so the
+    // size stays a small multiple of the longest line, however the stream
+    // splits its reads.
     void MakeRoom(int& start, int& end, int& scan)
     {
-        if (start > size_ / 4 * 3 || (start > 0 && start == end)) {
+        if (start > 0 && start == end) {
+            data_[0] = '\0';
+            end = scan = start = 0;
+        }
+        if (Room(end) >= size_ / 4)
+            return;
+        if (start > 0 && end - start <= size_ / 2) {
             std::memmove(data_.get(), data_.get() + start, size_t(end - start) + 1);
             end -= start;
             scan -= start;
             start = 0;
+            return;
         }
-        if (Room(end) < size_ / 4) {
-            const int grown = size_ + std::max(32, size_ / 2);
-            std::unique_ptr<char[]> bigger(new char[grown]);
-            std::memcpy(bigger.get(), data_.get(), size_t(end) + 1);
-            data_ = std::move(bigger);
-            size_ = grown;
-        }
+        const int grown = size_ + std::max(32, size_ / 2);
+        std::unique_ptr<char[]> bigger(new char[grown]);
+        std::memcpy(bigger.get(), data_.get(), size_t(end) + 1);
+        data_ = std::move(bigger);
+        size_ = grown;
     }
 
 private:

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -141,6 +142,49 @@ TEST(MimePythonMailInline, UuencodedBlockInTextGoesToTheInlineEvents)
     while (!got.empty() && got.back().empty() && expected.size() < got.size())
         got.pop_back();
     EXPECT_EQ(got, expected);
+}
+
+// Hands out the mail in small reads of changing size, as a pipe might.
+class TTrickleDevice : public QIODevice {
+public:
+    explicit TTrickleDevice(QByteArray data)
+        : data_(std::move(data))
+    {
+    }
+
+protected:
+    qint64 readData(char* into, qint64 max) override
+    {
+        const qint64 count = std::min({max, qint64(1 + (pos_ * 7) % 13), qint64(data_.size()) - pos_});
+        std::memcpy(into, data_.constData() + pos_, size_t(count));
+        pos_ += count;
+        return count;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+    bool isSequential() const override { return true; }
+
+private:
+    QByteArray data_;
+    qint64 pos_ = 0;
+};
+
+TEST(MimePythonMailStreams, SmallReadsGiveTheSameEvents)
+{
+    for (const char* mail : {"folded_headers.eml", "mixed_base64.eml", "inline_uuencode.eml"}) {
+        TMimeDecoder whole;
+        TMimeEventLog wholeLog(whole);
+        whole.DecodeFile(MimeFixtureDir() + "/" + mail);
+
+        TMimeDecoder trickled;
+        TMimeEventLog trickleLog(trickled);
+        TTrickleDevice device(ReadMimeFixture(mail));
+        device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+        trickled.DecodeStream(&device);
+        EXPECT_EQ(trickleLog.events, wholeLog.events) << mail;
+        ASSERT_EQ(trickleLog.parts.size(), wholeLog.parts.size());
+        for (size_t i = 0; i < wholeLog.parts.size(); ++i)
+            EXPECT_TRUE(trickleLog.parts[i].data == wholeLog.parts[i].data) << mail << " part " << i;
+    }
 }
 
 } // namespace
