@@ -1,0 +1,110 @@
+#include "mail/mime_codecs.h"
+
+#include <array>
+#include <cstdint>
+
+namespace {
+
+constexpr uint8_t kPad = 64;
+constexpr uint8_t kInvalid = 255;
+
+constexpr std::array<uint8_t, 256> MakeBase64Table()
+{
+    std::array<uint8_t, 256> table{};
+    for (auto& value : table)
+        value = kInvalid;
+    for (int i = 0; i < 26; ++i) {
+        table['A' + i] = uint8_t(i);
+        table['a' + i] = uint8_t(26 + i);
+    }
+    for (int i = 0; i < 10; ++i)
+        table['0' + i] = uint8_t(52 + i);
+    table['+'] = 62;
+    table['/'] = 63;
+    table['='] = kPad;
+    return table;
+}
+
+constexpr std::array<uint8_t, 256> kBase64 = MakeBase64Table();
+
+// Value of a quoted-printable digit; letters in either case give 10..15.
+int HexValue(char ch)
+{
+    if (ch >= '0' && ch <= '9')
+        return ch - '0';
+    return (uint8_t(ch) % 16) + 9;
+}
+
+int UuValue(const char* line, int length, int index)
+{
+    if (index >= length || line[index] == '\0')
+        return 0;
+    return (uint8_t(line[index]) - 32) & 63;
+}
+
+} // namespace
+
+int DecodeBase64Line(char* line, int length)
+{
+    int in = 0;
+    while (in < length && line[in] == ' ')
+        ++in;
+    int out = 0;
+    while (in < length) {
+        unsigned w[4] = {kPad, kPad, kPad, kPad};
+        int got = 0;
+        while (got < 4 && in < length && line[in] != '\0' && line[in] != ' ')
+            w[got++] = kBase64[uint8_t(line[in++])];
+        if (got < 2)
+            break; // nothing, or six bits that make no byte
+        line[out++] = char((w[0] * 4 + (w[1] / 16) % 4) % 256);
+        if (w[2] != kPad) {
+            line[out++] = char((w[1] * 16 + (w[2] / 4) % 16) % 256);
+            if (w[3] != kPad)
+                line[out++] = char((w[2] * 64 + w[3] % 64) % 256);
+        }
+        if (got < 4)
+            break;
+    }
+    return out;
+}
+
+int DecodeQuotedPrintableLine(char* line, int length)
+{
+    int out = 0;
+    for (int in = 0; in < length; ++in) {
+        if (line[in] != '=') {
+            line[out++] = line[in];
+            continue;
+        }
+        const int rest = length - in - 1;
+        if (rest >= 2) {
+            line[out++] = char(16 * HexValue(line[in + 1]) + HexValue(line[in + 2]));
+            in += 2;
+        } else if (rest == 1) {
+            line[out++] = char(HexValue(line[in + 1]));
+            in += 1;
+        }
+        // a last "=" is a soft line break and adds nothing
+    }
+    return out;
+}
+
+int DecodeUuencodeLine(const char* line, int length, char* out)
+{
+    if (length <= 0)
+        return 0;
+    const int count = (uint8_t(line[0]) - 32) & 63;
+    int produced = 0;
+    for (int in = 1; produced < count; in += 4) {
+        const int x0 = UuValue(line, length, in);
+        const int x1 = UuValue(line, length, in + 1);
+        const int x2 = UuValue(line, length, in + 2);
+        const int x3 = UuValue(line, length, in + 3);
+        const char bytes[3] = {char((x0 * 4 + x1 / 16) % 256), char((x1 * 16 + x2 / 4) % 256),
+                               char((x2 * 64 + x3) % 256)};
+        for (int i = 0; i < 3 && produced < count; ++i)
+            out[produced++] = bytes[i];
+    }
+    return produced;
+}
