@@ -33,7 +33,7 @@ public:
             node = {code->first, code->second};
             return index;
         }
-        if (prefix.size() >= kMaxCodeLength || !IsPrefix(prefix))
+        if (prefix.size() >= kMaxCodeLength)
             return index; // stays an empty node
         const int zero = Visit(prefix + '0');
         const int one = Visit(prefix + '1');
@@ -48,13 +48,6 @@ private:
             if (code.bits == bits)
                 return &code;
         return nullptr;
-    }
-    bool IsPrefix(const std::string& bits) const
-    {
-        for (const CodeEntry& code : codes_)
-            if (code.bits.size() > bits.size() && code.bits.compare(0, bits.size(), bits) == 0)
-                return true;
-        return false;
     }
 
     DecodeTree& tree_;
