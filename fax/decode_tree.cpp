@@ -82,3 +82,30 @@ int BuildDecodeTree(DecodeTree& tree, bool black)
     tree.nodes[kFillNode].first = kFillNode;
     return 0;
 }
+
+TreeStep StepTreeWalk(const DecodeTree& white, const DecodeTree& black, TreeWalk& walk, unsigned bit, int& run)
+{
+    const DecodeTree& tree = walk.black ? black : white;
+    if (bit) {
+        if (walk.invalidMode)
+            return TreeStep::None;
+        walk.node = tree.nodes[walk.node].second;
+    } else {
+        walk.invalidMode = false;
+        walk.node = tree.nodes[walk.node].first;
+    }
+    const DecodeNode& node = tree.nodes[walk.node];
+    if (node.first > 0)
+        return TreeStep::None;
+    walk.node = 0;
+    if (node.first == kRunLeaf) {
+        run = node.second;
+        return TreeStep::Run;
+    }
+    if (node.first == kEndOfLineLeaf) {
+        walk.black = false;
+        return TreeStep::EndOfLine;
+    }
+    walk.invalidMode = true;
+    return TreeStep::Invalid;
+}

@@ -26,3 +26,17 @@ struct DecodeTree {
 // Builds the tree of one colour from the code table; returns 0 or a negative
 // error code when the table cannot be turned into a tree.
 int BuildDecodeTree(DecodeTree& tree, bool black);
+
+// Position of a bit-by-bit walk through the two trees.
+struct TreeWalk {
+    int node = 0;
+    bool black = false;
+    bool invalidMode = false; // after an invalid code: 1 bits are skipped
+};
+
+enum class TreeStep { None, Run, EndOfLine, Invalid };
+
+// Takes one bit. On a completed code the walk is back at the root; a run's
+// length is stored in `run` and the caller decides on the colour change.
+// After an end-of-line the walk is back on the white tree.
+TreeStep StepTreeWalk(const DecodeTree& white, const DecodeTree& black, TreeWalk& walk, unsigned bit, int& run);

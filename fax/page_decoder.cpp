@@ -1,5 +1,6 @@
 #include "fax/page_decoder.h"
 
+#include "fax/byte_decode_table.h"
 #include "fax/event_pump.h"
 #include "fax/kiv_errors.h"
 
@@ -12,13 +13,11 @@ namespace {
 
 constexpr int kMaxLineBytes = kLineBufferSize;
 
-// Where the bit walk stands inside the code stream.
+// Where the decoding stands inside the code stream.
 struct Walker {
-    const DecodeTree* tree = nullptr;
-    int node = 0;
-    bool black = false;
+    TreeWalk walk;         // position in the trees (bit by bit)
+    int tablePosition = 0; // the same position for the byte table
     bool pageStart = true; // runs are ignored until the first end-of-line
-    bool invalidMode = false;
     int eolCount = 0;
 };
 
@@ -126,12 +125,6 @@ int FlushPendingWhite(UnpackState& s)
     return EmitBlankLines(s, count);
 }
 
-void SetColour(UnpackState& s, Walker& w, bool black)
-{
-    w.black = black;
-    w.tree = black ? s.blackTree.get() : s.whiteTree.get();
-}
-
 int EndOfLine(UnpackState& s, Walker& w)
 {
     int rc = 0;
@@ -141,53 +134,80 @@ int EndOfLine(UnpackState& s, Walker& w)
         else
             ClearLine(s);
     }
-    SetColour(s, w, false);
-    w.node = 0;
     ++w.eolCount;
     w.pageStart = false;
     return rc;
 }
 
-void AddRun(UnpackState& s, Walker& w, uint32_t run)
+// Applies a run; false when it was dropped because the line is full.
+bool AddRun(UnpackState& s, Walker& w, uint32_t run, bool black)
 {
-    bool dropped = false;
-    if (!w.pageStart) {
-        if (s.lineBytePos + run / 8 < kMaxLineBytes) {
-            if (w.black)
-                SetBlackBits(s, run);
-            Advance(s, run);
-        } else {
-            dropped = true;
-        }
-    }
-    if (run < 64 && !dropped)
-        SetColour(s, w, !w.black);
-    w.node = 0;
     w.eolCount = 0;
+    if (w.pageStart)
+        return true;
+    if (s.lineBytePos + run / 8 >= kMaxLineBytes)
+        return false;
+    if (black)
+        SetBlackBits(s, run);
+    Advance(s, run);
+    return true;
 }
 
-int ProcessBit(UnpackState& s, Walker& w, unsigned bit)
+// The reference decoding: bits `from`..7 of `byte`, one at a time.
+int DecodeBits(UnpackState& s, Walker& w, unsigned byte, unsigned from)
 {
-    if (bit) {
-        if (w.invalidMode)
-            return 0;
-        w.node = w.tree->nodes[w.node].second;
-    } else {
-        w.invalidMode = false;
-        w.node = w.tree->nodes[w.node].first;
+    for (unsigned bit = from; bit < 8; ++bit) {
+        int run = 0;
+        const bool black = w.walk.black;
+        switch (StepTreeWalk(*s.whiteTree, *s.blackTree, w.walk, (byte >> bit) & 1, run)) {
+        case TreeStep::None:
+            break;
+        case TreeStep::Run:
+            // A dropped run keeps the colour; a terminating code switches it.
+            if (AddRun(s, w, static_cast<uint32_t>(run), black) && run < 64)
+                w.walk.black = !black;
+            break;
+        case TreeStep::EndOfLine:
+            if (const int rc = EndOfLine(s, w))
+                return rc;
+            break;
+        case TreeStep::Invalid:
+            ++s.invalidCodes;
+            break;
+        }
     }
-    const DecodeNode& node = w.tree->nodes[w.node];
-    if (node.first > 0)
-        return 0;
-    if (node.first == kRunLeaf) {
-        AddRun(s, w, static_cast<uint32_t>(node.second));
-        return 0;
+    return 0;
+}
+
+// The fast decoding: the codes of a whole byte from the byte table. When a
+// terminating run is dropped the colour stays, unlike the table assumes, and
+// the rest of the byte is decoded bit by bit.
+int DecodeByte(UnpackState& s, Walker& w, const ByteDecodeTable& table, unsigned byte)
+{
+    const ByteEntry& entry = table.Entry(w.tablePosition, byte);
+    for (uint32_t i = 0; i < entry.count; ++i) {
+        const ByteCode& code = table.Code(entry.firstCode + i);
+        switch (static_cast<TreeStep>(code.kind)) {
+        case TreeStep::Run:
+            if (!AddRun(s, w, code.run, code.black) && code.run < 64) {
+                w.walk = TreeWalk{0, code.black != 0, false};
+                const int rc = DecodeBits(s, w, byte, code.bit + 1u);
+                w.tablePosition = table.PositionOf(w.walk);
+                return rc;
+            }
+            break;
+        case TreeStep::EndOfLine:
+            if (const int rc = EndOfLine(s, w))
+                return rc;
+            break;
+        case TreeStep::Invalid:
+            ++s.invalidCodes;
+            break;
+        case TreeStep::None:
+            break;
+        }
     }
-    if (node.first == kEndOfLineLeaf)
-        return EndOfLine(s, w);
-    w.node = 0;
-    ++s.invalidCodes;
-    w.invalidMode = true;
+    w.tablePosition = entry.next;
     return 0;
 }
 
@@ -265,8 +285,10 @@ int ReportStatus(UnpackState& s, const std::string& fileName)
 int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
 {
     PageInput input(s, reader);
+    const ByteDecodeTable* table = s.bitByBit ? nullptr : ByteDecodeTable::Instance();
     Walker w;
-    SetColour(s, w, false);
+    if (table)
+        w.tablePosition = table->PositionOf(w.walk);
     std::size_t filled = 0;
     std::size_t next = 0;
     while (w.eolCount < 3) {
@@ -279,9 +301,8 @@ int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
                 break;
         }
         const unsigned byte = s.input[next++];
-        for (unsigned bit = 0; bit < 8; ++bit)
-            if (const int rc = ProcessBit(s, w, (byte >> bit) & 1))
-                return rc;
+        if (const int rc = table ? DecodeByte(s, w, *table, byte) : DecodeBits(s, w, byte, 0))
+            return rc;
         if (s.options & kUnpackAbort)
             break;
         if ((s.options & kUnpackYield) && s.linesProcessed % 16 == 0 && PumpPendingEvents())

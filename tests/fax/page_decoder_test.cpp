@@ -21,7 +21,8 @@ struct Decoded {
     int invalidCodes = 0;
 };
 
-class PageDecoderTest : public ::testing::Test {
+// Every case runs with the byte table and with the bit-by-bit tree walk.
+class PageDecoderTest : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override
     {
@@ -31,6 +32,7 @@ protected:
             return 0;
         }), 0);
         ClearUnpackOption(*state, kUnpackYield);
+        state->bitByBit = GetParam();
     }
 
     Decoded Decode(const std::vector<uint8_t>& data, uint16_t flags = kApfFine)
@@ -78,7 +80,7 @@ TEST(DecodeTree, BuiltTreesHave269NodesAndAcceptFill)
     }
 }
 
-TEST_F(PageDecoderTest, LineWidthsDecideWhatIsOutput)
+TEST_P(PageDecoderTest, LineWidthsDecideWhatIsOutput)
 {
     CodeWriter w;
     w.Eol();
@@ -100,7 +102,7 @@ TEST_F(PageDecoderTest, LineWidthsDecideWhatIsOutput)
     EXPECT_EQ(d.lines[8].size(), 256u);
 }
 
-TEST_F(PageDecoderTest, RunsSetTheRightPixels)
+TEST_P(PageDecoderTest, RunsSetTheRightPixels)
 {
     CodeWriter w;
     w.Eol();
@@ -117,7 +119,7 @@ TEST_F(PageDecoderTest, RunsSetTheRightPixels)
     EXPECT_EQ(l[17], 0x00);
 }
 
-TEST_F(PageDecoderTest, DataBeforeTheFirstEolIsIgnored)
+TEST_P(PageDecoderTest, DataBeforeTheFirstEolIsIgnored)
 {
     CodeWriter w;
     w.Line({0, 1728}); // a black line before any EOL
@@ -127,7 +129,7 @@ TEST_F(PageDecoderTest, DataBeforeTheFirstEolIsIgnored)
     EXPECT_EQ(d.lines[0][0], 0xFF);
 }
 
-TEST_F(PageDecoderTest, FillZerosAndThreeEolsEndThePage)
+TEST_P(PageDecoderTest, FillZerosAndThreeEolsEndThePage)
 {
     CodeWriter w;
     w.Bits(std::string(40, '0')); // fill before the first EOL
@@ -146,7 +148,7 @@ TEST_F(PageDecoderTest, FillZerosAndThreeEolsEndThePage)
     EXPECT_GE(d.invalidCodes, 2);
 }
 
-TEST_F(PageDecoderTest, InvalidCodesSkipToTheNextZeroBit)
+TEST_P(PageDecoderTest, InvalidCodesSkipToTheNextZeroBit)
 {
     CodeWriter w;
     w.Eol();
@@ -159,7 +161,7 @@ TEST_F(PageDecoderTest, InvalidCodesSkipToTheNextZeroBit)
     ASSERT_EQ(d.lines.size(), 1u); // the line with the bad code was too short
 }
 
-TEST_F(PageDecoderTest, OverlongLinesStayInTheBuffer)
+TEST_P(PageDecoderTest, OverlongLinesStayInTheBuffer)
 {
     CodeWriter w;
     w.Eol();
@@ -172,7 +174,7 @@ TEST_F(PageDecoderTest, OverlongLinesStayInTheBuffer)
     EXPECT_EQ(d.lines.size(), 1u);
 }
 
-TEST_F(PageDecoderTest, WhitespaceCompression)
+TEST_P(PageDecoderTest, WhitespaceCompression)
 {
     auto page = [](int blanks) {
         CodeWriter w;
@@ -197,7 +199,7 @@ TEST_F(PageDecoderTest, WhitespaceCompression)
     EXPECT_EQ(d.lines.size(), 1u + 3 + 1); // blank lines at the end dropped
 }
 
-TEST_F(PageDecoderTest, WhitespaceArguments)
+TEST_P(PageDecoderTest, WhitespaceArguments)
 {
     EXPECT_EQ(SetUnpackWhitespace(*state, 0, 1), kErrBadArgument);
     EXPECT_EQ(SetUnpackWhitespace(*state, 2, 3), kErrBadArgument);
@@ -209,7 +211,7 @@ TEST_F(PageDecoderTest, WhitespaceArguments)
     EXPECT_EQ(Decode(w.Bytes()).lines.size(), 8u); // compression stays off
 }
 
-TEST_F(PageDecoderTest, AspectCorrectionOnStandardPagesOnly)
+TEST_P(PageDecoderTest, AspectCorrectionOnStandardPagesOnly)
 {
     CodeWriter w;
     w.Eol();
@@ -232,7 +234,7 @@ TEST_F(PageDecoderTest, AspectCorrectionOnStandardPagesOnly)
     EXPECT_FALSE(TestUnpackOption(*state, kUnpackDoubleHeight));
 }
 
-TEST_F(PageDecoderTest, InversionFlipsLineBytes)
+TEST_P(PageDecoderTest, InversionFlipsLineBytes)
 {
     CodeWriter w;
     w.Eol();
@@ -244,7 +246,7 @@ TEST_F(PageDecoderTest, InversionFlipsLineBytes)
     EXPECT_EQ(d.lines[0][1], 0x00);
 }
 
-TEST_F(PageDecoderTest, LengthWordFramingInAnyBlockSize)
+TEST_P(PageDecoderTest, LengthWordFramingInAnyBlockSize)
 {
     CodeWriter w;
     w.Eol();
@@ -260,7 +262,7 @@ TEST_F(PageDecoderTest, LengthWordFramingInAnyBlockSize)
     }
 }
 
-TEST_F(PageDecoderTest, DataEndingEarlyAndTruncatedFraming)
+TEST_P(PageDecoderTest, DataEndingEarlyAndTruncatedFraming)
 {
     CodeWriter w;
     w.Eol();
@@ -280,7 +282,7 @@ TEST_F(PageDecoderTest, DataEndingEarlyAndTruncatedFraming)
     EXPECT_EQ(d.rc, kErrReadBeyondEnd);
 }
 
-TEST_F(PageDecoderTest, PageLengthStopsBeforeTheNextPage)
+TEST_P(PageDecoderTest, PageLengthStopsBeforeTheNextPage)
 {
     CodeWriter one;
     one.Eol();
@@ -296,7 +298,7 @@ TEST_F(PageDecoderTest, PageLengthStopsBeforeTheNextPage)
     EXPECT_EQ(DecodeFile(path, 3).rc, kErrFaxBadFormat);
 }
 
-TEST_F(PageDecoderTest, EndlessFillEndsWithTheData)
+TEST_P(PageDecoderTest, EndlessFillEndsWithTheData)
 {
     std::vector<uint8_t> zeros(20000, 0);
     Decoded d = Decode(zeros);
@@ -306,7 +308,7 @@ TEST_F(PageDecoderTest, EndlessFillEndsWithTheData)
     EXPECT_EQ(d.rc, 0);
 }
 
-TEST_F(PageDecoderTest, StatusReportsEveryByteAndAbortStops)
+TEST_P(PageDecoderTest, StatusReportsEveryByteAndAbortStops)
 {
     CodeWriter w;
     w.Eol();
@@ -328,7 +330,7 @@ TEST_F(PageDecoderTest, StatusReportsEveryByteAndAbortStops)
     EXPECT_EQ(unpacked.back(), static_cast<int>(w.Bytes().size()));
 }
 
-TEST_F(PageDecoderTest, ErrorsFromCallbacksStopDecoding)
+TEST_P(PageDecoderTest, ErrorsFromCallbacksStopDecoding)
 {
     CodeWriter w;
     w.Eol();
@@ -340,7 +342,7 @@ TEST_F(PageDecoderTest, ErrorsFromCallbacksStopDecoding)
     EXPECT_EQ(calls, 2);
 }
 
-TEST_F(PageDecoderTest, QuitWhileYieldingStopsAndIsPassedOn)
+TEST_P(PageDecoderTest, QuitWhileYieldingStopsAndIsPassedOn)
 {
     CodeWriter w;
     w.Eol();
@@ -359,6 +361,53 @@ TEST_F(PageDecoderTest, QuitWhileYieldingStopsAndIsPassedOn)
     QCoreApplication::processEvents();
     QCoreApplication::instance()->removeEventFilter(&catcher);
     EXPECT_TRUE(seen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Decoders, PageDecoderTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "BitByBit" : "ByteTable"; });
+
+// The byte table against the tree walk on damaged data: random bytes, runs
+// that overflow the line, invalid codes and fill in every bit position.
+TEST(ByteTableDecoder, MatchesTheTreeWalkOnArbitraryData)
+{
+    FaxTempFiles files;
+    uint32_t seed = 12345;
+    auto random = [&seed] { return seed = seed * 1664525u + 1013904223u, seed >> 24; };
+    for (int round = 0; round < 60; ++round) {
+        CodeWriter w;
+        w.Eol();
+        for (int part = 0; part < 200; ++part) {
+            switch (random() % 6) {
+            case 0: w.Line({static_cast<int>(random() * 7), static_cast<int>(random()), 1000}); break;
+            case 1: w.Run(random() % 2, static_cast<int>(random() * 11)); break;
+            case 2: w.Bits(std::string(random() % 16, '0') + "1"); break;
+            case 3: w.Line({1728}); break;
+            default: for (int i = 0; i < 3; ++i) w.Bits((random() & 1) ? "1" : "0"); break;
+            }
+        }
+        std::vector<uint8_t> data = w.Bytes();
+        for (int i = 0; i < 30; ++i)
+            data.push_back(static_cast<uint8_t>(random()));
+        const std::string path = files.Write("random.apf", ApfBytes({TestPage{data, static_cast<uint16_t>(round % 2)}}));
+        std::vector<Line> lines[2];
+        int rc[2];
+        int invalid[2];
+        for (int mode = 0; mode < 2; ++mode) {
+            std::unique_ptr<UnpackState> state;
+            ASSERT_EQ(CreateUnpackState(state, nullptr, [&lines, mode](UnpackState&, int, const uint8_t* d, int n, int) {
+                lines[mode].emplace_back(d, d + n);
+                return 0;
+            }), 0);
+            state->options = 0;
+            state->bitByBit = mode == 1;
+            ASSERT_EQ(SetUnpackWhitespace(*state, 3, 1), 0);
+            rc[mode] = DecodeApfPage(*state, path, 1);
+            invalid[mode] = state->invalidCodes;
+        }
+        EXPECT_EQ(rc[0], rc[1]) << round;
+        EXPECT_EQ(invalid[0], invalid[1]) << round;
+        EXPECT_EQ(lines[0], lines[1]) << round;
+    }
 }
 
 } // namespace
