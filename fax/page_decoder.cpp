@@ -31,20 +31,21 @@ void ClearLine(UnpackState& s)
 // Sets `run` bits from the current position (bit 7 of byte 0 leftmost).
 void SetBlackBits(UnpackState& s, uint32_t run)
 {
-    uint32_t bit = s.lineBytePos * 8 + s.lineBitPos;
-    const uint32_t end = bit + run;
-    while (bit < end && (bit & 7)) {
-        s.line[bit >> 3] |= static_cast<uint8_t>(0x80 >> (bit & 7));
-        ++bit;
+    if (run == 0)
+        return;
+    const uint32_t start = s.lineBytePos * 8 + s.lineBitPos;
+    const uint32_t end = start + run - 1; // last bit set
+    const uint32_t first = start >> 3;
+    const uint32_t last = end >> 3;
+    const auto head = static_cast<uint8_t>(0xFF >> (start & 7));
+    const auto tail = static_cast<uint8_t>(0xFF << (7 - (end & 7)));
+    if (first == last) {
+        s.line[first] |= head & tail;
+        return;
     }
-    if (end - bit >= 8) {
-        std::memset(s.line.data() + (bit >> 3), 0xFF, (end - bit) >> 3);
-        bit += (end - bit) & ~7u;
-    }
-    while (bit < end) {
-        s.line[bit >> 3] |= static_cast<uint8_t>(0x80 >> (bit & 7));
-        ++bit;
-    }
+    s.line[first] |= head;
+    std::memset(s.line.data() + first + 1, 0xFF, last - first - 1);
+    s.line[last] |= tail;
 }
 
 void Advance(UnpackState& s, uint32_t run)

@@ -12,6 +12,24 @@ constexpr uint32_t kRowsPerChunk = 1024;
 
 uint8_t Background(const UnpackState& s) { return s.invert ? 0xFF : 0x00; }
 
+// 1-based position of the last byte that differs from `background`, 0 when
+// there is none; compares eight bytes at a time.
+uint32_t LastDifferentByte(const uint8_t* data, uint32_t length, uint8_t background)
+{
+    const uint64_t pattern = 0x0101010101010101ull * background;
+    uint32_t end = length;
+    while (end >= 8) {
+        uint64_t word;
+        std::memcpy(&word, data + end - 8, 8);
+        if (word != pattern)
+            break;
+        end -= 8;
+    }
+    while (end > 0 && data[end - 1] == background)
+        --end;
+    return end;
+}
+
 } // namespace
 
 int RasterStartPage(UnpackState& s)
@@ -44,11 +62,7 @@ int RasterAddLine(UnpackState& s, const uint8_t* data, int length)
     if (length > 0) {
         const uint32_t copied = std::min<uint32_t>(static_cast<uint32_t>(length), s.rowStride);
         std::memcpy(row, data, copied);
-        for (uint32_t i = static_cast<uint32_t>(length); i > 0; --i)
-            if (data[i - 1] != background) {
-                used = std::min(i, s.rowStride);
-                break;
-            }
+        used = std::min(LastDifferentByte(data, static_cast<uint32_t>(length), background), s.rowStride);
     } else {
         std::memset(row, background, s.rowStride);
     }
