@@ -27,18 +27,12 @@ std::vector<uint8_t> Page(int lines, const std::vector<int>& runs)
     return w.Bytes();
 }
 
-TEST_F(UnpackerTest, Defaults)
+TEST_F(UnpackerTest, ZeroScaleFactorsAreIgnored)
 {
-    EXPECT_EQ(unpacker.Options(), uoYield);
-    EXPECT_FALSE(unpacker.WhitespaceCompression());
-    EXPECT_EQ(unpacker.WhitespaceFrom(), 0);
-    EXPECT_FALSE(unpacker.Scaling());
-    EXPECT_EQ(unpacker.HorizMult(), 1);
-    EXPECT_EQ(unpacker.VertDiv(), 1);
-    EXPECT_EQ(unpacker.AutoScaleMode(), asDoubleHeight);
-    EXPECT_TRUE(unpacker.InFileName().isEmpty());
     unpacker.SetHorizDiv(0);
+    unpacker.SetVertMult(0);
     EXPECT_EQ(unpacker.HorizDiv(), 1);
+    EXPECT_EQ(unpacker.VertMult(), 1);
 }
 
 TEST_F(UnpackerTest, InFileNameSetsOutFileName)
