@@ -9,6 +9,9 @@
 namespace {
 
 constexpr uint32_t kRowsPerChunk = 1024;
+// More rows than any paper fax has (over four metres at fine resolution);
+// a damaged file must not make the row memory grow without bound.
+constexpr uint32_t kMaxRows = 32 * kRowsPerChunk;
 
 uint8_t Background(const UnpackState& s) { return s.invert ? 0xFF : 0x00; }
 
@@ -48,6 +51,8 @@ int RasterStartPage(UnpackState& s)
 
 int RasterAddLine(UnpackState& s, const uint8_t* data, int length)
 {
+    if (s.rowsStored >= kMaxRows)
+        return kErrOutOfMemory;
     if (s.rowsStored != 0 && s.rowsStored % kRowsPerChunk == 0) {
         try {
             s.rows.resize(s.rows.size() + static_cast<std::size_t>(kRowsPerChunk) * s.rowStride, 0);

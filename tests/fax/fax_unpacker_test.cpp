@@ -95,6 +95,16 @@ TEST_F(UnpackerTest, UsedWidthTrimAndAspectModes)
     EXPECT_EQ(page.pixel(150, 1), qRgb(255, 255, 255));
 }
 
+TEST_F(UnpackerTest, RowMemoryGrowsInChunksUpToALimit)
+{
+    Use({TestPage{Page(2500, {1, 1, 1726}), kApfFine}, TestPage{Page(20000, {1728}), 0}});
+    const QImage page = unpacker.UnpackPage(1);
+    EXPECT_EQ(page.height(), 2500);
+    EXPECT_EQ(page.pixel(1, 2499), qRgb(0, 0, 0));
+    // 40000 rows with double height: more than any paper fax.
+    EXPECT_THROW(unpacker.UnpackPage(2), std::bad_alloc);
+}
+
 TEST_F(UnpackerTest, ScalingRoundsDown)
 {
     Use({TestPage{Page(7, {100, 1, 1627}), kApfFine}});
