@@ -1,0 +1,391 @@
+#include "fax/page_decoder.h"
+
+#include "fax/byte_decode_table.h"
+#include "fax/event_pump.h"
+#include "fax/kiv_errors.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace {
+
+constexpr int kMaxLineBytes = kLineBufferSize;
+
+// Where the decoding stands inside the code stream.
+struct Walker {
+    TreeWalk walk;         // position in the trees (bit by bit)
+    int tablePosition = 0; // the same position for the byte table
+    bool pageStart = true; // runs are ignored until the first end-of-line
+    int eolCount = 0;
+};
+
+void ClearLine(UnpackState& s)
+{
+    std::memset(s.line.data(), 0, std::min<std::size_t>(s.lineBytePos + 1, s.line.size()));
+    s.lineBytePos = 0;
+    s.lineBitPos = 0;
+}
+
+// Sets `run` bits from the current position (bit 7 of byte 0 leftmost).
+void SetBlackBits(UnpackState& s, uint32_t run)
+{
+    if (run == 0)
+        return;
+    const uint32_t start = s.lineBytePos * 8 + s.lineBitPos;
+    const uint32_t end = start + run - 1; // last bit set
+    const uint32_t first = start >> 3;
+    const uint32_t last = end >> 3;
+    const auto head = static_cast<uint8_t>(0xFF >> (start & 7));
+    const auto tail = static_cast<uint8_t>(0xFF << (7 - (end & 7)));
+    if (first == last) {
+        s.line[first] |= head & tail;
+        return;
+    }
+    s.line[first] |= head;
+    std::memset(s.line.data() + first + 1, 0xFF, last - first - 1);
+    s.line[last] |= tail;
+}
+
+void Advance(UnpackState& s, uint32_t run)
+{
+    const uint32_t bit = s.lineBytePos * 8 + s.lineBitPos + run;
+    s.lineBytePos = bit >> 3;
+    s.lineBitPos = bit & 7;
+}
+
+void Halve(uint8_t* data, int length)
+{
+    for (int out = 0; out < length / 2; ++out) {
+        const unsigned pair = (data[2 * out] << 8) | data[2 * out + 1];
+        uint8_t byte = 0;
+        for (int pixel = 0; pixel < 8; ++pixel)
+            if (pair & (0xC000u >> (2 * pixel)))
+                byte |= static_cast<uint8_t>(0x80 >> pixel);
+        data[out] = byte;
+    }
+}
+
+// Aspect correction and the line callback.
+int EmitLine(UnpackState& s, uint8_t* data, int length)
+{
+    const bool standard = !(s.pageHeader.Flags() & kApfFine);
+    if (standard && (s.options & kUnpackDoubleHeight) && s.lineCallback) {
+        if (const int rc = s.lineCallback(s, kLineData, data, length, s.pageNumber); rc < 0)
+            return rc;
+    }
+    if (standard && (s.options & kUnpackHalfWidth) && length > 0) {
+        Halve(data, length);
+        length /= 2;
+    }
+    if (s.lineCallback)
+        return std::min(s.lineCallback(s, kLineData, data, length, s.pageNumber), 0);
+    return 0;
+}
+
+int EmitBlankLines(UnpackState& s, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; ++i)
+        if (const int rc = EmitLine(s, s.blankLine.data(), 0))
+            return rc;
+    return 0;
+}
+
+bool WhitespaceActive(const UnpackState& s) { return s.whitespaceFrom != 0 && s.whitespaceTo != 0; }
+
+int OutputLine(UnpackState& s, int length)
+{
+    int rc = 0;
+    uint8_t* data = s.line.data();
+    if (WhitespaceActive(s) && std::all_of(data, data + length, [](uint8_t b) { return b == 0; })) {
+        ++s.pendingWhite;
+    } else {
+        if (WhitespaceActive(s) && s.pendingWhite > 0) {
+            rc = EmitBlankLines(s, s.pendingWhite >= s.whitespaceFrom ? s.whitespaceTo : s.pendingWhite);
+            s.pendingWhite = 0;
+        }
+        if (rc == 0) {
+            if (s.invert)
+                for (int i = 0; i < length; ++i)
+                    data[i] = static_cast<uint8_t>(~data[i]);
+            rc = EmitLine(s, data, length);
+        }
+    }
+    ++s.linesProcessed;
+    ClearLine(s);
+    return rc;
+}
+
+int FlushPendingWhite(UnpackState& s)
+{
+    if (s.pendingWhite == 0 || s.whitespaceFrom == s.whitespaceTo)
+        return 0;
+    const uint32_t count = s.pendingWhite >= s.whitespaceFrom ? s.whitespaceTo : s.pendingWhite;
+    s.pendingWhite = 0;
+    return EmitBlankLines(s, count);
+}
+
+int EndOfLine(UnpackState& s, Walker& w)
+{
+    int rc = 0;
+    if (s.lineBytePos != 0 || s.lineBitPos != 0) {
+        if (s.lineBytePos == kNarrowLineBytes || s.lineBytePos == kWideLineBytes)
+            rc = OutputLine(s, static_cast<int>(s.lineBytePos));
+        else
+            ClearLine(s);
+    }
+    ++w.eolCount;
+    w.pageStart = false;
+    return rc;
+}
+
+// Applies a run; false when it was dropped because the line is full.
+bool AddRun(UnpackState& s, Walker& w, uint32_t run, bool black)
+{
+    w.eolCount = 0;
+    if (w.pageStart)
+        return true;
+    if (s.lineBytePos + run / 8 >= kMaxLineBytes)
+        return false;
+    if (black)
+        SetBlackBits(s, run);
+    Advance(s, run);
+    return true;
+}
+
+// The reference decoding: bits `from`..7 of `byte`, one at a time.
+int DecodeBits(UnpackState& s, Walker& w, unsigned byte, unsigned from)
+{
+    for (unsigned bit = from; bit < 8; ++bit) {
+        int run = 0;
+        const bool black = w.walk.black;
+        switch (StepTreeWalk(*s.whiteTree, *s.blackTree, w.walk, (byte >> bit) & 1, run)) {
+        case TreeStep::None:
+            break;
+        case TreeStep::Run:
+            // A dropped run keeps the colour; a terminating code switches it.
+            if (AddRun(s, w, static_cast<uint32_t>(run), black) && run < 64)
+                w.walk.black = !black;
+            break;
+        case TreeStep::EndOfLine:
+            if (const int rc = EndOfLine(s, w))
+                return rc;
+            break;
+        case TreeStep::Invalid:
+            ++s.invalidCodes;
+            break;
+        }
+    }
+    return 0;
+}
+
+// The fast decoding: the codes of a whole byte from the byte table. When a
+// terminating run is dropped the colour stays, unlike the table assumes, and
+// the rest of the byte is decoded bit by bit.
+int DecodeByte(UnpackState& s, Walker& w, const ByteDecodeTable& table, unsigned byte)
+{
+    const ByteEntry& entry = table.Entry(w.tablePosition, byte);
+    for (uint32_t i = 0; i < entry.count; ++i) {
+        const ByteCode& code = table.Code(entry.firstCode + i);
+        switch (static_cast<TreeStep>(code.kind)) {
+        case TreeStep::Run:
+            if (!AddRun(s, w, code.run, code.black) && code.run < 64) {
+                w.walk = TreeWalk{0, code.black != 0, false};
+                const int rc = DecodeBits(s, w, byte, code.bit + 1u);
+                w.tablePosition = table.PositionOf(w.walk);
+                return rc;
+            }
+            break;
+        case TreeStep::EndOfLine:
+            if (const int rc = EndOfLine(s, w))
+                return rc;
+            break;
+        case TreeStep::Invalid:
+            ++s.invalidCodes;
+            break;
+        case TreeStep::None:
+            break;
+        }
+    }
+    w.tablePosition = entry.next;
+    return 0;
+}
+
+void AddBytesRead(UnpackState& s, int64_t count)
+{
+    s.bytesRead = static_cast<int32_t>(std::min<int64_t>(s.bytesRead + count, std::numeric_limits<int32_t>::max()));
+}
+
+bool PageComplete(const UnpackState& s) { return s.bytesRead > 0 && s.bytesRead >= s.pageDataLength; }
+
+// Fills the input buffer; `done` is set when the page's data is used up.
+// Reads never pass the page's image length, so that a page without an
+// end-of-page mark does not run into the next page header.
+class PageInput {
+public:
+    PageInput(UnpackState& s, ApfReader& reader) : s_(s), reader_(reader), framed_(s.pageHeader.Flags() & kApfLengthWords) {}
+
+    int Refill(std::size_t& filled, bool& done)
+    {
+        filled = 0;
+        done = PageComplete(s_);
+        if (done)
+            return 0;
+        return framed_ ? RefillFramed(filled) : RefillPlain(filled);
+    }
+
+private:
+    std::size_t Remaining() const
+    {
+        if (s_.pageDataLength <= 0)
+            return kInputBufferSize;
+        return std::min<std::size_t>(kInputBufferSize, static_cast<std::size_t>(s_.pageDataLength - s_.bytesRead));
+    }
+
+    int RefillPlain(std::size_t& filled)
+    {
+        if (const int rc = reader_.Read(s_.input.data(), Remaining(), filled))
+            return rc;
+        if (filled == 0)
+            return kErrFaxBadFormat;
+        AddBytesRead(s_, static_cast<int64_t>(filled));
+        return 0;
+    }
+
+    // A block longer than the buffer is read in several parts, so that the
+    // framing stays in step.
+    int RefillFramed(std::size_t& filled)
+    {
+        while (blockLeft_ == 0) {
+            uint8_t word[2];
+            if (const int rc = reader_.ReadExact(word, 2))
+                return rc;
+            blockLeft_ = static_cast<uint32_t>(word[0] | (word[1] << 8));
+            AddBytesRead(s_, blockLeft_ + 2);
+        }
+        filled = std::min<std::size_t>(blockLeft_, kInputBufferSize);
+        blockLeft_ -= static_cast<uint32_t>(filled);
+        return reader_.ReadExact(s_.input.data(), filled);
+    }
+
+    UnpackState& s_;
+    ApfReader& reader_;
+    bool framed_;
+    uint32_t blockLeft_ = 0;
+};
+
+int ReportStatus(UnpackState& s, const std::string& fileName)
+{
+    if (!s.statusCallback)
+        return 0;
+    const int unpacked = std::min(s.bytesRead, s.pageDataLength);
+    return std::min(s.statusCallback(s, fileName, s.pageNumber, unpacked, s.pageDataLength), 0);
+}
+
+int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
+{
+    PageInput input(s, reader);
+    const ByteDecodeTable* table = s.bitByBit ? nullptr : ByteDecodeTable::Instance();
+    Walker w;
+    if (table)
+        w.tablePosition = table->PositionOf(w.walk);
+    std::size_t filled = 0;
+    std::size_t next = 0;
+    while (w.eolCount < 3) {
+        if (next == filled) {
+            bool done = false;
+            next = 0;
+            if (const int rc = input.Refill(filled, done))
+                return rc;
+            if (done)
+                break;
+        }
+        const unsigned byte = s.input[next++];
+        if (const int rc = table ? DecodeByte(s, w, *table, byte) : DecodeBits(s, w, byte, 0))
+            return rc;
+        if (s.options & kUnpackAbort)
+            break;
+        if ((s.options & kUnpackYield) && s.linesProcessed % 16 == 0 && PumpPendingEvents())
+            return kErrGotQuitMsg;
+        if (const int rc = ReportStatus(s, fileName))
+            return rc;
+    }
+    if (const int rc = FlushPendingWhite(s))
+        return rc;
+    return ReportStatus(s, fileName);
+}
+
+} // namespace
+
+int CreateUnpackState(std::unique_ptr<UnpackState>& state, void* owner, UnpackLineCallback lineCallback)
+{
+    state.reset();
+    try {
+        auto created = std::make_unique<UnpackState>();
+        created->whiteTree = std::make_unique<DecodeTree>();
+        created->blackTree = std::make_unique<DecodeTree>();
+        if (const int rc = BuildDecodeTree(*created->whiteTree, false))
+            return rc;
+        if (const int rc = BuildDecodeTree(*created->blackTree, true))
+            return rc;
+        created->owner = owner;
+        created->lineCallback = std::move(lineCallback);
+        state = std::move(created);
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+}
+
+void SetUnpackOption(UnpackState& state, uint16_t flag)
+{
+    const uint16_t aspect = kUnpackDoubleHeight | kUnpackHalfWidth;
+    if ((flag & aspect) == aspect)
+        return;
+    if (flag & aspect)
+        state.options &= static_cast<uint16_t>(~aspect);
+    state.options |= flag;
+}
+
+void ClearUnpackOption(UnpackState& state, uint16_t flag) { state.options &= static_cast<uint16_t>(~flag); }
+
+bool TestUnpackOption(const UnpackState& state, uint16_t flag) { return (state.options & flag) != 0; }
+
+void SetUnpackStatusCallback(UnpackState& state, UnpackStatusCallback callback) { state.statusCallback = std::move(callback); }
+
+int SetUnpackWhitespace(UnpackState& state, uint32_t from, uint32_t to)
+{
+    if (from < to || (from == 0 && to != 0))
+        return kErrBadArgument;
+    state.whitespaceFrom = from;
+    state.whitespaceTo = to;
+    return 0;
+}
+
+void SetUnpackScaling(UnpackState& state, int horizMult, int horizDiv, int vertMult, int vertDiv)
+{
+    state.horizMult = horizMult;
+    state.horizDiv = horizDiv;
+    state.vertMult = vertMult;
+    state.vertDiv = vertDiv;
+}
+
+int DecodeApfPage(UnpackState& state, const std::string& fileName, int page)
+{
+    ApfReader reader;
+    if (const int rc = reader.Open(fileName))
+        return rc;
+    if (const int rc = reader.ReadFileHeader(state.fileHeader))
+        return rc;
+    if (const int rc = reader.SeekPage(state.fileHeader, page, state.pageHeader))
+        return rc;
+    state.pageNumber = page;
+    state.pageDataLength = static_cast<int32_t>(std::min<uint32_t>(state.pageHeader.ImageLength(), std::numeric_limits<int32_t>::max()));
+    state.bytesRead = 0;
+    state.pendingWhite = 0;
+    state.line.fill(0);
+    state.lineBytePos = 0;
+    state.lineBitPos = 0;
+    return DecodeStream(state, reader, fileName);
+}
