@@ -1,6 +1,8 @@
 // Program entry: the main window, then the viewer, help and import windows
 // (hidden until shown), then the event loop until the main window closes.
-// With --fetch the program runs one download without any window instead.
+// With --fetch the program runs one download without any window instead;
+// with --export it writes the pages of a fax file as images or a PDF.
+#include "app/fax_export.h"
 #include "app/forms.h"
 #include "app/headless_fetch.h"
 #include "app/help_form.h"
@@ -55,6 +57,8 @@ int main(int argc, char** argv)
     const QString mode = args.takeFirst();
     if (mode == QLatin1String("--fetch") && args.isEmpty())
         return RunHeadlessFetch(out);
-    err << "Usage: pellimar [--fetch]" << Qt::endl;
+    if (mode == QLatin1String("--export"))
+        return RunFaxExport(args, out, err);
+    err << "Usage: pellimar [--fetch | --export FAX.apf OUT]" << Qt::endl;
     return 64;
 }
