@@ -1,5 +1,6 @@
 #include "app/download.h"
 
+#include "app/list_file.h"
 #include "app/main_window.h"
 #include "app/native_path.h"
 #include "mail/pop3_client.h"
@@ -7,7 +8,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QSaveFile>
 
 #include <exception>
 
@@ -181,38 +181,39 @@ void TMailboxDownload::Pop3ClientRequestDone(int rqType, uint16_t error)
         StartMailboxScan();
         return;
     }
-    // The logout completed.
-    if (form_.MessageList.isEmpty()) {
+    // The logout completed. Captures an earlier run could not extract (its
+    // lists, or captures that never reached a list) go with this run's: their
+    // mails are already gone from the server.
+    const QString listFile = QStringLiteral("temp\\temp.lst");
+    const QString faxDataFile = QStringLiteral("temp\\faxdata.lst");
+    QStringList captures = ReadListFile(listFile);
+    for (const QString& path : form_.MessageList)
+        if (!captures.contains(path))
+            captures << path;
+    const QStringList strays = QDir(QStringLiteral("temp"))
+                                   .entryList({QStringLiteral("Msg *.txt")}, QDir::Files, QDir::Name);
+    for (const QString& name : strays)
+        if (!captures.contains(QStringLiteral("temp\\") + name))
+            captures << QStringLiteral("temp\\") + name;
+    const QStringList faxData = ReadListFile(faxDataFile) + form_.FaxDataList;
+    form_.MessageList.clear();
+    form_.FaxDataList.clear();
+    if (captures.isEmpty()) {
         form_.Log(QStringLiteral("No new faxes detected!"));
         FinishRun();
         return;
     }
-    const QString listFile = QStringLiteral("temp\\temp.lst");
-    const QString faxDataFile = QStringLiteral("temp\\faxdata.lst");
-    const bool listsSaved = SaveList(listFile, form_.MessageList) && SaveList(faxDataFile, form_.FaxDataList);
-    form_.MessageList.clear();
-    form_.FaxDataList.clear();
+    QString problem;
+    if (!WriteListFile(listFile, captures, problem) || !WriteListFile(faxDataFile, faxData, problem)) {
+        form_.Log(QStringLiteral("Error: could not save the lists in temp\\: ") + problem);
+        outcome_ = TRunOutcome::ScanFailed;
+    }
     form_.ListFile = listFile;
     FaxDataFile = faxDataFile;
-    if (!listsSaved)
-        outcome_ = TRunOutcome::ScanFailed;
     if (OnListsSaved)
         OnListsSaved();
     else
         FinishRun();
-}
-
-bool TMailboxDownload::SaveList(const QString& path, const QStringList& lines)
-{
-    QSaveFile file(NativePath(path));
-    if (file.open(QIODevice::WriteOnly)) {
-        for (const QString& line : lines)
-            file.write(line.toLatin1() + "\r\n");
-        if (file.commit())
-            return true;
-    }
-    form_.Log(QStringLiteral("Error: could not save ") + path + QStringLiteral(": ") + file.errorString());
-    return false;
 }
 
 void TMailboxDownload::StartMailboxScan()

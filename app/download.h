@@ -73,7 +73,6 @@ private:
     bool CompleteCapture(QString& error);
     void BeginCapture();
     void WriteCaptureLine(const std::string& line);
-    bool SaveList(const QString& path, const QStringList& lines);
 
     TForm1& form_;
     TPop3Client& client_;

@@ -1,6 +1,7 @@
 #include "app/extraction.h"
 
 #include "app/download.h"
+#include "app/list_file.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/native_path.h"
@@ -8,6 +9,7 @@
 #include "qdb/record_view.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QLocale>
 
@@ -22,22 +24,6 @@ std::string Upper(std::string s)
         if (c >= 'a' && c <= 'z')
             c = static_cast<char>(c - 'a' + 'A');
     return s;
-}
-
-QStringList ReadLines(const QString& path)
-{
-    QFile file(NativePath(path));
-    QStringList lines;
-    if (!file.open(QIODevice::ReadOnly))
-        return lines;
-    for (QByteArray line : file.readAll().split('\n')) {
-        if (line.endsWith('\r'))
-            line.chop(1);
-        lines << QString::fromLatin1(line);
-    }
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
 }
 
 } // namespace
@@ -83,8 +69,9 @@ QString FormatEMailDate(const QDateTime& when)
 }
 
 TFaxExtraction::TFaxExtraction(TForm1& form, TMailboxDownload& download)
-    : QObject(&form), form_(form), download_(download), MimeDecoder1(new TMimeDecoder(this))
+    : QObject(&form), form_(form), download_(download)
 {
+    MimeDecoder1 = new TMimeDecoder(this);
     MimeDecoder1->setObjectName(QStringLiteral("MimeDecoder1"));
     MimeDecoder1->OnPartHeaderLine = [this](QObject*) { MimeDecoder1PartHeaderLine(); };
     MimeDecoder1->OnPartBegin = [this](QObject*) { MimeDecoder1PartBegin(); };
@@ -104,9 +91,9 @@ void TFaxExtraction::DecodeFaxes()
         download_.FinishRun();
         return;
     }
-    form_.MessageList = ReadLines(listFile);
+    form_.MessageList = ReadListFile(listFile);
     if (!download_.FaxDataFile.isEmpty() && QFileInfo::exists(NativePath(download_.FaxDataFile)))
-        form_.FaxDataList = ReadLines(download_.FaxDataFile);
+        form_.FaxDataList = ReadListFile(download_.FaxDataFile);
 
     for (qsizetype i = 0; i < form_.MessageList.size(); ++i) {
         CurrentMessageFile = form_.MessageList[i];
@@ -138,11 +125,9 @@ void TFaxExtraction::DecodeFaxes()
 
 void TFaxExtraction::KeepRemainingCaptures(qsizetype from)
 {
-    const QStringList remaining = form_.MessageList.mid(from);
-    QFile list(NativePath(form_.ListFile));
-    if (list.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        for (const QString& path : remaining)
-            list.write(path.toLatin1() + "\r\n");
+    QString error;
+    if (!WriteListFile(form_.ListFile, form_.MessageList.mid(from), error))
+        form_.Log(QStringLiteral("Error: could not save ") + form_.ListFile + QStringLiteral(": ") + error);
     form_.MessageList.clear();
     form_.FaxDataList.clear();
 }

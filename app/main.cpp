@@ -2,6 +2,7 @@
 // (hidden until shown), then the event loop until the main window closes.
 // With --fetch the program runs one download without any window instead;
 // with --export it writes the pages of a fax file as images or a PDF.
+#include "app/catalogue_listing.h"
 #include "app/fax_export.h"
 #include "app/forms.h"
 #include "app/headless_fetch.h"
@@ -57,8 +58,10 @@ int main(int argc, char** argv)
     const QString mode = args.takeFirst();
     if (mode == QLatin1String("--fetch") && args.isEmpty())
         return RunHeadlessFetch(out);
+    if (mode == QLatin1String("--list") && args.isEmpty())
+        return RunCatalogueListing(out, err);
     if (mode == QLatin1String("--export"))
         return RunFaxExport(args, out, err);
-    err << "Usage: pellimar [--fetch | --export FAX.apf OUT]" << Qt::endl;
+    err << "Usage: pellimar [--fetch | --list | --export FAX.apf OUT]" << Qt::endl;
     return 64;
 }

@@ -2,6 +2,7 @@
 
 #include "app/ani_icon.h"
 #include "app/download.h"
+#include "app/extraction.h"
 #include "app/forms.h"
 #include "app/message_box.h"
 #include "app/registry_variable.h"
@@ -90,6 +91,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     Pop3Client = new TPop3Client(this);
     Pop3Client->setObjectName(QStringLiteral("Pop3Client"));
     Download = new TMailboxDownload(*this, *Pop3Client);
+    Extraction = new TFaxExtraction(*this, *Download);
 
     rgHost = MakeSetting("rgHost");
     rgUserName = MakeSetting("rgUserName");

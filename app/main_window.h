@@ -17,6 +17,7 @@ class QTabWidget;
 class QTextEdit;
 class QWidget;
 class TAniIcon;
+class TFaxExtraction;
 class TMailboxDownload;
 class TPop3Client;
 class TQlRegistryVariable;
@@ -89,6 +90,7 @@ public:
 
     TPop3Client* Pop3Client = nullptr;
     TMailboxDownload* Download = nullptr;
+    TFaxExtraction* Extraction = nullptr;
 
     TQlRegistryVariable* rgHost = nullptr;
     TQlRegistryVariable* rgUserName = nullptr;

@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QLineEdit>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextEdit>
@@ -62,9 +63,12 @@ protected:
         QDir::setCurrent(previous_);
     }
 
-    // Clicks Download and waits for the run to end.
-    TRunOutcome RunDownload(TForm1& w, const QString& host, const QString& password)
+    // Clicks Download and waits for the run to end. Unless asked to extract,
+    // the run stops after saving its lists, so that they can be looked at.
+    TRunOutcome RunDownload(TForm1& w, const QString& host, const QString& password, bool extract = false)
     {
+        if (!extract)
+            w.Download->OnListsSaved = nullptr;
         w.edtHost->setText(host);
         w.edtUserName->setText(QStringLiteral("fax"));
         w.edtPassword->setText(password);
@@ -156,7 +160,8 @@ TEST_F(DownloadTest, CapitalsAndBodyLinesStartCapturesAndKnownMailsAreSkipped)
     TForm1 w;
     EXPECT_EQ(RunDownload(w, mailbox.HostText(), mailbox.Password()), TRunOutcome::Completed);
     EXPECT_EQ(mailbox.Uidls(), QStringList{uids[2]});
-    EXPECT_EQ(ListLines(QStringLiteral("temp/temp.lst")).size(), 2);
+    // The two new captures, and the earlier one, which is listed for extraction.
+    EXPECT_EQ(ListLines(QStringLiteral("temp/temp.lst")).size(), 3);
     EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("temp/Msg ") + uids[1] + QStringLiteral(".txt"))), QByteArray("after\r\n"));
     EXPECT_EQ(ReadFile(earlier.fileName()), QByteArray("earlier capture\r\n"));
     EXPECT_TRUE(ListLines(QStringLiteral("temp/faxdata.lst")).isEmpty());
@@ -233,12 +238,9 @@ TEST_F(DownloadTest, LargeMailboxThroughFetch)
     const QStringList out = QString::fromLatin1(fetch.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     EXPECT_EQ(out.value(0), QStringLiteral("Connecting to email account"));
     EXPECT_EQ(out.count(QStringLiteral("Fax Detected. Preparing to download.")), 50);
+    EXPECT_EQ(out.last(), QStringLiteral("A total of 0 Faxes where added.")); // these mails carry no fax file
     EXPECT_EQ(mailbox.Uidls().size(), 150);
-    EXPECT_EQ(ListLines(QStringLiteral("temp/temp.lst")).size(), 50);
-    const QStringList data = ListLines(QStringLiteral("temp/faxdata.lst"));
-    ASSERT_EQ(data.size(), 150);
-    EXPECT_EQ(data[1], QStringLiteral("+1 555 1"));
-    EXPECT_EQ(data[2], QStringLiteral("date 1"));
+    EXPECT_TRUE(QDir(work_.filePath(QStringLiteral("temp"))).isEmpty()); // captures and lists are gone
 
     // A second run finds nothing new and says so; its exit status is still 0.
     fetch.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), {QStringLiteral("--fetch")});
@@ -252,6 +254,108 @@ TEST_F(DownloadTest, LargeMailboxThroughFetch)
     fetch.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), {QStringLiteral("--fetch")});
     ASSERT_TRUE(fetch.waitForFinished(300000));
     EXPECT_EQ(fetch.exitCode(), static_cast<int>(TRunOutcome::NotLoggedIn));
+}
+
+QByteArray SampleFax(const char* name)
+{
+    return ReadFile(QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/") + QLatin1String(name));
+}
+
+QByteArray FaxWith(const QString& sender, const QString& date, const QStringList& attachments,
+                   const QString& name = QString())
+{
+    QStringList args{QStringLiteral("--sender"), sender, QStringLiteral("--date"), date};
+    for (const QString& a : attachments)
+        args << QStringLiteral("--attach") << QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/") + a;
+    if (!name.isEmpty())
+        args << QStringLiteral("--name") << name;
+    return MakeMail(args);
+}
+
+TEST_F(DownloadTest, FetchedFaxesAreWrittenAndCatalogued)
+{
+    // A hand-written mail whose header says FILENAME= in capitals.
+    QByteArray capitals = "From: fax@varnel.example\nSubject: Fax {Varnel}\nMIME-Version: 1.0\n"
+                          "Content-Type: multipart/mixed; boundary=\"XX\"\n\n--XX\nContent-Type: text/plain\n\n"
+                          "{FaxSender}=caps;\n{FaxDate}=12/01/2026\n--XX\nContent-Type: application/octet-stream\n"
+                          "Content-Transfer-Encoding: base64\nContent-Disposition: attachment; FILENAME=\"caps.apf\"\n\n";
+    capitals += SampleFax("lines-standard.apf").toBase64() + "\n--XX--\n";
+    LocalMailbox mailbox({FaxWith(QStringLiteral("+1 555 0100"), QStringLiteral("12/08/2026 09:15"),
+                                  {QStringLiteral("text-standard.apf")}),
+                          Plain(QStringLiteral("Lunch")),
+                          FaxWith(QStringLiteral("+44 20 7946"), QStringLiteral("12/08/2026 10:30"),
+                                  {QStringLiteral("multi.apf"), QStringLiteral("text-fine.apf")}),
+                          FaxWith(QStringLiteral("evil"), QStringLiteral("now"), {QStringLiteral("wide.apf")},
+                                  QStringLiteral("../../x.apf")),
+                          capitals});
+    ASSERT_TRUE(mailbox.Running()) << mailbox.Error().toStdString();
+    const QString key = QStringLiteral("HKEY_CURRENT_USER\\Software\\Quenlo\\Dravimex\\QlVariableStore");
+    registry_.SetContents(QStringLiteral("REGEDIT4\n\n[%1]\n\"rgHost\"=\"%2\"\n\"rgUserName\"=\"fax\"\n\"rgPassword\"=\"fax\"\n")
+                              .arg(key, mailbox.HostText()).toLatin1());
+    QProcess pellimar;
+    pellimar.setWorkingDirectory(work_.path());
+    pellimar.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), {QStringLiteral("--fetch")});
+    ASSERT_TRUE(pellimar.waitForFinished(300000));
+    const QString out = QString::fromLatin1(pellimar.readAllStandardOutput());
+    EXPECT_EQ(pellimar.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains(QStringLiteral("Added Fax SenderId: +1 555 0100 Received On: 12/08/2026 09:15")));
+    EXPECT_TRUE(out.endsWith(QStringLiteral("A total of 5 Faxes where added.\n"))) << out.toStdString();
+    EXPECT_EQ(mailbox.Uidls().size(), 1);
+
+    EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("faxes/text-standard.apf"))), SampleFax("text-standard.apf"));
+    EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("faxes/multi.apf"))), SampleFax("multi.apf"));
+    EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("faxes/text-fine.apf"))), SampleFax("text-fine.apf"));
+    EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("faxes/x.apf"))), SampleFax("wide.apf")); // kept inside faxes/
+    EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("faxes/caps.apf"))), SampleFax("lines-standard.apf"));
+    EXPECT_FALSE(QFile::exists(QDir(work_.path()).absoluteFilePath(QStringLiteral("../x.apf"))));
+    EXPECT_TRUE(QDir(work_.filePath(QStringLiteral("temp"))).isEmpty());
+
+    pellimar.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), {QStringLiteral("--list")});
+    ASSERT_TRUE(pellimar.waitForFinished(60000));
+    EXPECT_EQ(pellimar.exitCode(), 0);
+    const QStringList records = QString::fromLatin1(pellimar.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(records.size(), 5) << records.join(QLatin1Char('|')).toStdString();
+    bool sawFirst = false;
+    for (const QString& record : records) {
+        const QStringList f = record.split(QLatin1Char('\t'));
+        ASSERT_EQ(f.size(), 5) << record.toStdString();
+        EXPECT_EQ(f[0], QStringLiteral("New"));
+        EXPECT_TRUE(f[1].startsWith(QStringLiteral("faxes\\")));
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d (AM|PM)$")).match(f[4]).hasMatch())
+            << f[4].toStdString();
+        if (f[1] == QStringLiteral("faxes\\text-standard.apf")) {
+            sawFirst = true;
+            EXPECT_EQ(f[2], QStringLiteral("+1 555 0100"));
+            EXPECT_EQ(f[3], QStringLiteral("12/08/2026 09:15"));
+        }
+    }
+    EXPECT_TRUE(sawFirst);
+}
+
+TEST_F(DownloadTest, TotalsAddUpAndAMissingFaxFolderLosesNothing)
+{
+    TForm1 w;
+    {
+        LocalMailbox first({FaxWith(QStringLiteral("a"), QStringLiteral("1"), {QStringLiteral("text-standard.apf")}),
+                            FaxWith(QStringLiteral("b"), QStringLiteral("2"), {QStringLiteral("multi.apf")})});
+        ASSERT_TRUE(first.Running()) << first.Error().toStdString();
+        EXPECT_EQ(RunDownload(w, first.HostText(), first.Password(), true), TRunOutcome::Completed);
+        EXPECT_EQ(LogLines(w).last(), QStringLiteral("A total of 2 Faxes where added."));
+    }
+    ASSERT_TRUE(QDir(work_.path()).rmdir(QStringLiteral("faxes")) || QDir(work_.filePath(QStringLiteral("faxes"))).removeRecursively());
+    LocalMailbox second({FaxWith(QStringLiteral("c"), QStringLiteral("3"), {QStringLiteral("text-fine.apf")})});
+    ASSERT_TRUE(second.Running()) << second.Error().toStdString();
+    RunDownload(w, second.HostText(), second.Password(), true);
+    EXPECT_TRUE(w.DisplayMemo->toPlainText().contains(QStringLiteral("Error extracting temp\\Msg ")));
+    EXPECT_EQ(second.Uidls().size(), 0); // the mail is gone, but its capture is kept
+    EXPECT_EQ(ListLines(QStringLiteral("temp/temp.lst")).size(), 1);
+
+    // Once the folder exists again, the next run (with nothing new) extracts it.
+    ASSERT_TRUE(QDir(work_.path()).mkdir(QStringLiteral("faxes")));
+    EXPECT_EQ(RunDownload(w, second.HostText(), second.Password(), true), TRunOutcome::Completed);
+    EXPECT_EQ(LogLines(w).last(), QStringLiteral("A total of 3 Faxes where added."));
+    EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("faxes/text-fine.apf"))), SampleFax("text-fine.apf"));
+    EXPECT_TRUE(QDir(work_.filePath(QStringLiteral("temp"))).isEmpty());
 }
 
 } // namespace

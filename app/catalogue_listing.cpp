@@ -1,0 +1,39 @@
+#include "app/catalogue_listing.h"
+
+#include "app/main_window.h"
+#include "app/message_box.h"
+#include "qdb/record_view.h"
+
+#include <QLineEdit>
+
+int RunCatalogueListing(QTextStream& out, QTextStream& err)
+{
+    TForm1 window; // opens the catalogue bound to its record panel
+    if (!window.QDBView || !window.QDBView->Ready()) {
+        err << window.CatalogueProblem() << Qt::endl;
+        return 1;
+    }
+    qdb::TQDBView& view = *window.QDBView;
+    if (view.Count() == 0)
+        return 0;
+    try {
+        // Eof is already set on the last record, so the walk counts instead.
+        const int32_t count = view.Count();
+        for (int32_t i = 0; i < count; ++i) {
+            if (i == 0)
+                view.First();
+            else
+                view.Next();
+            const QLineEdit* fields[] = {window.edtStatus, window.edtFilename, window.edtSenderID, window.edtFaxDate,
+                                         window.edteMailDate};
+            QStringList columns;
+            for (const QLineEdit* field : fields)
+                columns << field->text();
+            out << columns.join(QLatin1Char('\t')) << Qt::endl;
+        }
+    } catch (const std::exception& e) {
+        err << "The catalogue could not be read: " << e.what() << Qt::endl;
+        return 1;
+    }
+    return 0;
+}
