@@ -408,7 +408,7 @@ QWidget* TForm1::BuildRcvdPanel(QWidget* sheet)
     QDBView->SetAggressiveUpdate(false);
     QDBView->SetCacheSize(65536);
     QDBView->SetCacheFrequency(0);
-    QDBView->DateTimeFormatStr = "c";
+    QDBView->DateTimeFormatStr.assign(1, 'c'); // assigning the literal trips a false GCC 12 -Wrestrict
     QDBView->SetActiveColor(QApplication::palette().color(QPalette::Base));
     QDBView->SetInactiveColor(QColor(0xC0, 0xC0, 0xC0));
     QDBView->SetExcludeTag(-999);
