@@ -34,6 +34,6 @@ for t in "${targets[@]}"; do
     tail -40 "$build/fuzz_$t.log"
     status=1
   fi
-  grep -E '^(stat::number_of_executed_units|#[0-9]+ *DONE)' "$build/fuzz_$t.log" | tail -2 || true
+  grep -E '^(stat::number_of_executed_units|#[0-9]+[[:space:]]+DONE)' "$build/fuzz_$t.log" | tail -2 || true
 done
 exit $status
