@@ -10,6 +10,7 @@ others=${2:-500}
 size=${3:-100000}
 pellimar=${PELLIMAR_BIN:-$here/build/app/pellimar}
 work=$(mktemp -d)
+chmod 755 "$work" # Dovecot runs as its own users
 trap 'python3 "$here/tools/local_pop3_server.py" stop "$work/server" >/dev/null; rm -rf "$work"' EXIT
 
 echo "Making $faxes fax mails of about $size bytes and $others other mails..."
