@@ -34,7 +34,7 @@ now() { date +%s.%N; }
 fresh_mailbox
 mkdir -p "$work/pellimar/temp" "$work/pellimar/faxes"
 export PELLIMAR_REGISTRY="$work/registry.reg"
-key='HKEY_CURRENT_USER\\Software\\Quenlo\\Dravimex\\QlVariableStore'
+key='HKEY_CURRENT_USER\Software\Quenlo\Dravimex\QlVariableStore'
 printf 'REGEDIT4\n\n[%s]\n"rgHost"="127.0.0.1:%s"\n"rgUserName"="fax"\n"rgPassword"="fax"\n' "$key" "$port" > "$PELLIMAR_REGISTRY"
 start=$(now)
 (cd "$work/pellimar" && "$pellimar" --fetch > "$work/pellimar.log")
