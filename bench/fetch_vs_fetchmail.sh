@@ -42,7 +42,7 @@ pellimar_time=$(echo "$(now) - $start" | bc)
 
 fresh_mailbox
 cat > "$work/fetchmailrc" <<RC
-poll 127.0.0.1 port $port protocol pop3 user "fax" password "fax" fetchall mda "cat >> $work/fetchmail.mbox"
+poll 127.0.0.1 port $port protocol pop3 user "fax" password "fax" sslproto "" fetchall mda "cat >> $work/fetchmail.mbox"
 RC
 chmod 600 "$work/fetchmailrc"
 start=$(now)
