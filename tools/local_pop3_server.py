@@ -76,6 +76,8 @@ def chown_tree(path, uid, gid):
 
 
 def fill_mailbox(maildir, mails):
+    # A fresh start means a fresh mailbox: mails of an earlier start go.
+    shutil.rmtree(maildir, ignore_errors=True)
     for sub in ("new", "cur", "tmp"):
         os.makedirs(os.path.join(maildir, sub), exist_ok=True)
     stamp = int(time.time())
