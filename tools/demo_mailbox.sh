@@ -2,12 +2,14 @@
 # Starts a demo POP3 mailbox on loopback (Dovecot, needs root) holding a few
 # fax mails built from the project's sample fax files and one ordinary mail,
 # and prints what to type on Pellimar's Configure page.
-#   tools/demo_mailbox.sh [folder]        start (default /tmp/pellimar-demo)
+#   tools/demo_mailbox.sh [folder]        start (default /tmp/pellimar-demo);
+#                                         a second start replaces the first
 #   tools/demo_mailbox.sh stop [folder]   stop it again
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
+# The server itself lives in the folder's server/ subfolder.
 if [ "${1:-}" = "stop" ]; then
-  exec python3 "$here/tools/local_pop3_server.py" stop "${2:-/tmp/pellimar-demo}"
+  exec python3 "$here/tools/local_pop3_server.py" stop "${2:-/tmp/pellimar-demo}/server"
 fi
 dir=${1:-/tmp/pellimar-demo}
 "$here/tools/setup.sh"

@@ -7,13 +7,15 @@ filled from mail files, for trying Pellimar out and for benchmarks.
 
 `start` writes everything (configuration, mailbox, logs) below DIR, starts
 Dovecot in the background and prints the host:port, user and password to
-type on Pellimar's Configure page. It needs root (Dovecot drops to its own
+type on Pellimar's Configure page. A server already running from DIR is
+stopped first, and its port is kept unless --port names another. It needs root (Dovecot drops to its own
 users) and Debian's dovecot-pop3d.
 """
 import argparse
 import os
 import pwd
 import grp
+import re
 import shutil
 import signal
 import socket
@@ -68,6 +70,52 @@ def free_port():
         return s.getsockname()[1]
 
 
+def port_free(port):
+    # Dovecot listens with SO_REUSEADDR too, so only a listener blocks it.
+    with socket.socket() as s:
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        try:
+            s.bind(("127.0.0.1", port))
+            return True
+        except OSError:
+            return False
+
+
+def previous_port(d):
+    """The POP3 port of an earlier start in DIR, so that a restart keeps the
+    address the user typed on the Configure page."""
+    try:
+        with open(os.path.join(d, "dovecot.conf")) as f:
+            ports = [int(p) for p in re.findall(r"^\s*port = (\d+)$", f.read(), re.M)]
+    except OSError:
+        return 0
+    return next((p for p in ports if p), 0)
+
+
+def alive(pid):
+    # A zombie no longer serves anything; it only waits for its parent.
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except (OSError, IndexError):
+        return False
+
+
+def running_pid(d):
+    """The pid of the Dovecot master serving DIR, or None. The pid file alone
+    is not trusted: a stale one may name an unrelated process by now."""
+    try:
+        with open(os.path.join(d, "run", "master.pid")) as f:
+            pid = int(f.read().strip())
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            args = f.read().split(b"\0")
+    except (OSError, ValueError):
+        return None
+    if os.path.join(d, "dovecot.conf").encode() not in args:
+        return None
+    return pid if alive(pid) else None
+
+
 def chown_tree(path, uid, gid):
     for root, dirs, files in os.walk(path):
         os.chown(root, uid, gid)
@@ -99,7 +147,11 @@ def start(args):
         if not os.stat(parent).st_mode & 0o001:
             sys.exit("%s is not open to other users; Dovecot could not reach %s" % (parent, d))
         parent = os.path.dirname(parent)
-    port = args.port or free_port()
+    port = args.port
+    if not port:
+        port = previous_port(d)
+        if not port or not port_free(port):
+            port = free_port()
     with open(os.path.join(d, "dovecot.conf"), "w") as f:
         f.write(CONFIG.format(dir=d, port=port))
     with open(os.path.join(d, "users"), "w") as f:
@@ -127,18 +179,20 @@ def start(args):
 
 def stop(args, quiet=False):
     d = os.path.abspath(args.dir)
-    pidfile = os.path.join(d, "run", "master.pid")
-    try:
-        with open(pidfile) as f:
-            pid = int(f.read().strip())
-        os.kill(pid, signal.SIGTERM)
-        for _ in range(100):
-            os.kill(pid, 0)
-            time.sleep(0.05)
-    except (OSError, ValueError):
-        pass
+    pid = running_pid(d)
+    if pid is None:
+        if not quiet:
+            print("No POP3 server is running from %s" % d)
+        return
+    os.kill(pid, signal.SIGTERM)
+    for _ in range(200):
+        if not alive(pid):
+            break
+        time.sleep(0.05)
+    else:
+        sys.exit("Dovecot (pid %d) did not stop; see %s/dovecot.log" % (pid, d))
     if not quiet:
-        print("stopped")
+        print("POP3 server stopped")
 
 
 def main():
