@@ -1,7 +1,8 @@
 // Program entry: the main window, then the viewer, help and import windows
 // (hidden until shown), then the event loop until the main window closes.
 // With --fetch the program runs one download without any window instead;
-// with --export it writes the pages of a fax file as images or a PDF.
+// with --export it writes the pages of a fax file as images or a PDF;
+// --help (or -h) prints the usage text.
 #include "app/catalogue_listing.h"
 #include "app/fax_export.h"
 #include "app/forms.h"
@@ -17,6 +18,26 @@
 #include <cstdio>
 
 namespace {
+
+const char kUsage[] = "Usage: pellimar [--fetch | --list | --export FAX.apf OUT]";
+
+const char kHelpText[] =
+    "\n"
+    "Without an option Pellimar opens its window. It works in the folder it is\n"
+    "started in: the catalogue faxes.qdb and the folders temp/ and faxes/.\n"
+    "\n"
+    "  --fetch               download once with the stored settings, without a\n"
+    "                        window, printing the status log\n"
+    "  --list                print the catalogue, one fax per line: Status,\n"
+    "                        Filename, Sender ID, Fax Date and eMail Date\n"
+    "  --export FAX.apf OUT  write the pages of a fax file: OUT.pdf gives one\n"
+    "                        PDF, OUT.png or OUT.pbm one image per page\n"
+    "  -h, --help            print this text\n"
+    "\n"
+    "Exit status of --fetch: 0 when the whole mailbox was walked (also when\n"
+    "there was nothing new), 2 when the server could not be reached, 3 when it\n"
+    "refused the login, 4 when the run stopped early, 5 when the catalogue\n"
+    "could not be opened.\n";
 
 int RunWindows(QApplication& app)
 {
@@ -41,6 +62,11 @@ int main(int argc, char** argv)
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
+    // Help needs neither a display nor the application object.
+    if (!args.isEmpty() && (args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h"))) {
+        std::printf("%s\n%s", kUsage, kHelpText);
+        return 0;
+    }
     const bool headless = !args.isEmpty() && args.first().startsWith(QLatin1String("--"));
     // Command-line modes need no display; message boxes are printed instead.
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -62,6 +88,6 @@ int main(int argc, char** argv)
         return RunCatalogueListing(out, err);
     if (mode == QLatin1String("--export"))
         return RunFaxExport(args, out, err);
-    err << "Usage: pellimar [--fetch | --list | --export FAX.apf OUT]" << Qt::endl;
+    err << kUsage << Qt::endl;
     return 64;
 }

@@ -4,6 +4,7 @@
 #include "app/download.h"
 #include "app/extraction.h"
 #include "app/forms.h"
+#include "app/line_edit_fit.h"
 #include "app/message_box.h"
 #include "app/registry_variable.h"
 #include "app/system_info.h"
@@ -35,6 +36,7 @@ namespace {
 
 constexpr int kMaxConnections = 16;  // slots of the phone-book buffer
 constexpr int kMaxConnectionName = 256;
+constexpr int kSenderIdLength = 40; // the longest sender ID the panel shows whole
 
 // Shows every character of a password field as "*".
 class StarPasswordStyle : public QProxyStyle {
@@ -257,6 +259,18 @@ void TForm1::FormCreate()
     AttachmentOpen = false;
     DatabaseEmpty = false;
     OpenCatalogue();
+    HintFirstStart();
+}
+
+// Until a mailbox is configured, the first screen says where that is done and
+// how to try the program without one.
+void TForm1::HintFirstStart()
+{
+    const QString host = edtHost->text().trimmed();
+    if (host.isEmpty() || host == QLatin1String("None Supplied"))
+        Log(QStringLiteral("No mailbox is set up yet: enter its Host, User Name and Password on the Configure page "
+                           "and press Save; to try Pellimar first, start the demo mailbox described in the README "
+                           "(sudo tools/demo_mailbox.sh)."));
 }
 
 void TForm1::ConfigureSheetShow()
@@ -389,6 +403,10 @@ QWidget* TForm1::BuildRcvdPanel(QWidget* sheet)
     edtStatus = makeEdit("edtStatus");
     edtStatus->setFixedWidth(60);
     edtFilename->setMinimumWidth(200);
+    // Dates and sender IDs are read at a glance: they must not be scrolled.
+    FitLineEditToRecordDate(*edteMailDate);
+    FitLineEditToRecordDate(*edtFaxDate);
+    FitLineEditToDigits(*edtSenderID, kSenderIdLength);
 
     auto* grid = new QGridLayout(RcvdPanel);
     grid->setContentsMargins(0, 0, 0, 0);

@@ -100,6 +100,7 @@ public:
 
 private:
     void FormCreate();
+    void HintFirstStart();
     QWidget* BuildConnectSheet();
     QWidget* BuildBrowseFaxesSheet();
     QWidget* BuildConfigureSheet();

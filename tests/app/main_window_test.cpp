@@ -167,6 +167,7 @@ TEST_F(MainWindowTest, DamagedStoreIsReportedOnceAndKept)
 
 TEST_F(MainWindowTest, ControlsLockDuringARunAndTheLogOnlyGrows)
 {
+    Store("rgHost", "pop.example.com"); // configured: the log starts empty
     TForm1 w;
     QStringList seen;
     w.OnLogLine = [&](const QString& line) { seen << line; };

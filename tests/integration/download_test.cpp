@@ -56,6 +56,10 @@ protected:
         ASSERT_TRUE(QDir::setCurrent(work_.path()));
         qputenv("PELLIMAR_PPP_PEERS", "/nonexistent");
         SetMessageHandler([](TMessageKind, const QString&, const QString&) { return TMessageAnswer::Ok; });
+        // A configured mailbox (the tests type its real address), so that no
+        // first-start hint precedes the run's log lines.
+        registry_.SetContents("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Quenlo\\Dravimex\\QlVariableStore]\n"
+                              "\"rgHost\"=\"pop.example.com\"\n");
     }
     void TearDown() override
     {
