@@ -10,6 +10,7 @@
 #include "app/import_form.h"
 #include "app/main_window.h"
 #include "app/view_form.h"
+#include "mail/pop3_client.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -34,6 +35,16 @@ int RunWindows(QApplication& app)
     return status;
 }
 
+// "--timeout SECONDS" after --fetch; false for anything else.
+bool ParseFetchOptions(const QStringList& args, int& timeoutSeconds)
+{
+    if (args.isEmpty())
+        return true;
+    bool ok = false;
+    timeoutSeconds = args.size() == 2 && args[0] == QLatin1String("--timeout") ? args[1].toInt(&ok) : 0;
+    return ok && timeoutSeconds > 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -56,12 +67,13 @@ int main(int argc, char** argv)
     if (!headless)
         return RunWindows(app);
     const QString mode = args.takeFirst();
-    if (mode == QLatin1String("--fetch") && args.isEmpty())
-        return RunHeadlessFetch(out);
+    int timeoutSeconds = TPop3Client::DefaultTimeout;
+    if (mode == QLatin1String("--fetch") && ParseFetchOptions(args, timeoutSeconds))
+        return RunHeadlessFetch(out, timeoutSeconds);
     if (mode == QLatin1String("--list") && args.isEmpty())
         return RunCatalogueListing(out, err);
     if (mode == QLatin1String("--export"))
         return RunFaxExport(args, out, err);
-    err << "Usage: pellimar [--fetch | --list | --export FAX.apf OUT]" << Qt::endl;
+    err << "Usage: pellimar [--fetch [--timeout SECONDS] | --list | --export FAX.apf OUT]" << Qt::endl;
     return 64;
 }
