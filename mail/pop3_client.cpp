@@ -8,9 +8,10 @@
 #include <QPointer>
 
 #include <algorithm>
-#include <span>
 #include <cctype>
+#include <climits>
 #include <cstring>
+#include <span>
 
 namespace {
 
@@ -698,7 +699,7 @@ void TCustomPop3Client::StartIdleTimer()
 {
     sinceLastByte_.start();
     if (timeout_ > 0)
-        idleTimer_.start(timeout_ * 1000);
+        idleTimer_.start(static_cast<int>(std::min<qint64>(static_cast<qint64>(timeout_) * 1000, INT_MAX)));
     else
         idleTimer_.stop();
 }
@@ -710,7 +711,7 @@ void TCustomPop3Client::IdleTimerFired()
     const qint64 limit = static_cast<qint64>(timeout_) * 1000;
     const qint64 idle = sinceLastByte_.elapsed();
     if (timeout_ > 0 && idle < limit) {
-        idleTimer_.start(static_cast<int>(limit - idle));
+        idleTimer_.start(static_cast<int>(std::min<qint64>(limit - idle, INT_MAX)));
         return;
     }
     TimedOut();
