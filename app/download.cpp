@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kOpenRequest = 15; // the high-level connect + USER + PASS request
 constexpr uint16_t kHostNotFound = 11001;
+constexpr uint16_t kTimedOut = 10060; // also the POP3 client's idle time-out
 constexpr uint16_t kFirstSocketError = 10000; // below it: the server's own refusal (500)
 
 std::string Upper(const std::string& s)
@@ -162,6 +163,11 @@ void TMailboxDownload::Pop3ClientRequestDone(int rqType, uint16_t error)
         if (error == kHostNotFound) {
             outcome_ = TRunOutcome::NotConnected;
             form_.Log(QStringLiteral("Could not connect. Quitting."));
+        } else if (error == kTimedOut) {
+            // The server stopped answering: the run ends early, as when the connection breaks.
+            outcome_ = TRunOutcome::ScanFailed;
+            form_.Log(QStringLiteral("The mailbox did not answer: ") + Latin1(client_.ErrorMessage())
+                      + QStringLiteral(". Quitting."));
         } else if (error >= kFirstSocketError) {
             outcome_ = TRunOutcome::NotConnected;
             form_.Log(QStringLiteral("Could not connect to the mailbox: ") + Latin1(client_.ErrorMessage())

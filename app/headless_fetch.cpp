@@ -2,12 +2,14 @@
 
 #include "app/download.h"
 #include "app/main_window.h"
+#include "mail/pop3_client.h"
 
 #include <QEventLoop>
 
-int RunHeadlessFetch(QTextStream& out)
+int RunHeadlessFetch(QTextStream& out, int timeoutSeconds)
 {
     TForm1 window;
+    window.Pop3Client->SetTimeout(timeoutSeconds);
     window.OnLogLine = [&out](const QString& line) {
         out << line << Qt::endl;
     };

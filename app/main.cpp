@@ -11,6 +11,7 @@
 #include "app/import_form.h"
 #include "app/main_window.h"
 #include "app/view_form.h"
+#include "mail/pop3_client.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -19,7 +20,7 @@
 
 namespace {
 
-const char kUsage[] = "Usage: pellimar [--fetch | --list | --export FAX.apf OUT]";
+const char kUsage[] = "Usage: pellimar [--fetch [--timeout SECONDS] | --list | --export FAX.apf OUT]";
 
 const char kHelpText[] =
     "\n"
@@ -28,6 +29,8 @@ const char kHelpText[] =
     "\n"
     "  --fetch               download once with the stored settings, without a\n"
     "                        window, printing the status log\n"
+    "  --timeout SECONDS     with --fetch: give up on a server silent for this\n"
+    "                        long (default 60)\n"
     "  --list                print the catalogue, one fax per line: Status,\n"
     "                        Filename, Sender ID, Fax Date and eMail Date\n"
     "  --export FAX.apf OUT  write the pages of a fax file: OUT.pdf gives one\n"
@@ -53,6 +56,16 @@ int RunWindows(QApplication& app)
     const int status = app.exec();
     ViewForm = HelpForm = ImportForm = nullptr;
     return status;
+}
+
+// "--timeout SECONDS" after --fetch; false for anything else.
+bool ParseFetchOptions(const QStringList& args, int& timeoutSeconds)
+{
+    if (args.isEmpty())
+        return true;
+    bool ok = false;
+    timeoutSeconds = args.size() == 2 && args[0] == QLatin1String("--timeout") ? args[1].toInt(&ok) : 0;
+    return ok && timeoutSeconds > 0;
 }
 
 } // namespace
@@ -82,8 +95,9 @@ int main(int argc, char** argv)
     if (!headless)
         return RunWindows(app);
     const QString mode = args.takeFirst();
-    if (mode == QLatin1String("--fetch") && args.isEmpty())
-        return RunHeadlessFetch(out);
+    int timeoutSeconds = TPop3Client::DefaultTimeout;
+    if (mode == QLatin1String("--fetch") && ParseFetchOptions(args, timeoutSeconds))
+        return RunHeadlessFetch(out, timeoutSeconds);
     if (mode == QLatin1String("--list") && args.isEmpty())
         return RunCatalogueListing(out, err);
     if (mode == QLatin1String("--export"))

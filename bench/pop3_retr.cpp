@@ -1,5 +1,8 @@
 // RETR of 1000 messages of 50 KB each from a private Dovecot server: the POP3
 // client against Python's poplib retrieving the same mailbox in the same run.
+// A second mailbox holds one 2.6 MB message with a 600 KB line among short
+// ones, against the same size in short lines only: the client's cost must
+// stay linear in the bytes received.
 #include "mail/pop3_client.h"
 #include "tests/support/dovecot_server.h"
 
@@ -20,6 +23,21 @@ constexpr int kMessages = 1000;
 constexpr std::size_t kMessageBytes = 50 * 1024;
 const char* kUser = "bench";
 const char* kPassword = "bench-secret";
+const char* kLongUser = "bench-long";  // message 1: with the long line; 2: short lines only
+
+// About 2.6 MB of 76-byte lines; with longLine, 600 KB of them are one line.
+std::string BigMessage(bool longLine)
+{
+    std::string m = "From: sender@example.com\r\nSubject: big\r\n\r\n";
+    const std::string line = std::string(74, 's') + "\r\n";
+    while (m.size() < 1000 * 1000)
+        m += line;
+    if (longLine)
+        m += std::string(600 * 1024, 'L') + "\r\n";
+    while (m.size() < 2600 * 1000)
+        m += line;
+    return m;
+}
 
 DovecotServer* Server()
 {
@@ -40,6 +58,9 @@ DovecotServer* Server()
             }
             s->PutMessage(kUser, m);
         }
+        s->AddUser(kLongUser, kPassword);
+        s->PutMessage(kLongUser, BigMessage(true));
+        s->PutMessage(kLongUser, BigMessage(false));
         return s;
     }();
     return server.get();
@@ -99,6 +120,43 @@ void BM_Pop3ClientRetr(benchmark::State& state)
     Report(state, messages, bytes);
 }
 
+// RETR of one 2.6 MB message: range(0) 1 holds a 600 KB line, 0 does not.
+void BM_Pop3ClientRetrBigMessage(benchmark::State& state)
+{
+    DovecotServer* server = Server();
+    if (!server) {
+        state.SkipWithError("Dovecot unavailable");
+        return;
+    }
+    double messages = 0, bytes = 0;
+    for (auto _ : state) {
+        TPop3Client c;
+        bool done = false;
+        int lastError = 0;
+        c.SetHost("127.0.0.1");
+        c.SetPort(server->PortText());
+        c.SetUserName(kLongUser);
+        c.SetPassWord(kPassword);
+        c.OnRequestDone = [&](QObject*, TPop3Request, std::uint16_t e) {
+            lastError = e;
+            done = true;
+        };
+        c.OnMessageLine = [&](QObject*) { bytes += static_cast<double>(c.LastResponse().size() + 2); };
+        if (Run(c, lastError, done, &TPop3Client::Open) != 0) {
+            state.SkipWithError("Open failed");
+            return;
+        }
+        c.SetMsgNum(state.range(0) == 1 ? 1 : 2);
+        if (Run(c, lastError, done, &TPop3Client::Retr) != 0) {
+            state.SkipWithError("Retr failed");
+            return;
+        }
+        ++messages;
+        Run(c, lastError, done, &TPop3Client::Quit);
+    }
+    Report(state, messages, bytes);
+}
+
 void BM_PythonPoplibRetr(benchmark::State& state)
 {
     DovecotServer* server = Server();
@@ -134,6 +192,7 @@ void BM_PythonPoplibRetr(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_Pop3ClientRetr)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Pop3ClientRetrBigMessage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_PythonPoplibRetr)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 PELLIMAR_QT_BENCHMARK_MAIN()

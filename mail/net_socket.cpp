@@ -39,7 +39,6 @@ int LastErrno()
 
 TCustomNetSocket::TCustomNetSocket(QObject* owner) : QObject(owner)
 {
-    remote_.sin_family = AF_INET;
     ResetToDefaults();
 }
 
@@ -136,8 +135,7 @@ void TCustomNetSocket::SetState(TSocketState value)
 
 void TCustomNetSocket::ResetToDefaults()
 {
-    remote_ = sockaddr_in{};
-    remote_.sin_family = AF_INET;
+    remote_ = TSocketAddress::Any(AF_INET);
     addrAssigned_ = portAssigned_ = false;
     addrResolved_ = portResolved_ = protoResolved_ = false;
     proto_ = "tcp";
@@ -355,6 +353,8 @@ void TCustomNetSocket::HandleSocketEvent(int handle, unsigned session, unsigned 
     // event loop.
     try {
         if (bits & FdConnect) {
+            if (error != 0)
+                lastError_ = error;
             SetState(wsConnected);
             NotifySessionConnected(error);
             if (error != 0 && state_ != wsClosed)
@@ -432,11 +432,12 @@ void TCustomNetSocket::Resolve(const char* prefix)
         }
         if (!portResolved_) {
             portNumber_ = NetSocketResolvePort(port_, proto_);
-            remote_.sin_port = htons(portNumber_);
+            remote_.SetPort(portNumber_);
             portResolved_ = true;
         }
         if (!addrResolved_) {
-            remote_.sin_addr.s_addr = NetSocketResolveHost(addr_);
+            remote_ = NetSocketResolveAddress(addr_);
+            remote_.SetPort(portNumber_);
             addrResolved_ = true;
         }
     } catch (const std::runtime_error& e) {
@@ -455,7 +456,7 @@ bool TCustomNetSocket::OpenHandle(const char* prefix, const char* socketFunction
         return false;
     }
     ClearChain();
-    const int fd = ::socket(AF_INET, (socketType_ == 2 ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC,
+    const int fd = ::socket(remote_.Family(), (socketType_ == 2 ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC,
                             protocolNumber_);
     if (fd < 0) {
         platformError_ = LastErrno();
@@ -485,6 +486,7 @@ void TCustomNetSocket::Connect()
         ReportError("Connect: No Protocol Specified");
         return;
     }
+    lastError_ = 0;
     if (!OpenHandle("connect: ", "Connect (socket)"))
         return;
     const int fd = handle_;
@@ -493,7 +495,7 @@ void TCustomNetSocket::Connect()
         BindLocal();
         if (handle_ == -1)
             return;
-        if (remote_.sin_addr.s_addr == INADDR_BROADCAST && !SetBoolOption(SOL_SOCKET, SO_BROADCAST, "setsockopt(SO_BROADCAST)"))
+        if (remote_.IsIPv4Broadcast() && !SetBoolOption(SOL_SOCKET, SO_BROADCAST, "setsockopt(SO_BROADCAST)"))
             return;
     } else {
         ApplyLinger();
@@ -508,7 +510,7 @@ void TCustomNetSocket::Connect()
         NotifySessionConnected(0);
         return;
     }
-    const int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&remote_), sizeof remote_);
+    const int rc = ::connect(fd, remote_.Get(), remote_.length);
     if (rc == 0 || errno == EINPROGRESS || errno == EAGAIN) {
         SetState(wsConnecting);
         AsyncSelect(kMaskAll, "WSAAsyncSelect");
@@ -516,9 +518,26 @@ void TCustomNetSocket::Connect()
             UpdateNotifiers();  // the write readiness reports the connect
         return;
     }
-    platformError_ = LastErrno();
-    lastError_ = platformError_;
-    ReportSocketError("Connect");
+    // Refused at once (no route, a broadcast or multicast address): reported
+    // from the event loop like a connect that failed later, which closes the
+    // socket, so that the next Connect starts afresh.
+    const int error = LastErrno();
+    lastError_ = error;
+    SetState(wsConnecting);
+    const unsigned session = session_;
+    Post([this, fd, session, error] { HandleSocketEvent(fd, session, FdConnect, static_cast<std::uint16_t>(error)); });
+}
+
+// A failure while setting up a new connection: the handle is closed before
+// the report, so that the socket is ready for the next Connect.
+void TCustomNetSocket::FailConnect(const char* function)
+{
+    const int error = platformError_;
+    CloseHandleNow();
+    SetState(wsClosed);
+    ResetToDefaults();
+    platformError_ = error;
+    ReportSocketError(function);
 }
 
 bool TCustomNetSocket::SetBoolOption(int level, int option, const char* function)
@@ -527,7 +546,7 @@ bool TCustomNetSocket::SetBoolOption(int level, int option, const char* function
     if (setsockopt(handle_, level, option, &on, sizeof on) == 0)
         return true;
     platformError_ = LastErrno();
-    ReportSocketError(function);
+    FailConnect(function);
     return false;
 }
 
@@ -550,18 +569,17 @@ void TCustomNetSocket::ApplyLinger()
 
 void TCustomNetSocket::BindLocal()
 {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    if (::bind(handle_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    TSocketAddress local = TSocketAddress::Any(remote_.Family());
+    if (::bind(handle_, local.Get(), local.length) != 0) {
         ReportError("winsock.bind failed, error #" + std::to_string(LastErrno()));
         return;
     }
-    socklen_t len = sizeof local;
-    if (getsockname(handle_, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+    local.length = sizeof local.storage;
+    if (getsockname(handle_, local.Get(), &local.length) != 0) {
         ReportError("winsock.getsockname failed, error #" + std::to_string(LastErrno()));
         return;
     }
-    localPort_ = ntohs(local.sin_port);
+    localPort_ = local.Port();
 }
 
 void TCustomNetSocket::Listen()
@@ -578,7 +596,7 @@ void TCustomNetSocket::Listen()
     if (!OpenHandle("listen: ", "socket"))
         return;
     const int fd = handle_;
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&remote_), sizeof remote_) != 0) {
+    if (::bind(fd, remote_.Get(), remote_.length) != 0) {
         platformError_ = LastErrno();
         lastError_ = platformError_;
         const std::string text = "Error " + std::to_string(platformError_) + " in function Bind\r\n" +
@@ -617,8 +635,8 @@ int TCustomNetSocket::Accept()
         readSuspended_ = false;
         UpdateNotifiers();
     }
-    socklen_t len = sizeof remote_;
-    const int fd = ::accept4(handle_, reinterpret_cast<sockaddr*>(&remote_), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    remote_.length = sizeof remote_.storage;
+    const int fd = ::accept4(handle_, remote_.Get(), &remote_.length, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
         platformError_ = LastErrno();
         ReportSocketError("Accept");
@@ -869,8 +887,8 @@ int TCustomNetSocket::SendRaw(const char* data, int length)
 {
     ssize_t n;
     if (socketType_ == 2)
-        n = ::sendto(handle_, data, static_cast<size_t>(length), sendFlags_ | MSG_NOSIGNAL,
-                     reinterpret_cast<const sockaddr*>(&remote_), sizeof remote_);
+        n = ::sendto(handle_, data, static_cast<size_t>(length), sendFlags_ | MSG_NOSIGNAL, remote_.Get(),
+                     remote_.length);
     else
         n = ::send(handle_, data, static_cast<size_t>(length), sendFlags_ | MSG_NOSIGNAL);
     if (n < 0) {
@@ -931,14 +949,14 @@ std::string TCustomNetSocket::PeerAddress()
 {
     if (state_ != wsConnected)
         return "error";
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    if (getpeername(handle_, reinterpret_cast<sockaddr*>(&peer), &len) != 0) {
+    TSocketAddress peer;
+    peer.length = sizeof peer.storage;
+    if (getpeername(handle_, peer.Get(), &peer.length) != 0) {
         if (socketType_ == 2)
-            return DottedAddress(remote_.sin_addr.s_addr);
+            return remote_.Numeric();
         return "error";
     }
-    return DottedAddress(peer.sin_addr.s_addr);
+    return peer.Numeric();
 }
 
 int TCustomNetSocket::PeerName(sockaddr_in& name, socklen_t& length)
@@ -957,11 +975,11 @@ std::string TCustomNetSocket::LocalPort()
 {
     if (state_ != wsBound && state_ != wsConnected && state_ != wsListening)
         return "error";
-    sockaddr_in local{};
-    socklen_t len = sizeof local;
-    if (getsockname(handle_, reinterpret_cast<sockaddr*>(&local), &len) != 0)
+    TSocketAddress local;
+    local.length = sizeof local.storage;
+    if (getsockname(handle_, local.Get(), &local.length) != 0)
         return "error";
-    return std::to_string(ntohs(local.sin_port));
+    return std::to_string(local.Port());
 }
 
 int TCustomNetSocket::LocalName(sockaddr_in& name, socklen_t& length)
@@ -1002,17 +1020,19 @@ void TCustomNetSocket::StartLookup(const std::string& name, bool reverse)
     dnsResult_.clear();
     dnsResultList_.clear();
     std::uint32_t address = 0;
+    TSocketAddress v6;
     const bool dotted = ParseDottedAddress(name, address) && address != INADDR_BROADCAST;
-    if (!reverse && dotted) {
-        dnsResult_ = DottedAddress(address);
+    const bool ipv6 = !dotted && ParseIPv6Address(TrimSocketText(name), v6);
+    if (!reverse && (dotted || ipv6)) {
+        dnsResult_ = dotted ? DottedAddress(address) : v6.Numeric();
         NotifyDnsLookupDone(0);
         return;
     }
-    if (reverse && !dotted && name != "255.255.255.255") {
+    if (reverse && !dotted && !ipv6 && name != "255.255.255.255") {
         ReportError(name + ": can't start DNS lookup, error #" + std::to_string(wsa::InvalidArgument));
         return;
     }
-    const QString target = QString::fromLatin1(reverse ? DottedAddress(address) : name);
+    const QString target = QString::fromLatin1(reverse ? (dotted ? DottedAddress(address) : v6.Numeric()) : name);
     pendingLookup_ = QHostInfo::lookupHost(target, this, [this, reverse](const QHostInfo& info) {
         std::vector<std::string> results;
         std::uint16_t error = 0;
@@ -1023,8 +1043,9 @@ void TCustomNetSocket::StartLookup(const std::string& name, bool reverse)
         } else if (reverse) {
             results.push_back(info.hostName().toStdString());
         } else {
+            // Both families, in the resolver's order of preference.
             for (const QHostAddress& a : info.addresses())
-                if (a.protocol() == QAbstractSocket::IPv4Protocol)
+                if (a.protocol() == QAbstractSocket::IPv4Protocol || a.protocol() == QAbstractSocket::IPv6Protocol)
                     results.push_back(a.toString().toStdString());
             if (results.empty())
                 error = wsa::NoData;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "mail/buffer.h"
+#include "mail/net_socket_resolve.h"
 #include "mail/socket_errors.h"
 
 #include <QObject>
@@ -170,6 +171,7 @@ private:
     void StartLookup(const std::string& name, bool reverse);
     void LookupFinished(int id, bool reverse, std::uint16_t error, std::vector<std::string> results);
     int CloseHandleNow();
+    void FailConnect(const char* function);
 
     int handle_ = -1;
     unsigned session_ = 0;  // changes with every adopted handle
@@ -198,7 +200,7 @@ private:
     std::uint16_t portNumber_ = 0;
     int socketType_ = 1;  // 1 stream, 2 datagram
     int protocolNumber_ = 6;
-    sockaddr_in remote_{};
+    TSocketAddress remote_;
     TSocketState state_ = wsClosed;
 
     unsigned selectMask_ = 0;

@@ -70,6 +70,87 @@ std::string DottedAddress(std::uint32_t networkOrder)
     return text;
 }
 
+std::uint16_t TSocketAddress::Port() const
+{
+    if (Family() == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
+    if (Family() == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port);
+    return 0;
+}
+
+void TSocketAddress::SetPort(std::uint16_t hostOrder)
+{
+    if (Family() == AF_INET)
+        reinterpret_cast<sockaddr_in*>(&storage)->sin_port = htons(hostOrder);
+    else if (Family() == AF_INET6)
+        reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port = htons(hostOrder);
+}
+
+bool TSocketAddress::IsIPv4Broadcast() const
+{
+    return Family() == AF_INET && reinterpret_cast<const sockaddr_in*>(&storage)->sin_addr.s_addr == INADDR_BROADCAST;
+}
+
+std::string TSocketAddress::Numeric() const
+{
+    char text[NI_MAXHOST] = {};
+    if (length == 0 || getnameinfo(Get(), length, text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0)
+        return {};
+    return text;
+}
+
+TSocketAddress TSocketAddress::Any(int family)
+{
+    TSocketAddress any;
+    any.storage.ss_family = static_cast<sa_family_t>(family);
+    any.length = family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    return any;
+}
+
+bool ParseIPv6Address(const std::string& text, TSocketAddress& address)
+{
+    if (text.find(':') == std::string::npos)
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(text.c_str(), nullptr, &hints, &result) != 0 || !result)
+        return false;
+    address = TSocketAddress{};
+    std::memcpy(&address.storage, result->ai_addr, result->ai_addrlen);
+    address.length = result->ai_addrlen;
+    freeaddrinfo(result);
+    return true;
+}
+
+TSocketAddress NetSocketResolveAddress(const std::string& name)
+{
+    if (name.empty() || name.size() > 256)
+        throw ESocketException("NetSocketResolveHost: Invalid Hostname.");
+    const std::string trimmed = TrimSocketText(name);
+    TSocketAddress address;
+    std::uint32_t v4 = 0;
+    if (ParseDottedAddress(trimmed, v4)) {
+        address = TSocketAddress::Any(AF_INET);
+        reinterpret_cast<sockaddr_in*>(&address.storage)->sin_addr.s_addr = v4;
+        return address;
+    }
+    if (ParseIPv6Address(trimmed, address))
+        return address;
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    if (trimmed.empty() || getaddrinfo(trimmed.c_str(), nullptr, &hints, &result) != 0 || !result)
+        throw ESocketException("NetSocketResolveHost: Cannot convert host address '" + name + "'");
+    std::memcpy(&address.storage, result->ai_addr, result->ai_addrlen);
+    address.length = result->ai_addrlen;
+    freeaddrinfo(result);
+    return address;
+}
+
 std::uint32_t NetSocketResolveHost(const std::string& name)
 {
     if (name.empty() || name.size() > 256)

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstring>
+#include <span>
 
 namespace {
 
@@ -87,9 +89,11 @@ std::string WinsockReply(std::uint16_t error)
 
 }  // namespace
 
-TCustomPop3Client::TCustomPop3Client(QObject* owner) : QObject(owner), socket_(std::make_unique<TNetSocket>())
+TCustomPop3Client::TCustomPop3Client(QObject* owner)
+    : QObject(owner), socket_(std::make_unique<TNetSocket>()), received_(kInitialBuffer, MaxLineLength)
 {
-    rcvBuf_.resize(kInitialBuffer);
+    idleTimer_.setSingleShot(true);
+    QObject::connect(&idleTimer_, &QTimer::timeout, this, [this] { IdleTimerFired(); });
     socket_->OnSessionClosed = [this](QObject*, std::uint16_t error) { SocketClosed(error); };
 }
 
@@ -141,6 +145,7 @@ void TCustomPop3Client::NotifyRequestDone(std::uint16_t error)
     if (requestDoneSent_)
         return;
     requestDoneSent_ = true;
+    idleTimer_.stop();
     if (runnerInstalled_) {
         if (state_ != pop3Aborting)
             SetState(pop3ReadyForNext);
@@ -201,6 +206,7 @@ void TCustomPop3Client::StartRequest(TPop3Request request, const std::string& co
     continuation_ = continuation;
     multiKind_ = kind;
     SetState(pop3WaitingReply);
+    StartIdleTimer();
     Display("> " + command);
     QCoreApplication::processEvents();
     // The connection may have closed meanwhile; that close already reported
@@ -328,9 +334,10 @@ void TCustomPop3Client::Connect()
     if (!highLevel_)
         requestType_ = pop3Connect;
     requestDoneSent_ = false;
-    rcvCount_ = 0;
+    received_.Clear();
     errorCode_ = 0;
     SetState(pop3LookingUpHost);
+    StartIdleTimer();
     socket_->OnDataSent = nullptr;
     socket_->OnDnsLookupDone = [this](QObject*, std::uint16_t error) { DnsLookupDone(error); };
     const bool outer = !inRequestCall_;
@@ -368,8 +375,17 @@ void TCustomPop3Client::DnsLookupDone(std::uint16_t error)
         NotifyRequestDone(error);
         return;
     }
+    addresses_ = socket_->DnsResultList();
+    if (addresses_.empty())
+        addresses_.push_back(socket_->DnsResult());
+    nextAddress_ = 0;
+    ConnectNextAddress();
+}
+
+void TCustomPop3Client::ConnectNextAddress()
+{
     try {
-        socket_->SetAddr(socket_->DnsResult());
+        socket_->SetAddr(addresses_.at(nextAddress_++));
         socket_->SetProto("tcp");
         socket_->SetPort(port_);
         socket_->OnSessionConnected = [this](QObject*, std::uint16_t e) { SocketConnected(e); };
@@ -380,18 +396,33 @@ void TCustomPop3Client::DnsLookupDone(std::uint16_t error)
         if (inRequestCall_)
             throw;  // the lookup finished at once: the caller of Connect sees it
         // Finished from the event loop: nobody could catch it, so the
-        // request ends with the error instead.
-        errorCode_ = wsa::InvalidArgument;
+        // request ends with the error instead, by its number when it has one.
+        const int number = socket_->LastError();
+        const std::uint16_t error = number > 0 && number <= 0xFFFF ? static_cast<std::uint16_t>(number)
+                                                                    : static_cast<std::uint16_t>(wsa::InvalidArgument);
+        errorCode_ = error;
         statusCode_ = 500;
         lastResponse_ = std::string("-ERR ") + e.what();
         if (errorMessage_.empty())
             errorMessage_ = lastResponse_;
-        NotifyRequestDone(wsa::InvalidArgument);
+        NotifyRequestDone(error);
     }
 }
 
 void TCustomPop3Client::SocketConnected(std::uint16_t error)
 {
+    if (error != 0 && state_ == pop3Connecting && nextAddress_ < addresses_.size()) {
+        // Another address of the host is left: try it once the socket has
+        // closed this attempt.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (state_ == pop3Connecting && !requestDoneSent_)
+                    ConnectNextAddress();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (error != 0) {
         SetConnectError(error);
         connected_ = false;
@@ -411,6 +442,8 @@ void TCustomPop3Client::SocketClosed(std::uint16_t error)
     connected_ = false;
     if (OnSessionClosed)
         OnSessionClosed(this, error);
+    if (!wasConnected && state_ == pop3Connecting)
+        return;  // a failed attempt; the next address is being tried
     if (!requestDoneSent_ && state_ != pop3Aborting && errorCode_ == 0 && wasConnected) {
         // The connection went away under a running request: a high-level
         // request must end here too rather than start its next step.
@@ -426,55 +459,29 @@ void TCustomPop3Client::SocketClosed(std::uint16_t error)
 
 void TCustomPop3Client::DataAvailable()
 {
-    if (rcvCount_ + 1 >= rcvBuf_.size()) {
-        // A line fills the buffer: grow it, up to the limit.
-        if (rcvBuf_.size() > MaxLineLength) {
-            FailLineTooLong();
-            return;
-        }
-        rcvBuf_.resize(std::min(rcvBuf_.size() * 2, MaxLineLength + 2));
+    const std::span<char> space = received_.Space();
+    if (space.empty()) {
+        FailLineTooLong();
+        return;
     }
-    const int room = static_cast<int>(rcvBuf_.size() - 1 - rcvCount_);
-    const int n = socket_->Receive(rcvBuf_.data() + rcvCount_, room);
+    const int n = socket_->Receive(space.data(), static_cast<int>(std::min<std::size_t>(space.size(), 1u << 30)));
     if (n <= 0)
         return;
-    rcvCount_ += static_cast<std::size_t>(n);
-    rcvBuf_[rcvCount_] = '\0';
-    std::size_t searchFrom = 0;
-    while (rcvCount_ > 0) {
-        const char* begin = rcvBuf_.data();
-        const char* end = begin + rcvCount_;
-        const char* crlf = nullptr;
-        for (const char* p = begin + searchFrom; p + 1 < end; ++p) {
-            if (p[0] == '\r' && p[1] == '\n') {
-                crlf = p;
-                break;
-            }
-        }
-        if (!crlf) {
-            if (rcvCount_ > MaxLineLength)
-                FailLineTooLong();
-            return;
-        }
-        const std::string line(begin, crlf);
-        const std::size_t used = static_cast<std::size_t>(crlf - begin) + 2;
-        std::memmove(rcvBuf_.data(), begin + used, rcvCount_ - used);
-        rcvCount_ -= used;
-        rcvBuf_[rcvCount_] = '\0';
-        searchFrom = 0;
+    received_.Commit(static_cast<std::size_t>(n));
+    sinceLastByte_.start();
+    std::string line;
+    while (received_.TakeLine(line)) {
         HandleLine(line);
         if (!connected_)
             return;  // closed (a negative greeting): the rest is left alone
     }
-    // Shrink back once a huge line is gone.
-    if (rcvCount_ == 0 && rcvBuf_.size() > kInitialBuffer) {
-        rcvBuf_.assign(kInitialBuffer, '\0');
-    }
+    if (received_.Overlong())
+        FailLineTooLong();
 }
 
 void TCustomPop3Client::FailLineTooLong()
 {
-    rcvCount_ = 0;
+    received_.Clear();
     statusCode_ = 500;
     errorCode_ = 500;
     lastResponse_.clear();
@@ -686,8 +693,47 @@ void TCustomPop3Client::RunSteps()
     EndHighLevel(highLevelError_);
 }
 
+// ---------------------------------------------------------------- time-out
+
+void TCustomPop3Client::StartIdleTimer()
+{
+    sinceLastByte_.start();
+    if (timeout_ > 0)
+        idleTimer_.start(static_cast<int>(std::min<qint64>(static_cast<qint64>(timeout_) * 1000, INT_MAX)));
+    else
+        idleTimer_.stop();
+}
+
+// The timer runs from the start of the request; bytes received since then
+// push the end further out.
+void TCustomPop3Client::IdleTimerFired()
+{
+    const qint64 limit = static_cast<qint64>(timeout_) * 1000;
+    const qint64 idle = sinceLastByte_.elapsed();
+    if (timeout_ > 0 && idle < limit) {
+        idleTimer_.start(static_cast<int>(std::min<qint64>(limit - idle, INT_MAX)));
+        return;
+    }
+    TimedOut();
+}
+
+void TCustomPop3Client::TimedOut()
+{
+    if (requestDoneSent_)
+        return;
+    // The time-out is what gets reported, not the cancelled lookup.
+    socket_->OnDnsLookupDone = nullptr;
+    socket_->CancelDnsLookup();
+    SetConnectError(wsa::TimedOut);
+    Display(lastResponse_);
+    NotifyRequestDone(wsa::TimedOut);
+    // Dropped without QUIT: the server keeps every mail of this session.
+    socket_->Abort();
+}
+
 void TCustomPop3Client::Abort()
 {
+    idleTimer_.stop();
     SetState(pop3Aborting);
     socket_->CancelDnsLookup();
     socket_->Abort();

@@ -6,7 +6,9 @@
 
 #include "mail/sync_net_socket.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
@@ -42,6 +44,7 @@ public:
     // A reply line may grow the receive buffer up to this many bytes; a
     // longer one fails the request and closes the connection.
     static constexpr std::size_t MaxLineLength = 1024 * 1024;
+    static constexpr int DefaultTimeout = 60;  // seconds
 
     explicit TCustomPop3Client(QObject* owner = nullptr);
     ~TCustomPop3Client() override;
@@ -91,6 +94,11 @@ public:
     int Tag() const { return tag_; }
     void SetTag(int value) { tag_ = value; }
     int StatusCode() const { return statusCode_; }
+    // Seconds a request may wait without receiving a byte (0: no limit). A
+    // request that waits longer ends with 10060 and the connection is dropped
+    // without QUIT, as if it had broken.
+    int Timeout() const { return timeout_; }
+    void SetTimeout(int seconds) { timeout_ = seconds; }
     bool Connected() const { return connected_; }
     TPop3Request RequestType() const { return requestType_; }
     // The owned socket (for diagnostics; the client drives it itself).
@@ -134,6 +142,10 @@ private:
     void HandleMultiLine();
     void FailLineTooLong();
     void SetConnectError(std::uint16_t error);
+    void ConnectNextAddress();
+    void StartIdleTimer();
+    void IdleTimerFired();
+    void TimedOut();
     void RunSteps();
     void EndHighLevel(std::uint16_t error);
     void FireMulti(int which);
@@ -145,8 +157,12 @@ private:
     bool connected_ = false;
     TPop3Request requestType_ = pop3Connect;
     bool requestDoneSent_ = false;
-    std::vector<char> rcvBuf_;
-    std::size_t rcvCount_ = 0;
+    TLineBuffer received_;
+    std::vector<std::string> addresses_;  // of the host, tried in order
+    std::size_t nextAddress_ = 0;
+    int timeout_ = DefaultTimeout;
+    QTimer idleTimer_;
+    QElapsedTimer sinceLastByte_;
     std::uint16_t errorCode_ = 0;
     int statusCode_ = 0;
     Reply replyHandler_ = Reply::None;

@@ -183,6 +183,24 @@ TEST_F(Pop3Dovecot, QuitWhenNotConnectedCompletesFromTheEventLoop)
     EXPECT_TRUE(session_->display.empty());  // nothing was sent
 }
 
+TEST_F(Pop3Dovecot, AVeryLongLineAmongShortOnesArrivesWhole)
+{
+    const std::string longLine(600 * 1024, 'L');
+    std::string body;
+    for (int i = 0; i < 2000; ++i)
+        body += "short line " + std::to_string(i) + "\r\n" + (i == 1000 ? longLine + "\r\n" : "");
+    server_->PutMessage(user_, Mail("long", body));
+    TPop3Client& c = session_->client;
+    ASSERT_EQ(Open(), 0) << c.ErrorMessage();
+    c.SetMsgNum(1);
+    ASSERT_EQ(session_->Run([&] { c.Retr(); }), 0) << c.ErrorMessage();
+    const auto& lines = session_->lines;
+    ASSERT_EQ(lines.size(), 4u + 2001u);
+    EXPECT_EQ(lines[4 + 1001], longLine);
+    EXPECT_EQ(lines.back(), "short line 1999");
+    ASSERT_EQ(session_->Run([&] { c.Quit(); }), 0);
+}
+
 // Last: a failed login makes Dovecot slow down later logins from the same
 // address.
 TEST_F(Pop3Dovecot, WrongPasswordEndsOpenWith500AndTheServersLine)
@@ -195,6 +213,31 @@ TEST_F(Pop3Dovecot, WrongPasswordEndsOpenWith500AndTheServersLine)
     EXPECT_EQ(c.ErrorMessage().substr(0, 5), "-ERR ");
     EXPECT_EQ(c.LastResponse(), c.ErrorMessage());
     EXPECT_NE(c.ProtocolState(), pop3Transaction);
+}
+
+// Dovecot listening on the IPv6 loopback only: the client reaches it by the
+// literal address.
+TEST(Pop3DovecotIPv6, OpenAndStatOverIPv6)
+{
+    std::string why;
+    if (!DovecotServer::Available(&why))
+        GTEST_SKIP() << why;
+    DovecotServer server;
+    server.SetListenAddress("::1");
+    ASSERT_TRUE(server.Start(&why)) << why;
+    server.AddUser("six", "over six");
+    server.PutMessage("six", Mail("v6", "reached over IPv6\r\n"));
+    Pop3Session s(server.PortText(), "::1");
+    s.client.SetUserName("six");
+    s.client.SetPassWord("over six");
+    ASSERT_EQ(s.Run([&] { s.client.Open(); }), 0) << s.client.ErrorMessage();
+    EXPECT_EQ(s.client.Socket()->PeerAddress(), "::1");
+    ASSERT_EQ(s.Run([&] { s.client.Stat(); }), 0);
+    EXPECT_EQ(s.client.MsgCount(), 1);
+    s.client.SetMsgNum(1);
+    ASSERT_EQ(s.Run([&] { s.client.Retr(); }), 0);
+    EXPECT_EQ(s.lines.back(), "reached over IPv6");
+    ASSERT_EQ(s.Run([&] { s.client.Quit(); }), 0);
 }
 
 }  // namespace

@@ -5,6 +5,10 @@
 #include "tests/support/event_wait.h"
 #include "tests/support/scripted_server.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -281,6 +285,143 @@ TEST(Pop3Scripted, ConnectFailuresCarryTheSocketError)
         EXPECT_STREQ(e.what(), "connect: NetSocketResolvePort: Cannot convert port 'no-such-service'");
     }
     EXPECT_EQ(badPort.client.State(), pop3Ready);
+}
+
+TEST(Pop3Scripted, IdleTimeOutEndsTheRequestAndDropsTheConnectionWithoutQuit)
+{
+    struct Case {
+        const char* name;
+        std::function<void(ScriptedPeer&)> script;
+        bool retrieve;         // log in and RETR, else just Open
+        int timeout;           // seconds
+        int error;             // of the request that waits
+        std::size_t lines;     // message lines delivered
+    };
+    const Case cases[] = {
+        {"never greets", [](ScriptedPeer& p) { p.WaitForClose(); }, false, 1, 10060, 0},
+        {"stops inside a message",
+         [](ScriptedPeer& p) {
+             GreetAndLogIn(p);
+             p.ReadLine();
+             p.Send("+OK\r\nfirst\r\nsecond\r\nthird without its end");
+             p.WaitForClose();
+         },
+         true, 1, 10060, 2},
+        {"slow but never silent for a whole time-out",
+         [](ScriptedPeer& p) {
+             GreetAndLogIn(p);
+             p.ReadLine();
+             p.Send("+OK\r\n");
+             for (int i = 0; i < 6; ++i) {
+                 p.Pause(500);
+                 p.Send("line\r\n");
+             }
+             p.Send(".\r\n");
+             p.WaitForClose();
+         },
+         true, 2, 0, 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedServer server([&](ScriptedPeer& p) {
+            c.script(p);
+            server.Record(p.ReadUntilClosed());
+        });
+        Pop3Session s(server.PortText());
+        s.client.SetTimeout(c.timeout);
+        if (c.retrieve) {
+            ASSERT_EQ(s.Run([&] { s.client.Open(); }), 0);
+            s.client.SetMsgNum(1);
+            EXPECT_EQ(s.Run([&] { s.client.Retr(); }), c.error);
+        } else {
+            EXPECT_EQ(s.Run([&] { s.client.Open(); }), c.error);
+        }
+        EXPECT_EQ(s.lines.size(), c.lines);
+        if (c.error != 0) {
+            EXPECT_EQ(s.client.ErrorMessage(), "-ERR Connection timed out (Winsock error #10060)");
+            ASSERT_TRUE(RunEventsUntil([&] { return s.sessionClosed == 1; }));
+            EXPECT_FALSE(s.client.Connected());
+            EXPECT_EQ(s.client.State(), pop3Ready);
+            server.Join();
+            EXPECT_EQ(server.Received().find("QUIT"), std::string::npos);
+            RunEventsFor(100);
+            EXPECT_EQ(s.done.size(), c.retrieve ? 2u : 1u);  // exactly one completion for it
+        } else {
+            s.client.Abort();
+        }
+    }
+}
+
+// Connecting to a broadcast or multicast address fails inside connect()
+// itself. The failure must come back as the request's completion with the
+// socket's own number, whether the address was written in dotted form or
+// reached through the asynchronous lookup, and the client must still work.
+TEST(Pop3Scripted, ConnectRefusedAtOnceCompletesWithItsNumberAndTheNextOpenWorks)
+{
+    ScriptedServer server([](ScriptedPeer& p) {
+        GreetAndLogIn(p);
+        p.WaitForClose();
+    });
+    Pop3Session s(server.PortText());
+    setenv("RES_OPTIONS", "timeout:1 attempts:1", 1);
+    for (const char* host : {"224.0.0.1", "255.255.255.255"}) {
+        SCOPED_TRACE(host);
+        s.client.SetHost(host);
+        const int error = s.Run([&] { s.client.Open(); });
+        EXPECT_GT(error, 10000);
+        EXPECT_NE(error, 10022);
+        EXPECT_EQ(s.client.ErrorMessage(), "-ERR " + SocketErrorText(error) + " (Winsock error #" +
+                                               std::to_string(error) + ")");
+        EXPECT_EQ(s.client.State(), pop3Ready);
+        EXPECT_EQ(s.client.Socket()->State(), wsClosed);
+        EXPECT_EQ(s.client.Socket()->Handle(), -1);
+    }
+    s.client.SetHost("127.0.0.1");
+    EXPECT_EQ(s.Run([&] { s.client.Open(); }), 0);
+    s.client.Abort();
+}
+
+// A host with an IPv6 and an IPv4 address: each address is tried in turn,
+// so a server listening on only one of them is found either way. The name
+// comes from a hosts file of the test's own, bound over /etc/hosts in a
+// private mount namespace where this test runs again.
+TEST(Pop3Scripted, EveryAddressOfTheHostIsTriedInOrder)
+{
+    if (!qEnvironmentVariableIsSet("PELLIMAR_PRIVATE_HOSTS")) {
+        QTemporaryDir dir;
+        const QString hosts = dir.filePath(QStringLiteral("hosts"));
+        QFile file(hosts);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("::1 both.test\n127.0.0.1 both.test\n");
+        file.close();
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PELLIMAR_PRIVATE_HOSTS"), QStringLiteral("1"));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QStringLiteral("unshare"),
+                    {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"),
+                     QStringLiteral("mount --bind \"$0\" /etc/hosts || exit 77; exec \"$1\" "
+                                    "--gtest_filter=Pop3Scripted.EveryAddressOfTheHostIsTriedInOrder"),
+                     hosts, QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()});
+        ASSERT_TRUE(child.waitForFinished(120000));
+        const std::string output = child.readAll().toStdString();
+        if (child.exitCode() == 77 || child.error() == QProcess::FailedToStart)
+            GTEST_SKIP() << "no private mount namespace here: " << output;
+        EXPECT_EQ(child.exitCode(), 0) << output;
+        return;
+    }
+    for (const char* listen : {"127.0.0.1", "::1"}) {
+        SCOPED_TRACE(listen);
+        ScriptedServer server([](ScriptedPeer& p) {
+            GreetAndLogIn(p);
+            p.WaitForClose();
+        }, 1, listen);
+        Pop3Session s(server.PortText(), "both.test");
+        EXPECT_EQ(s.Run([&] { s.client.Open(); }), 0) << s.client.ErrorMessage();
+        EXPECT_EQ(s.client.Socket()->PeerAddress(), listen);
+        s.client.Abort();
+    }
 }
 
 }  // namespace

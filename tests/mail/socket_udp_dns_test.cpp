@@ -4,6 +4,7 @@
 #include "mail/net_socket_resolve.h"
 #include "mail/sync_net_socket.h"
 #include "tests/support/event_wait.h"
+#include "tests/support/scripted_server.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -184,19 +186,70 @@ TEST_F(SocketDns, EmptyNameIsRefused)
     EXPECT_EQ(done, std::vector<std::uint16_t>{10022});
 }
 
-TEST(SocketErrors, PlatformFailuresCarryTheWinSockNumbers)
+// Real platform failures, provoked on this machine, reach the client as the
+// Windows Sockets number and text of their kind.
+TEST(SocketErrors, PlatformFailuresReachTheClientAsWinSockNumbersAndTexts)
 {
-    EXPECT_EQ(WinSockErrorFromErrno(ECONNREFUSED), 10061);
-    EXPECT_EQ(WinSockErrorFromErrno(ETIMEDOUT), 10060);
-    EXPECT_EQ(WinSockErrorFromErrno(ECONNRESET), 10054);
-    EXPECT_EQ(WinSockErrorFromErrno(ENOTCONN), 10057);
-    EXPECT_EQ(WinSockErrorFromErrno(EHOSTUNREACH), 10065);
-    EXPECT_EQ(WinSockErrorFromErrno(EWOULDBLOCK), 10035);
-    EXPECT_EQ(WinSockErrorFromResolver(EAI_NONAME), 11001);
-    EXPECT_EQ(WinSockErrorFromResolver(EAI_AGAIN), 11002);
-    EXPECT_EQ(SocketErrorText(10047), "Address family not supported by protocol family");
+    struct Case {
+        const char* what;
+        std::function<std::string(TNetSocket&)> provoke;  // returns the report's text
+        int number;
+        const char* text;
+    };
+    // A port in use by an independent listener.
+    const int busy = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(busy, 1), 0);
+    socklen_t len = sizeof a;
+    getsockname(busy, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::string busyPort = std::to_string(ntohs(a.sin_port));
+    auto listenError = [](TNetSocket& s, const std::string& addr, const std::string& port) {
+        s.SetAddr(addr);
+        s.SetPort(port);
+        try {
+            s.Listen();
+        } catch (const ESocketException& e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    auto connectError = [](TNetSocket& s, const std::string& addr, const std::string& port) {
+        std::uint16_t error = 0;
+        bool done = false;
+        s.OnSessionConnected = [&](QObject*, std::uint16_t e) {
+            error = e;
+            done = true;
+        };
+        s.SetAddr(addr);
+        s.SetPort(port);
+        s.Connect();
+        if (!RunEventsUntil([&] { return done; }))
+            return std::string("no report");
+        return std::to_string(error) + " " + SocketErrorText(error);
+    };
+    const Case cases[] = {
+        {"listen on a port in use", [&](TNetSocket& s) { return listenError(s, "127.0.0.1", busyPort); }, 10048,
+         "Error 10048 in function Bind\r\nAddress already in use"},
+        {"listen on an address of another machine",
+         [&](TNetSocket& s) { return listenError(s, "192.0.2.99", "0"); }, 10049,
+         "Error 10049 in function Bind\r\nAddress not available"},
+        {"connect where nobody listens",
+         [&](TNetSocket& s) { return connectError(s, "127.0.0.1", std::to_string(FreeLoopbackPort())); }, 10061,
+         "10061 Connection refused"},
+        {"connect to the broadcast address", [&](TNetSocket& s) { return connectError(s, "255.255.255.255", "110"); },
+         10051, "10051 Network is unreachable"},
+    };
+    for (const Case& c : cases) {
+        TNetSocket s;
+        EXPECT_EQ(c.provoke(s), c.text) << c.what;
+        EXPECT_EQ(s.LastError(), c.number) << c.what;
+        EXPECT_EQ(s.State(), wsClosed) << c.what;
+    }
+    ::close(busy);
     EXPECT_EQ(SocketErrorText(12345), "Not a WinSock error");
-    EXPECT_EQ(SocketErrorText(WinSockErrorFromErrno(ENOTSUP + 1000)), "Not a WinSock error");
 }
 
 TEST(SocketErrors, ResolutionRoutinesRaise)

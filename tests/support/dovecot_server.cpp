@@ -96,13 +96,13 @@ void DovecotServer::WriteConfig()
       << "state_dir = " << root_ << "/state\n"
       << "log_path = " << root_ << "/dovecot.log\n"
       << "protocols = pop3\n"
-      << "listen = 127.0.0.1\n"
+      << "listen = " << listenAddress_ << "\n"
       << "ssl = no\n"
       << "disable_plaintext_auth = no\n"
       << "auth_mechanisms = plain apop\n"
       // Tests log in with wrong passwords on purpose; no delays for that.
       << "auth_failure_delay = 0\n"
-      << "login_trusted_networks = 127.0.0.0/8\n"
+      << "login_trusted_networks = 127.0.0.0/8 ::1/128\n"
       << "auth_verbose = yes\n"
       << "default_login_user = dovenull\n"
       << "default_internal_user = dovecot\n"
@@ -111,7 +111,7 @@ void DovecotServer::WriteConfig()
       << "pop3_uidl_format = %08Xu%08Xv\n"
       << "passdb {\n  driver = passwd-file\n  args = " << root_ << "/users/%u\n}\n"
       << "userdb {\n  driver = static\n  args = uid=dovecot gid=dovecot home=" << root_ << "/mail/%u\n}\n"
-      << "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    address = 127.0.0.1\n    port = "
+      << "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    address = " << listenAddress_ << "\n    port = "
       << port_ << "\n  }\n}\n"
       << "service anvil {\n  chroot =\n}\n"
       << "service imap-login {\n  chroot =\n}\n";
@@ -122,14 +122,7 @@ bool DovecotServer::WaitUntilListening(int limitMs) const
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port_);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::close(fd);
-        if (ok)
+        if (LoopbackAccepts(listenAddress_, port_))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -141,7 +134,7 @@ bool DovecotServer::Start(std::string* error)
     if (running_)
         return true;
     for (int attempt = 0; attempt < 3 && !running_; ++attempt) {
-        port_ = FreeLoopbackPort();
+        port_ = FreeLoopbackPort(listenAddress_);
         WriteConfig();
         const QString conf = QString::fromStdString(root_ + "/dovecot.conf");
         if (!RunTool("dovecot", {"-c", conf}))

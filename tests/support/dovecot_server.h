@@ -18,6 +18,11 @@ public:
     DovecotServer(const DovecotServer&) = delete;
     DovecotServer& operator=(const DovecotServer&) = delete;
 
+    // The loopback address to listen on, "127.0.0.1" (the default) or
+    // "::1"; set before Start.
+    void SetListenAddress(const std::string& address) { listenAddress_ = address; }
+    const std::string& ListenAddress() const { return listenAddress_; }
+
     // Starts on a free loopback port and waits until it accepts connections.
     bool Start(std::string* error = nullptr);
     void Stop();
@@ -43,6 +48,7 @@ private:
     bool WaitUntilListening(int limitMs) const;
 
     std::string root_;
+    std::string listenAddress_ = "127.0.0.1";
     std::uint16_t port_ = 0;
     bool running_ = false;
     unsigned delivered_ = 0;

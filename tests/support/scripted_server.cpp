@@ -11,33 +11,65 @@
 
 namespace {
 
-int ListenLoopback(std::uint16_t& port)
+// The loopback address as a socket address of its family.
+sockaddr_storage Loopback(const std::string& address, std::uint16_t port, socklen_t& length)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage storage{};
+    if (address.find(':') != std::string::npos) {
+        auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(port);
+        inet_pton(AF_INET6, address.c_str(), &a->sin6_addr);
+        length = sizeof *a;
+    } else {
+        auto* a = reinterpret_cast<sockaddr_in*>(&storage);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(port);
+        inet_pton(AF_INET, address.c_str(), &a->sin_addr);
+        length = sizeof *a;
+    }
+    return storage;
+}
+
+int ListenLoopback(const std::string& address, std::uint16_t& port)
+{
+    socklen_t len = 0;
+    sockaddr_storage a = Loopback(address, 0, len);
+    const int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         throw std::runtime_error("socket failed");
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 8) != 0) {
+    if (a.ss_family == AF_INET6)
+        setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), len) != 0 || ::listen(fd, 8) != 0) {
         ::close(fd);
-        throw std::runtime_error("bind/listen failed");
+        throw std::runtime_error("bind/listen failed on " + address);
     }
-    socklen_t len = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
+    port = ntohs(a.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
+                                         : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
     return fd;
 }
 
 }  // namespace
 
-std::uint16_t FreeLoopbackPort()
+std::uint16_t FreeLoopbackPort(const std::string& address)
 {
     std::uint16_t port = 0;
-    ::close(ListenLoopback(port));
+    ::close(ListenLoopback(address, port));
     return port;
+}
+
+bool LoopbackAccepts(const std::string& address, std::uint16_t port)
+{
+    socklen_t len = 0;
+    const sockaddr_storage a = Loopback(address, port, len);
+    const int fd = ::socket(a.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ok = fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&a), len) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return ok;
 }
 
 // Appends what arrives before the deadline; Closed when the connection
@@ -135,9 +167,10 @@ void ScriptedPeer::Reset()
     Close();
 }
 
-ScriptedServer::ScriptedServer(Script script, int maxConnections) : script_(std::move(script))
+ScriptedServer::ScriptedServer(Script script, int maxConnections, const std::string& address)
+    : script_(std::move(script))
 {
-    listenFd_ = ListenLoopback(port_);
+    listenFd_ = ListenLoopback(address, port_);
     thread_ = std::thread([this, maxConnections] { Run(maxConnections); });
 }
 

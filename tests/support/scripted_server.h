@@ -45,9 +45,10 @@ class ScriptedServer {
 public:
     using Script = std::function<void(ScriptedPeer&)>;
 
-    // Listens on 127.0.0.1 at a free port; serves up to maxConnections
-    // connections one after another, each with the script.
-    explicit ScriptedServer(Script script, int maxConnections = 1);
+    // Listens on the loopback address ("127.0.0.1" or "::1") at a free
+    // port; serves up to maxConnections connections one after another, each
+    // with the script.
+    explicit ScriptedServer(Script script, int maxConnections = 1, const std::string& address = "127.0.0.1");
     ~ScriptedServer();
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
@@ -70,5 +71,8 @@ private:
     std::string received_;
 };
 
-// A free loopback port: bound once, then released.
-std::uint16_t FreeLoopbackPort();
+// A free port on the loopback address ("127.0.0.1" or "::1"): bound once, then released.
+std::uint16_t FreeLoopbackPort(const std::string& address = "127.0.0.1");
+// Connects to the loopback address and port with a plain blocking socket;
+// true when something accepted.
+bool LoopbackAccepts(const std::string& address, std::uint16_t port);
