@@ -9,7 +9,6 @@
 #include <QMetaObject>
 #include <QPointer>
 #include <QScrollBar>
-#include <QSignalBlocker>
 #include <QTimer>
 
 #include <algorithm>
@@ -25,9 +24,10 @@ constexpr int kFarOutside = 20; // auto-scroll doubles its speed beyond this
 // the top or left edge before the range shrinks to 0.
 int Range(int displayed, int client, int offset) { return displayed > client ? displayed - client : offset; }
 
+// The bars report their moves back through BarMoved, which finds the
+// offsets already in place.
 void SetBar(QScrollBar* bar, int range, int step, int value)
 {
-    const QSignalBlocker block(bar);
     bar->setRange(0, range);
     bar->setSingleStep(step);
     bar->setPageStep(step * kStepsPerPage);
@@ -85,9 +85,7 @@ void TViewer::ScrollTo(Qt::Orientation orientation, int position)
         viewport->scroll(0, -delta);
     else
         viewport->scroll(-delta, 0);
-    QScrollBar* bar = vertical ? window_->verticalScrollBar() : window_->horizontalScrollBar();
-    const QSignalBlocker block(bar);
-    bar->setValue(position);
+    (vertical ? window_->verticalScrollBar() : window_->horizontalScrollBar())->setValue(position);
     if (position == 0)
         RecomputeScrollBars();
 }
