@@ -1,6 +1,8 @@
 #include "fax/view/view_renderer.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <vector>
 
 namespace {
@@ -11,6 +13,34 @@ struct Span {
     int first = 0;
     int end = 0;
 };
+
+// A span of at most 9 pixels read as one 16-bit window of its row: the
+// window starts at byte `byte` and `mask` marks the span's pixels.
+struct PackedSpan {
+    int byte = -1; // -1: count pixel by pixel
+    uint16_t mask = 0;
+};
+
+// Set bits per byte value (a table: the build targets no popcount instruction).
+constexpr auto kBitCounts = [] {
+    std::array<uint8_t, 256> counts{};
+    for (int i = 0; i < 256; ++i)
+        counts[static_cast<std::size_t>(i)] = static_cast<uint8_t>(std::popcount(static_cast<unsigned>(i)));
+    return counts;
+}();
+
+int CountBits(unsigned window) { return kBitCounts[window >> 8] + kBitCounts[window & 0xFF]; }
+
+PackedSpan Pack(const Span& span, int bytesPerLine)
+{
+    const int byte = span.first >> 3;
+    const int shift = span.first & 7;
+    const int length = span.end - span.first;
+    if (length <= 0 || shift + length > 16 || byte + 1 >= bytesPerLine)
+        return {};
+    const unsigned bits = ((1u << length) - 1) << (16 - shift - length);
+    return {byte, static_cast<uint16_t>(bits)};
+}
 
 Span SourceSpan(int64_t shown, int mult, int div, int limit)
 {
@@ -58,6 +88,10 @@ QImage RenderViewArea(const QImage& page, const TViewFrame& frame, const QRect& 
         columnSpans[static_cast<std::size_t>(i)] = SourceSpan(x0 + i, s.horizMult, s.horizDiv, page.width());
     const bool averaged = s.horizMult < s.horizDiv || s.vertMult < s.vertDiv;
     std::vector<int> counts(static_cast<std::size_t>(columns));
+    std::vector<PackedSpan> packed(static_cast<std::size_t>(columns));
+    if (averaged)
+        for (int i = 0; i < columns; ++i)
+            packed[static_cast<std::size_t>(i)] = Pack(columnSpans[static_cast<std::size_t>(i)], static_cast<int>(page.bytesPerLine()));
 
     for (int j = 0; j < rows; ++j) {
         const Span rowSpan = SourceSpan(y0 + j, s.vertMult, s.vertDiv, page.height());
@@ -72,6 +106,12 @@ QImage RenderViewArea(const QImage& page, const TViewFrame& frame, const QRect& 
             for (int y = rowSpan.first; y < rowSpan.end; ++y) {
                 const uchar* from = page.constScanLine(y);
                 for (int i = 0; i < columns; ++i) {
+                    const PackedSpan& p = packed[static_cast<std::size_t>(i)];
+                    if (p.byte >= 0) {
+                        const unsigned window = static_cast<unsigned>(from[p.byte] << 8 | from[p.byte + 1]);
+                        counts[static_cast<std::size_t>(i)] += CountBits(~window & p.mask);
+                        continue;
+                    }
                     const Span& c = columnSpans[static_cast<std::size_t>(i)];
                     for (int x = c.first; x < c.end; ++x)
                         counts[static_cast<std::size_t>(i)] += Black(from, x);
