@@ -115,3 +115,28 @@ TEST(ViewerRendering, SwappedColoursAndAnInvertedSelection)
 }
 
 } // namespace
+
+namespace {
+
+// In the form designer the window shows the component's name and no fax.
+TEST(ViewerRendering, DesignerShowsTheComponentName)
+{
+    TKivFaxViewer viewer(nullptr, true);
+    viewer.setObjectName(QStringLiteral("KivFaxViewer1"));
+    viewer.SetFileName(QString::fromStdString(FaxFixture("text-fine.apf")));
+    viewer.resize(200, 60);
+    viewer.show();
+    EXPECT_EQ(viewer.PageCount(), 0);
+    const QImage client = ClientImage(viewer);
+    int inked = 0;
+    for (int y = 0; y < client.height(); ++y)
+        for (int x = 0; x < client.width(); ++x)
+            if ((client.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) {
+                ++inked;
+                EXPECT_GE(x, 3);
+                EXPECT_GE(y, 3);
+            }
+    EXPECT_GT(inked, 20);
+}
+
+} // namespace
