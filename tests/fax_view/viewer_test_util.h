@@ -6,6 +6,7 @@
 #include "fax/view/fax_viewer.h"
 #include "tests/fax/fax_test_util.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QScrollBar>
 
@@ -82,8 +83,6 @@ inline std::unique_ptr<TKivFaxViewer> ShownViewer(QSize client = QSize(400, 300)
 {
     auto viewer = std::make_unique<TKivFaxViewer>();
     viewer->setObjectName(QStringLiteral("FaxViewer"));
-    viewer->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    viewer->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     viewer->show();
     const QSize frame = viewer->size() - viewer->viewport()->size();
     viewer->resize(client + frame);
@@ -93,6 +92,7 @@ inline std::unique_ptr<TKivFaxViewer> ShownViewer(QSize client = QSize(400, 300)
 inline void LoadFixture(TKivFaxViewer& viewer, const std::string& name)
 {
     viewer.SetFileName(QString::fromStdString(FaxFixture(name)));
+    QCoreApplication::processEvents(); // the scroll bars appear
 }
 
 inline QImage ClientImage(TKivFaxViewer& viewer) { return viewer.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
