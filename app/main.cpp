@@ -4,6 +4,7 @@
 // with --export it writes the pages of a fax file as images or a PDF.
 #include "app/catalogue_listing.h"
 #include "app/fax_export.h"
+#include "app/fax_print_command.h"
 #include "app/forms.h"
 #include "app/headless_fetch.h"
 #include "app/help_form.h"
@@ -62,6 +63,8 @@ int main(int argc, char** argv)
         return RunCatalogueListing(out, err);
     if (mode == QLatin1String("--export"))
         return RunFaxExport(args, out, err);
+    if (mode == QLatin1String("--print"))
+        return RunFaxPrint(args, out, err);
     err << "Usage: pellimar [--fetch | --list | --export FAX.apf OUT]" << Qt::endl;
     return 64;
 }
