@@ -4,21 +4,15 @@
 
 namespace {
 
-// The page as set bits black on a white table: QPainter's PDF output (and
-// so a CUPS job) keeps such a bitmap as a one-bit stencil; any other table
-// turns it into a full-colour image many times the size.
-QImage InkBitmap(const QImage& page)
+// QPainter's PDF output (and so a CUPS job) keeps a one-bit image whose
+// table is black then white as a one-bit image; any other bitmap becomes a
+// JPEG many times the size, and blurred. The decoded pages come that way.
+QImage OneBitImage(const QImage& page)
 {
-    const QList<QRgb> ink = {qRgb(255, 255, 255), qRgb(0, 0, 0)};
-    if (page.format() == QImage::Format_Mono && page.colorTable() == ink)
+    const QList<QRgb> table = {qRgb(0, 0, 0), qRgb(255, 255, 255)};
+    if (page.format() == QImage::Format_Mono && page.colorTable() == table)
         return page;
-    if (page.format() == QImage::Format_Mono && page.colorTable() == QList<QRgb>{ink[1], ink[0]}) {
-        QImage inverted = page.copy();
-        inverted.invertPixels();
-        inverted.setColorTable(ink);
-        return inverted;
-    }
-    return page.convertToFormat(QImage::Format_Mono, ink);
+    return page.convertToFormat(QImage::Format_Mono, table);
 }
 
 } // namespace
@@ -52,9 +46,8 @@ void TFaxPrintCanvas::StretchImage(int x, int y, int width, int height, const QI
 {
     if (!sheets_ || image.isNull())
         return;
-    sheets_->back().push_back([=, bitmap = InkBitmap(image)](QPainter& painter) {
+    sheets_->back().push_back([=, bitmap = OneBitImage(image)](QPainter& painter) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-        painter.setPen(Qt::black);
         painter.drawImage(QRect(x, y, width, height), bitmap);
     });
 }

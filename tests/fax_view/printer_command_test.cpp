@@ -31,7 +31,7 @@ TEST(PrintCommand, ExitStatusesAndMessages)
 {
     FaxTempFiles files;
     const QString fax = QString::fromStdString(FaxFixture("multi.apf"));
-    const QString notFax = QString::fromStdString(files.Write("note.apf", {'h', 'e', 'l', 'l', 'o', '\n'}));
+    const QString notFax = QString::fromStdString(files.Write("note.apf", std::vector<uint8_t>(100, 'x')));
     const QString cutFax = QString::fromStdString(files.Write("cut.apf", ApfBytes({BarPage(20), CutPage()})));
     const QString out = QString::fromStdString(files.Path("out.pdf"));
     const QString nowhere = "/nonexistent/cups.sock"; // a system without any printer

@@ -127,10 +127,19 @@ bool CupsServer::Start(std::string* error)
     const QString queue = QString::fromStdString(queue_);
     // pdftocairo keeps the text of the pages findable in the PDF that
     // cups-pdf makes from its PostScript.
-    if (!Tool("lpadmin", {"-p", queue, "-v", QString::fromStdString("cups-pdf:/" + cupsPdfName_), "-P", kCupsPdfPpd,
-                          "-o", "pdftops-renderer-default=pdftocairo", "-E"}) ||
-        !Tool("lpadmin", {"-d", queue}))
-        return fail("lpadmin cannot add the cups-pdf queue");
+    // Just after start-up the scheduler may still be reloading its
+    // configuration and refuse the queue for a moment.
+    QString said;
+    auto addQueue = [&] {
+        return Tool("lpadmin", {"-p", queue, "-v", QString::fromStdString("cups-pdf:/" + cupsPdfName_), "-P",
+                                kCupsPdfPpd, "-o", "pdftops-renderer-default=pdftocairo", "-E"}, &said) &&
+               Tool("lpadmin", {"-d", queue}, &said);
+    };
+    while (!addQueue()) {
+        if (clock.elapsed() > 30000)
+            return fail("lpadmin cannot add the cups-pdf queue: " + said.toStdString());
+        QThread::msleep(250);
+    }
     return true;
 }
 
