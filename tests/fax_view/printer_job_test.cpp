@@ -5,10 +5,15 @@
 #include "tests/fax_view/printer_test_util.h"
 #include "tests/support/qt_print.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QPrintDialog>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
+#include <QSpinBox>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <utility>
@@ -105,6 +110,43 @@ TEST_F(PrinterJobTest, StatusDialogShowsTheFirstPageOfTheFax)
         EXPECT_EQ(Form().txtFirstPage->text(), "1");
         EXPECT_EQ(Form().txtLastPage->text(), c.pages);
         EXPECT_EQ(Form().txtStatus->text(), QString("Idle 0 of ") + c.pages);
+    }
+}
+
+TEST_F(PrinterJobTest, PrintDialogOffersTheFaxAndTakesTheChosenPages)
+{
+    printer->SetFileName(QString::fromStdString(FaxFixture("multi.apf")));
+    struct Choice {
+        enum { All, Range, Cancel } how;
+        int from, to;
+        bool confirmed;
+        int first, last;
+    };
+    for (const Choice& c : {Choice{Choice::Range, 2, 3, true, 2, 3}, Choice{Choice::Cancel, 1, 1, false, 2, 3},
+                            Choice{Choice::All, 0, 0, true, 1, 3}}) {
+        SCOPED_TRACE(c.how);
+        int min = -1, max = -1;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            min = dialog->minPage();
+            max = dialog->maxPage();
+            auto* range = dialog->findChild<QRadioButton*>("printRange");
+            auto* from = dialog->findChild<QSpinBox*>("from");
+            auto* to = dialog->findChild<QSpinBox*>("to");
+            if (c.how == Choice::Range && range && from && to) {
+                range->setChecked(true);
+                from->setValue(c.from);
+                to->setValue(c.to);
+            }
+            c.how == Choice::Cancel ? dialog->reject() : dialog->accept();
+        });
+        EXPECT_EQ(printer->RunPrintDialog(), c.confirmed);
+        EXPECT_EQ(min, 1);
+        EXPECT_EQ(max, 3);
+        EXPECT_EQ(printer->FirstPageToPrint(), c.first);
+        EXPECT_EQ(printer->LastPageToPrint(), c.last);
     }
 }
 
