@@ -29,6 +29,12 @@ void WriteFile(const std::string& path, const std::string& text)
         throw std::runtime_error("cannot write " + path);
 }
 
+// cupsd and lpadmin live in /usr/sbin, which a user's PATH may lack.
+QString ToolPath(const QString& tool)
+{
+    return QStandardPaths::findExecutable(tool, {"/usr/sbin", "/usr/bin"});
+}
+
 void MakeDir(const std::string& path, mode_t mode)
 {
     QDir().mkpath(QString::fromStdString(path));
@@ -45,7 +51,7 @@ bool CupsServer::Available(std::string* why)
         return false;
     };
     for (const char* tool : {"cupsd", "lpadmin", "lpstat"})
-        if (QStandardPaths::findExecutable(tool, {"/usr/sbin", "/usr/bin"}).isEmpty())
+        if (ToolPath(tool).isEmpty())
             return fail(std::string(tool) + " is not installed (packages cups-daemon, cups-client)");
     if (!QFileInfo::exists("/usr/lib/cups/backend/cups-pdf") || !QFileInfo::exists(kCupsPdfPpd))
         return fail("the cups-pdf backend is not installed (package printer-driver-cups-pdf)");
@@ -113,7 +119,7 @@ bool CupsServer::Start(std::string* error)
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::MergedChannels);
     process_->setStandardOutputFile(QString::fromStdString(root_ + "/log/cupsd.out"));
-    process_->start("cupsd", {"-f", "-c", QString::fromStdString(root_ + "/etc/cupsd.conf"), "-s",
+    process_->start(ToolPath("cupsd"), {"-f", "-c", QString::fromStdString(root_ + "/etc/cupsd.conf"), "-s",
                               QString::fromStdString(root_ + "/etc/cups-files.conf")});
     if (!process_->waitForStarted(10000))
         return fail("cupsd does not start");
@@ -164,7 +170,7 @@ bool CupsServer::Tool(const QString& program, const QStringList& args, QString* 
     env.insert("CUPS_SERVER", QString::fromStdString(socket_));
     tool.setProcessEnvironment(env);
     tool.setProcessChannelMode(QProcess::MergedChannels);
-    tool.start(program, args);
+    tool.start(ToolPath(program), args);
     if (!tool.waitForFinished(30000))
         return false;
     if (output)
