@@ -5,6 +5,7 @@
 // --help (or -h) prints the usage text.
 #include "app/catalogue_listing.h"
 #include "app/fax_export.h"
+#include "app/fax_print_command.h"
 #include "app/forms.h"
 #include "app/headless_fetch.h"
 #include "app/help_form.h"
@@ -20,7 +21,9 @@
 
 namespace {
 
-const char kUsage[] = "Usage: pellimar [--fetch [--timeout SECONDS] | --list | --export FAX.apf OUT]";
+const char kUsage[] =
+    "Usage: pellimar [--fetch [--timeout SECONDS] | --list | --export FAX.apf OUT |\n"
+    "                 --print FAX.apf [--printer NAME] [--pages FROM-TO] [--multipage] [--output FILE.pdf]]";
 
 const char kHelpText[] =
     "\n"
@@ -35,6 +38,13 @@ const char kHelpText[] =
     "                        Filename, Sender ID, Fax Date and eMail Date\n"
     "  --export FAX.apf OUT  write the pages of a fax file: OUT.pdf gives one\n"
     "                        PDF, OUT.png or OUT.pbm one image per page\n"
+    "  --print FAX.apf       print a fax file with a FILE and PAGE header and\n"
+    "                        footer: --printer NAME picks the printer (default:\n"
+    "                        the system's), --pages FROM-TO a range,\n"
+    "                        --multipage several pages a sheet, --output FILE.pdf\n"
+    "                        prints to a PDF file; exit status 0 printed,\n"
+    "                        1 not a readable fax, 2 wrong arguments,\n"
+    "                        3 printer error\n"
     "  -h, --help            print this text\n"
     "\n"
     "Exit status of --fetch: 0 when the whole mailbox was walked (also when\n"
@@ -102,6 +112,8 @@ int main(int argc, char** argv)
         return RunCatalogueListing(out, err);
     if (mode == QLatin1String("--export"))
         return RunFaxExport(args, out, err);
+    if (mode == QLatin1String("--print"))
+        return RunFaxPrint(args, out, err);
     err << kUsage << Qt::endl;
     return 64;
 }
