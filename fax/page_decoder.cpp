@@ -292,6 +292,7 @@ int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
         w.tablePosition = table->PositionOf(w.walk);
     std::size_t filled = 0;
     std::size_t next = 0;
+    TEventPumpSchedule pumpSchedule;
     while (w.eolCount < 3) {
         if (next == filled) {
             bool done = false;
@@ -306,7 +307,9 @@ int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
             return rc;
         if (s.options & kUnpackAbort)
             break;
-        if ((s.options & kUnpackYield) && s.linesProcessed % 16 == 0 && PumpPendingEvents())
+        // Letting events run takes far longer than decoding a byte, so it
+        // happens every few milliseconds rather than every few lines.
+        if ((s.options & kUnpackYield) && pumpSchedule.Due() && PumpPendingEvents())
             return kErrGotQuitMsg;
         if (const int rc = ReportStatus(s, fileName))
             return rc;
