@@ -2,6 +2,7 @@
 
 #include "app/main_window.h"
 #include "app/message_box.h"
+#include "qdb/qdb_item.h"
 #include "qdb/record_view.h"
 
 #include <QLineEdit>
@@ -14,16 +15,22 @@ int RunCatalogueListing(QTextStream& out, QTextStream& err)
         return 1;
     }
     qdb::TQDBView& view = *window.QDBView;
-    if (view.Count() == 0)
-        return 0;
+    int unreadable = 0;
     try {
         // Eof is already set on the last record, so the walk counts instead.
         const int32_t count = view.Count();
         for (int32_t i = 0; i < count; ++i) {
-            if (i == 0)
-                view.First();
-            else
-                view.Next();
+            try {
+                if (i == 0)
+                    view.First();
+                else
+                    view.Next();
+            } catch (const qdb::EQDBItemError& e) {
+                // A damaged record is named and skipped; the others are listed.
+                err << e.what() << Qt::endl;
+                ++unreadable;
+                continue;
+            }
             const QLineEdit* fields[] = {window.edtStatus, window.edtFilename, window.edtSenderID, window.edtFaxDate,
                                          window.edteMailDate};
             QStringList columns;
@@ -35,5 +42,5 @@ int RunCatalogueListing(QTextStream& out, QTextStream& err)
         err << "The catalogue could not be read: " << e.what() << Qt::endl;
         return 1;
     }
-    return 0;
+    return unreadable > 0 ? 1 : 0;
 }

@@ -4,5 +4,7 @@
 // and eMail Date separated by tabs.
 #include <QTextStream>
 
-// 0 when the catalogue was listed (also when empty), 1 when it cannot be opened.
+// 0 when the catalogue was listed (also when empty), 1 when it cannot be
+// opened or a record cannot be read (that record is named on err and the
+// others are still listed).
 int RunCatalogueListing(QTextStream& out, QTextStream& err);

@@ -455,6 +455,11 @@ void TForm1::OpenCatalogue()
     try {
         QDBView->SetFileName("faxes.qdb");
     } catch (const std::exception& e) {
+        if (QDBView->Ready()) {
+            // Only a record is damaged: the catalogue is open and takes new faxes.
+            ShowMessageBox(TMessageKind::Error, QString::fromLocal8Bit(e.what()));
+            return;
+        }
         catalogueProblem_ = QStringLiteral("The catalogue %1 could not be opened: %2")
                                 .arg(QDir::current().absoluteFilePath(QStringLiteral("faxes.qdb")),
                                      QString::fromLocal8Bit(e.what()));

@@ -63,9 +63,12 @@ std::shared_ptr<UnpackState> TKivCustomFaxUnpacker::PrepareState()
     KivErrorCheck(this, CreateUnpackState(created, this, lineBridge));
     if (!created)
         return nullptr; // only while loading, when errors are not raised
-    created->statusCallback = [this](UnpackState&, const std::string& fileName, int page, int done, int total) {
+    // Status comes after every input byte of the file being read, which is
+    // InFileName: its name is not converted each time.
+    created->statusCallback = [this, name = inFileName_](UnpackState&, const std::string&, int page, int done,
+                                                         int total) {
         try {
-            FireStatus(QFile::decodeName(fileName.c_str()), page, done, total);
+            FireStatus(name, page, done, total);
             return 0;
         } catch (...) {
             return KivExceptionToCode(std::current_exception());

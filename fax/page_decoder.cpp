@@ -92,6 +92,20 @@ int EmitBlankLines(UnpackState& s, uint32_t count)
     return 0;
 }
 
+// Eight bytes at a time: every output line passes through here.
+void Invert(uint8_t* data, int length)
+{
+    int i = 0;
+    for (; i + 8 <= length; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        word = ~word;
+        std::memcpy(data + i, &word, 8);
+    }
+    for (; i < length; ++i)
+        data[i] = static_cast<uint8_t>(~data[i]);
+}
+
 bool WhitespaceActive(const UnpackState& s) { return s.whitespaceFrom != 0 && s.whitespaceTo != 0; }
 
 int OutputLine(UnpackState& s, int length)
@@ -107,8 +121,7 @@ int OutputLine(UnpackState& s, int length)
         }
         if (rc == 0) {
             if (s.invert)
-                for (int i = 0; i < length; ++i)
-                    data[i] = static_cast<uint8_t>(~data[i]);
+                Invert(data, length);
             rc = EmitLine(s, data, length);
         }
     }
@@ -292,6 +305,7 @@ int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
         w.tablePosition = table->PositionOf(w.walk);
     std::size_t filled = 0;
     std::size_t next = 0;
+    TEventPumpSchedule pumpSchedule;
     while (w.eolCount < 3) {
         if (next == filled) {
             bool done = false;
@@ -306,7 +320,9 @@ int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
             return rc;
         if (s.options & kUnpackAbort)
             break;
-        if ((s.options & kUnpackYield) && s.linesProcessed % 16 == 0 && PumpPendingEvents())
+        // Letting events run takes far longer than decoding a byte, so it
+        // happens every few milliseconds rather than every few lines.
+        if ((s.options & kUnpackYield) && pumpSchedule.Due() && PumpPendingEvents())
             return kErrGotQuitMsg;
         if (const int rc = ReportStatus(s, fileName))
             return rc;
@@ -318,17 +334,39 @@ int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
 
 } // namespace
 
+namespace {
+
+struct BuiltTrees {
+    int rc = 0;
+    DecodeTree white, black;
+};
+
+// The trees are the same for every state and take far longer to build than
+// a short page takes to decode: they are built once and copied.
+const BuiltTrees& Trees()
+{
+    static const BuiltTrees trees = [] {
+        BuiltTrees built;
+        built.rc = BuildDecodeTree(built.white, false);
+        if (built.rc == 0)
+            built.rc = BuildDecodeTree(built.black, true);
+        return built;
+    }();
+    return trees;
+}
+
+} // namespace
+
 int CreateUnpackState(std::unique_ptr<UnpackState>& state, void* owner, UnpackLineCallback lineCallback)
 {
     state.reset();
     try {
+        const BuiltTrees& trees = Trees();
+        if (trees.rc)
+            return trees.rc;
         auto created = std::make_unique<UnpackState>();
-        created->whiteTree = std::make_unique<DecodeTree>();
-        created->blackTree = std::make_unique<DecodeTree>();
-        if (const int rc = BuildDecodeTree(*created->whiteTree, false))
-            return rc;
-        if (const int rc = BuildDecodeTree(*created->blackTree, true))
-            return rc;
+        created->whiteTree = std::make_unique<DecodeTree>(trees.white);
+        created->blackTree = std::make_unique<DecodeTree>(trees.black);
         created->owner = owner;
         created->lineCallback = std::move(lineCallback);
         state = std::move(created);

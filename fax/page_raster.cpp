@@ -40,8 +40,11 @@ int RasterStartPage(UnpackState& s)
     s.rowStride = (s.pageHeader.Flags() & kApfWide) ? kWideLineBytes : kNarrowLineBytes;
     s.rowsStored = 0;
     s.usedWidth = 1;
+    // The memory of a chunk is taken at once, but each row is zero-filled
+    // only when it is stored: a short page touches only the rows it uses.
     try {
-        s.rows.assign(static_cast<std::size_t>(kRowsPerChunk) * s.rowStride, 0);
+        s.rows.clear();
+        s.rows.reserve(static_cast<std::size_t>(kRowsPerChunk) * s.rowStride);
     } catch (const std::bad_alloc&) {
         return kErrOutOfMemory;
     }
@@ -55,12 +58,13 @@ int RasterAddLine(UnpackState& s, const uint8_t* data, int length)
         return kErrOutOfMemory;
     if (s.rowsStored != 0 && s.rowsStored % kRowsPerChunk == 0) {
         try {
-            s.rows.resize(s.rows.size() + static_cast<std::size_t>(kRowsPerChunk) * s.rowStride, 0);
+            s.rows.reserve(s.rows.size() + static_cast<std::size_t>(kRowsPerChunk) * s.rowStride);
         } catch (const std::bad_alloc&) {
             return kErrOutOfMemory;
         }
         ++s.chunksAllocated;
     }
+    s.rows.resize(s.rows.size() + s.rowStride); // within the chunk: no allocation
     uint8_t* row = s.rows.data() + static_cast<std::size_t>(s.rowsStored) * s.rowStride;
     const uint8_t background = Background(s);
     uint32_t used = 0;

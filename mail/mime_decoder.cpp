@@ -122,14 +122,14 @@ void TMimeDecoder::DecodeStream(QIODevice* stream)
         {
             self->decoding_ = false;
             self->currentLine_ = nullptr;
-            self->nestedBoundaries_.clear();
+            self->boundaries_.ClearNested();
         }
     } endDecode{this};
 
     inlineFileName_.clear();
     Reset();
     ReadLines(stream);
-    if (boundary_.empty() || partStarted_)
+    if (Boundary().empty() || partStarted_)
         NotifyPartEnd();
 }
 
@@ -141,13 +141,12 @@ void TMimeDecoder::Reset()
         text->clear();
     partNumber_ = 0;
     lineCount_ = 0;
-    boundary_.clear();
+    boundaries_.Clear();
     currentLine_ = nullptr;
     inHeader_ = true;
     partStarted_ = false;
     partHeaderBegun_ = false;
     lineHandler_ = TLineHandler::MessageHeader;
-    nestedBoundaries_.clear();
 }
 
 void TMimeDecoder::ReadLines(QIODevice* stream)
@@ -249,7 +248,7 @@ void TMimeDecoder::HandleMessageHeader(char* line, int length)
     inHeader_ = false;
     NotifyHeaderEnd();
     lineCount_ = 0;
-    if (!boundary_.empty()) {
+    if (!Boundary().empty()) {
         // The preamble is reported as part 0.
         partStarted_ = true;
         NotifyPartBegin();
@@ -280,7 +279,7 @@ void TMimeDecoder::ParseMessageField(std::string_view line)
             value.SkipBlanks();
             const std::string text = value.QuotedOr(&TFieldCursor::TakeRest);
             if (!text.empty())
-                boundary_ = "--" + LowerAscii(text);
+                boundaries_.SetOuter(text);
             return;
         }
     } else if (name == "mime-version") {
@@ -363,7 +362,7 @@ void TMimeDecoder::ParsePartField(std::string_view line)
                 // Quoted boundaries may hold "=" and other specials.
                 const std::string text = value.QuotedOr(&TFieldCursor::Token);
                 if (!text.empty())
-                    nestedBoundaries_.push_back("--" + LowerAscii(text));
+                    boundaries_.AddNested(text);
             } else if (param == "name") {
                 partName_ = value.Token();
             } else if (param == "charset") {
@@ -390,19 +389,9 @@ void TMimeDecoder::ParsePartField(std::string_view line)
     }
 }
 
-bool TMimeDecoder::IsBoundaryLine(std::string_view line, bool withClosing) const
+bool TMimeDecoder::IsBoundaryLine(std::string_view line, bool withClosing)
 {
-    if (line.empty())
-        return false;
-    auto matches = [&](const std::string& boundary) {
-        if (boundary.empty())
-            return false;
-        if (EqualsNoCase(line, boundary))
-            return true;
-        return withClosing && line.size() == boundary.size() + 2 && StartsWithNoCase(line, boundary)
-            && line.ends_with("--");
-    };
-    return matches(boundary_) || std::any_of(nestedBoundaries_.begin(), nestedBoundaries_.end(), matches);
+    return boundaries_.EndsPart(line, withClosing);
 }
 
 void TMimeDecoder::EndPart()

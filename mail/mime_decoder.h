@@ -5,6 +5,8 @@
 // x-uuencode data is decoded before it is handed out; uuencoded blocks written
 // inline in plain text are reported through their own events. Only one line
 // buffer is held, whatever the size of the message.
+#include "mail/mime_boundaries.h"
+
 #include <QObject>
 #include <QString>
 
@@ -57,7 +59,7 @@ public:
     bool PartStarted() const { return partStarted_; }
     bool InHeader() const { return inHeader_; }
     // "--" and the message's boundary in lower case; empty for a single part.
-    const std::string& Boundary() const { return boundary_; }
+    const std::string& Boundary() const { return boundaries_.Outer(); }
     // Name of the inline uuencoded block in progress, empty when none.
     const std::string& InlineFileName() const { return inlineFileName_; }
     // The line being handled, NUL-terminated, without its line end; valid
@@ -112,7 +114,7 @@ private:
     void HandleSinglePartBody(char* line, int length);
     void EndPart();
     void BeginPartData();
-    bool IsBoundaryLine(std::string_view line, bool withClosing) const;
+    bool IsBoundaryLine(std::string_view line, bool withClosing);
     void Sink(char* data, int length, bool screen);
     bool InlineDetectorTakes(const char* line, int length);
 
@@ -125,10 +127,9 @@ private:
     bool inHeader_ = false;
     int32_t lineCount_ = 0;
     const char* currentLine_ = nullptr;
-    std::string boundary_;
     TLineHandler lineHandler_ = TLineHandler::MessageHeader;
     QIODevice* destStream_ = nullptr;
     std::string inlineFileName_;
-    std::vector<std::string> nestedBoundaries_;
+    TMimeBoundaries boundaries_;
     bool decoding_ = false;
 };

@@ -84,17 +84,22 @@ std::string CompressPiece(std::string_view piece)
     return out;
 }
 
-bool DecompressBody(std::string_view body, std::string& out)
+namespace {
+
+// Decodes one block body into a sink that appends literals, runs and copies;
+// the same walk both decompresses and measures an item.
+template <class Sink>
+bool DecodeBody(std::string_view body, Sink& out)
 {
     if (body.size() < 2)
         return true;
     const auto* b = reinterpret_cast<const unsigned char*>(body.data());
     const size_t L = body.size();
     if (b[0] == CodeStored) {
-        out.append(body.substr(1));
+        out.Literals(body.substr(1));
         return true;
     }
-    const size_t start = out.size();
+    size_t produced = 0;
     size_t i = 1;
     while (i < L) {
         if (i + 2 > L)
@@ -103,7 +108,8 @@ bool DecompressBody(std::string_view body, std::string& out)
         i += 2;
         for (int bit = 15; bit >= 0 && i < L; --bit) {
             if (!(control & (1u << bit))) {
-                out.push_back(char(b[i++]));
+                out.Literals(body.substr(i++, 1));
+                ++produced;
             } else {
                 if (i + 2 > L)
                     return false;
@@ -112,22 +118,67 @@ bool DecompressBody(std::string_view body, std::string& out)
                     if (i + 4 > L)
                         return false;
                     const size_t run = (size_t(b[i + 1] & 0x0F) << 8 | b[i + 2]) + MinRun;
-                    out.append(run, char(b[i + 3]));
+                    out.Run(run, char(b[i + 3]));
+                    produced += run;
                     i += 4;
                 } else {
                     const size_t length = size_t(b[i + 1] & 0x0F) + 3;
-                    if (distance > out.size() - start)
+                    if (distance > produced)
                         return false;
-                    for (size_t k = 0; k < length; ++k)
-                        out.push_back(out[out.size() - distance]);
+                    out.Copy(distance, length);
+                    produced += length;
                     i += 2;
                 }
             }
-            if (out.size() - start > PieceSize)
+            if (produced > PieceSize)
                 return false;
         }
     }
     return true;
+}
+
+struct AppendSink {
+    std::string& out;
+    void Literals(std::string_view bytes) { out.append(bytes); }
+    void Run(size_t count, char byte) { out.append(count, byte); }
+    void Copy(size_t distance, size_t length)
+    {
+        // One byte at a time: the source may overlap the bytes being written.
+        for (size_t k = 0; k < length; ++k)
+            out.push_back(out[out.size() - distance]);
+    }
+};
+
+struct CountSink {
+    uint64_t size = 0;
+    void Literals(std::string_view bytes) { size += bytes.size(); }
+    void Run(size_t count, char) { size += count; }
+    void Copy(size_t, size_t length) { size += length; }
+};
+
+// Walks the blocks of an item's stream, handing each body to decode.
+template <class DecodeFn>
+bool WalkBlocks(std::string_view stream, DecodeFn decode)
+{
+    size_t at = 0;
+    while (at < stream.size()) {
+        if (at + 2 > stream.size())
+            return false;
+        const size_t L = size_t(uint8_t(stream[at])) | size_t(uint8_t(stream[at + 1])) << 8;
+        at += 2;
+        if (at + L > stream.size() || !decode(stream.substr(at, L)))
+            return false;
+        at += L;
+    }
+    return true;
+}
+
+} // namespace
+
+bool DecompressBody(std::string_view body, std::string& out)
+{
+    AppendSink sink{out};
+    return DecodeBody(body, sink);
 }
 
 std::string CompressItem(std::string_view item)
@@ -142,19 +193,21 @@ std::string CompressItem(std::string_view item)
     return stream;
 }
 
-bool DecompressItem(std::string_view stream, std::string& out)
+bool DecompressedSize(std::string_view stream, uint64_t& size)
 {
-    size_t at = 0;
-    while (at < stream.size()) {
-        if (at + 2 > stream.size())
-            return false;
-        const size_t L = size_t(uint8_t(stream[at])) | size_t(uint8_t(stream[at + 1])) << 8;
-        at += 2;
-        if (at + L > stream.size() || !DecompressBody(stream.substr(at, L), out))
-            return false;
-        at += L;
-    }
-    return true;
+    CountSink sink;
+    const bool valid = WalkBlocks(stream, [&](std::string_view body) { return DecodeBody(body, sink); });
+    size = sink.size;
+    return valid;
+}
+
+bool DecompressItem(std::string_view stream, std::string& out, uint64_t maxSize)
+{
+    uint64_t size = 0;
+    if (!DecompressedSize(stream, size) || size > maxSize)
+        return false;
+    out.reserve(out.size() + size_t(size));
+    return WalkBlocks(stream, [&](std::string_view body) { return DecompressBody(body, out); });
 }
 
 } // namespace qdb

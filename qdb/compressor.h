@@ -22,8 +22,16 @@ bool DecompressBody(std::string_view body, std::string& out);
 // The whole compressed block stream of an item (empty item: no blocks).
 std::string CompressItem(std::string_view item);
 
-// Decodes a block stream; false when the blocks do not fill it exactly or a
-// body is malformed.
-bool DecompressItem(std::string_view stream, std::string& out);
+// The size of the item a block stream decodes to, found without decoding it
+// (the work is linear in the stream's length); false as DecompressItem.
+bool DecompressedSize(std::string_view stream, uint64_t& size);
+
+// The largest item the format can hold: sizes and offsets are signed 32-bit.
+inline constexpr uint64_t MaxItemSize = INT32_MAX;
+
+// Decodes a block stream; false when the blocks do not fill it exactly, a
+// body is malformed, or the item would be larger than maxSize (checked
+// before anything is decoded).
+bool DecompressItem(std::string_view stream, std::string& out, uint64_t maxSize = MaxItemSize);
 
 } // namespace qdb

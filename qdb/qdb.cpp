@@ -152,6 +152,11 @@ void TQDB::NotValid() const
     throw EQDBFileError(Format(msg::NotValid, fileName_));
 }
 
+void TQDB::IndexNotValid() const
+{
+    throw EQDBIndexError(Format(msg::NotValid, fileName_));
+}
+
 bool TQDB::Matches(const TKey& key) const
 {
     if (filter_.empty())
@@ -280,7 +285,7 @@ void TQDB::LoadIndex()
     int32_t n = 0;
     // Every entry takes at least 13 bytes: a count beyond that is a lie.
     if (!in.ReadInt32(n) || n < 0 || int64_t(n) * 13 > indexSize - 4)
-        NotValid();
+        IndexNotValid();
     StartProgress(TProgressOrigin::Load, n);
     items_.EmptyAndClear();
     admin_.EmptyAndClear();
@@ -291,9 +296,9 @@ void TQDB::LoadIndex()
         std::string key;
         TIndex e;
         if (!in.ReadText(key) || !in.ReadInt32(e.offset) || !in.ReadInt32(e.size) || !in.ReadInt32(e.flags))
-            NotValid();
+            IndexNotValid();
         if (e.offset < 0 || e.size < 0 || int64_t(e.offset) + e.size > dataSize_)
-            NotValid();
+            IndexNotValid();
         auto* entry = new TIndex(e);
         try {
             (e.flags & FlagAdmin ? admin_ : items_).Add(key, entry);
@@ -305,6 +310,8 @@ void TQDB::LoadIndex()
         }
         Progress(i);
     }
+
+    CheckExpansion(indexSize);
 
     // The comparison must be known before the stored order can be checked.
     int32_t at = 0;
@@ -319,7 +326,7 @@ void TQDB::LoadIndex()
     for (int32_t i = 0; i + 1 < items_.Count(); ++i) {
         const int c = items_.Compare(items_.GetKey(i), items_.GetKey(i + 1));
         if (c == 0)
-            NotValid();
+            IndexNotValid();
         descending = descending && c > 0;
     }
     if (!descending) {
@@ -335,7 +342,7 @@ void TQDB::LoadIndex()
             plain.Add(key, object);
         for (size_t i = 0; i + 1 < entries.size(); ++i)
             if (items_.Compare(entries[i].first, entries[i + 1].first) == 0)
-                NotValid();
+                IndexNotValid();
     }
     items_.ReverseAndSort();
     itemIndex_ = 0;
@@ -343,6 +350,42 @@ void TQDB::LoadIndex()
     modified_ = false;
     key_ = items_.Count() > 0 ? items_.GetKey(0) : TKey();
     EndProgress();
+}
+
+// Compressed items expand up to about 885 times, so a small crafted file
+// could ask for gigabytes. Each item must fit the format, and all of them
+// together may decode to at most kMaxExpansion times the file's size (or
+// kExpansionAllowance), far more than catalogue records need. Measuring
+// reads each stored byte once: entries that share bytes cannot sum past the
+// data section, and a file whose entries do is refused with them.
+void TQDB::CheckExpansion(int64_t indexSize) const
+{
+    constexpr uint64_t kMaxExpansion = 64;
+    constexpr uint64_t kExpansionAllowance = 16 << 20;
+    const uint64_t fileSize = uint64_t(dataSize_ + indexSize) + 16;
+    const uint64_t budget = std::max(kMaxExpansion * fileSize, kExpansionAllowance);
+    uint64_t stored = 0;
+    uint64_t expanded = 0;
+    for (const TIndexList* list : {&admin_, &items_}) {
+        for (int32_t i = 0; i < list->Count(); ++i) {
+            const TIndex& entry = *list->Index(i);
+            if (!(entry.flags & FlagCompressed))
+                continue;
+            stored += uint64_t(entry.size);
+            if (stored > uint64_t(dataSize_))
+                IndexNotValid();
+            std::string bytes(size_t(entry.size), '\0');
+            if (!ReadAllAt(dataFd_, bytes.data(), bytes.size(), entry.offset, fileName_))
+                IndexNotValid();
+            uint64_t size = 0;
+            // A malformed stream is reported when its item is read.
+            if (!DecompressedSize(bytes, size))
+                continue;
+            expanded += size;
+            if (size > MaxItemSize || expanded > budget)
+                IndexNotValid();
+        }
+    }
 }
 
 void TQDB::WriteIndex()

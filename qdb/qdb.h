@@ -80,6 +80,9 @@ public:
     int32_t Count() const { return items_.Count(); }
     int32_t ItemIndex() const { return itemIndex_; }
     const TKey& Key() const { return key_; }
+    // The current item's own key, also while Key is empty after deleting the
+    // first item; empty when there are no items.
+    TKey CurrentItemKey() const { return Count() > 0 ? TKey(items_.GetKey(itemIndex_)) : TKey(); }
     // BOF and EOF (EOF is a C library macro, hence the spelling).
     bool Bof() const { return bof_; }
     bool Eof() const { return eof_; }
@@ -163,6 +166,7 @@ private:
     void EndProgress();
 
     void LoadIndex();
+    void CheckExpansion(int64_t indexSize) const;
     void WriteIndex();
     void PackFile();
     void OpenDataFile();
@@ -171,6 +175,7 @@ private:
     void WriteData(const std::string& bytes, int64_t offset);
     std::string ReadEntry(const TIndex& entry);
     [[noreturn]] void NotValid() const;
+    [[noreturn]] void IndexNotValid() const;
 
     std::string fileName_;
     bool aggressiveUpdate_ = false;

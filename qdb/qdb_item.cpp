@@ -6,6 +6,7 @@ namespace qdb {
 
 namespace {
 constexpr size_t kMaxKeyLength = 255;
+constexpr const char* kUnreadableRecord = "The record %s cannot be read";
 }
 
 TQDBItem::TQDBItem() = default;
@@ -64,7 +65,15 @@ void TQDBItem::FetchFields()
 {
     if (Count() <= 0)
         return;
-    std::vector<std::string> values = DecodeRecord(GetItem(), fields_.size());
+    std::vector<std::string> values;
+    try {
+        values = DecodeRecord(GetItem(), fields_.size());
+    } catch (const std::runtime_error& e) {
+        // The database stays usable: the fields are emptied and the caller
+        // learns which record is damaged.
+        ClearFields();
+        throw EQDBItemError(Format(kUnreadableRecord, CurrentItemKey()) + ": " + e.what());
+    }
     for (size_t i = 0; i < fields_.size(); ++i)
         fields_[i].second.value = std::move(values[i]);
 }

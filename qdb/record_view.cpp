@@ -20,16 +20,18 @@ void TQDBView::SetFileName(const std::string& name)
     if (!Ready() || (wasReady && FileName() == previous))
         return; // closed, or the same database again
     // The layout is checked before any record is decoded with it, and a
-    // database that cannot be shown is closed without being rewritten.
+    // database of another layout is closed without being rewritten.
     try {
         if (!CheckLayout())
             throw EQDBViewError(kLayoutMismatch);
-        if (Count() > 0)
-            First();
     } catch (...) {
         CloseUntouched();
         throw;
     }
+    // A damaged record is reported but keeps the database open: the other
+    // records stay readable and new ones can be added.
+    if (Count() > 0)
+        First();
 }
 
 void TQDBView::CloseUntouched()

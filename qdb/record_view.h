@@ -24,11 +24,14 @@ public:
     TQDBView();
     ~TQDBView() override;
 
-    // Opens the database, loads the first record into the controls and
-    // writes the layout into a new database or checks it in an existing one.
-    // On any failure no database stays open, the file is left as it was, and
-    // the error is passed on (EQDBViewError "File doesn't match panel" for a
-    // database of another layout that holds records).
+    // Opens the database, writes the layout into a new database or checks it
+    // in an existing one, and loads the first record into the controls. When
+    // the database cannot be opened or its layout differs, no database stays
+    // open, the file is left as it was, and the error is passed on
+    // (EQDBViewError "File doesn't match panel" for a database of another
+    // layout that holds records). When only the first record cannot be read,
+    // the database stays open with empty controls and the record's
+    // EQDBItemError is passed on.
     void SetFileName(const std::string& name) override;
 
     // Binds the panel's controls as the fields. A panel that does not match

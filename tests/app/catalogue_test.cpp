@@ -1,6 +1,7 @@
 // The catalogue of the main window: the record panel, the record view over
 // "faxes.qdb" in the current directory, and what happens when that file
 // cannot be used.
+#include "app/catalogue_listing.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "qdb/qdb.h"
@@ -11,6 +12,7 @@
 
 #include <QFile>
 #include <QLineEdit>
+#include <QTextStream>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -180,4 +182,38 @@ TEST_F(Catalogue, AReadOnlyCatalogueRefusesDownloads)
     EXPECT_FALSE(w.CatalogueReady());
     EXPECT_TRUE(w.CatalogueProblem().contains(QStringLiteral("read-only")));
     EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(Catalogue, ADamagedRecordIsNamedButDoesNotBlockTheCatalogue)
+{
+    {
+        TForm1 w;
+        for (const char* name : {"faxes\\a.apf", "faxes\\b.apf"}) {
+            w.QDBView->Insert();
+            w.edtFilename->setText(QLatin1String(name));
+            w.edtStatus->setText(QStringLiteral("New"));
+            w.QDBView->Post();
+        }
+    }
+    {
+        // The first record loses its other fields.
+        qdb::TQDB damage;
+        damage.SetFileName(DatabasePath().toStdString());
+        ASSERT_TRUE(damage.FindKey("faxes\\a.apf"));
+        damage.ChangeItem(qdb::EncodeRecord({std::string("faxes\\a.apf\0", 12)}));
+        damage.SetFileName({});
+    }
+    {
+        TForm1 w;
+        EXPECT_TRUE(w.CatalogueReady());
+        EXPECT_TRUE(w.CatalogueProblem().isEmpty());
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_TRUE(boxes_[0].second.contains(QStringLiteral("faxes\\a.apf"))) << boxes_[0].second.toStdString();
+    }
+    // The listing names the damaged record, lists the other and reports the damage.
+    QString listed, errors;
+    QTextStream out(&listed), err(&errors);
+    EXPECT_EQ(RunCatalogueListing(out, err), 1);
+    EXPECT_EQ(listed, QStringLiteral("New\tfaxes\\b.apf\t\t\t\n"));
+    EXPECT_TRUE(errors.contains(QStringLiteral("The record faxes\\a.apf cannot be read"))) << errors.toStdString();
 }

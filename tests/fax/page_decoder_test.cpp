@@ -2,12 +2,14 @@
 // end-of-line and invalid-code rules, whitespace compression, aspect
 // correction, framing and damaged data.
 #include "fax/decode_tree.h"
+#include "fax/event_pump.h"
 #include "fax/kiv_errors.h"
 #include "fax/page_decoder.h"
 #include "tests/fax/fax_test_util.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -361,6 +363,23 @@ TEST_P(PageDecoderTest, QuitWhileYieldingStopsAndIsPassedOn)
     QCoreApplication::processEvents();
     QCoreApplication::instance()->removeEventFilter(&catcher);
     EXPECT_TRUE(seen);
+}
+
+TEST_P(PageDecoderTest, YieldingLetsEventsRunNowAndThenNotAfterEveryByte)
+{
+    // A timer of 0 ms fires on every pass over the pending events. A page
+    // of fill holds no line, so a yield tied to the line count would let
+    // events run after each of its bytes.
+    SetUnpackOption(*state, kUnpackYield);
+    int passes = 0;
+    QTimer everyPass;
+    QObject::connect(&everyPass, &QTimer::timeout, [&] { ++passes; });
+    everyPass.start(0);
+    const std::vector<uint8_t> fill(64 * 1024, 0);
+    EXPECT_EQ(Decode(fill).rc, 0);
+    everyPass.stop();
+    EXPECT_GE(passes, 1); // at the start of the page
+    EXPECT_LE(passes, int(fill.size() / TEventPumpSchedule::kStepsPerCheck) + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Decoders, PageDecoderTest, ::testing::Values(false, true),

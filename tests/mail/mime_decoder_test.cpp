@@ -135,6 +135,42 @@ TEST(MimeDecoderStructure, NestedQuotedBoundaryWithSpecialsEndsParts)
     EXPECT_EQ(it->data, "x=y");
 }
 
+TEST(MimeDecoderStructure, NestingIsBoundedAndAClosedMultipartFreesItsLevel)
+{
+    // A hundred nested multiparts one after the other, each closed: every
+    // one is split, although together they declare more than the bound.
+    std::string siblings = "Content-Type: multipart/mixed; boundary=out\n\n";
+    for (int i = 0; i < 100; ++i) {
+        const std::string in = "in" + std::to_string(i);
+        siblings += "--out\nContent-Type: multipart/alternative; boundary=" + in + "\n\n--" + in + "\n\ntext "
+            + std::to_string(i) + "\n--" + in + "--\n";
+    }
+    siblings += "--out--\n";
+    TMimeDecoder decoder;
+    TMimeEventLog log(decoder);
+    DecodeText(decoder, siblings);
+    int texts = 0;
+    for (const auto& part : log.parts)
+        texts += part.data == "text " + std::to_string(texts);
+    EXPECT_EQ(texts, 100);
+
+    // A hundred levels nested into each other and never closed: from the
+    // 65th on, the boundaries are data of the innermost part that was kept.
+    std::string deep = "Content-Type: multipart/mixed; boundary=lv0\n\n";
+    for (int i = 0; i < 100; ++i)
+        deep += "--lv" + std::to_string(i) + "\nContent-Type: multipart/mixed; boundary=lv" + std::to_string(i + 1)
+            + "\n\n";
+    deep += "last\n";
+    TMimeDecoder deepDecoder;
+    TMimeEventLog deepLog(deepDecoder);
+    DecodeText(deepDecoder, deep);
+    EXPECT_EQ(deepDecoder.PartNumber(), 1 + int(TMimeBoundaries::kMaxNesting));
+    ASSERT_FALSE(deepLog.parts.empty());
+    const std::string& kept = deepLog.parts.back().data;
+    EXPECT_TRUE(kept.starts_with("--lv65")) << kept.substr(0, 40);
+    EXPECT_TRUE(kept.ends_with("last"));
+}
+
 TEST(MimeDecoderInline, BlockInPlainTextGoesToInlineEvents)
 {
     TMimeDecoder decoder;

@@ -7,13 +7,7 @@
 using namespace qdb;
 
 namespace {
-std::string Int32(int32_t v)
-{
-    std::string s;
-    for (int i = 0; i < 4; ++i)
-        s.push_back(char((uint32_t(v) >> (8 * i)) & 0xFF));
-    return s;
-}
+using qdb_bytes::Int32;
 
 std::vector<std::string> Keys(TQDB& db)
 {
@@ -442,27 +436,32 @@ TEST_F(QdbEngine, ChangedByAnotherWriter)
 TEST_F(QdbEngine, CorruptIndexesFailCleanly)
 {
     const std::string name = Path("bad.qdb");
-    auto file = [](const std::string& data, const std::string& index) {
-        return std::string("QDB\0", 4) + Int32(int32_t(data.size())) + data + std::string("QIX\0", 4) +
-               Int32(int32_t(index.size())) + index;
+    const auto file = qdb_bytes::File;
+    const auto entry = qdb_bytes::Entry;
+    const char* notValid = msg::NotValid;
+    const char* noIndex = msg::IndexMemory;
+    const std::vector<std::pair<std::string, const char*>> cases{
+        {file("abc", Int32(2) + entry("b", 0, 1, 0)), notValid},                       // count past the entries
+        {file("abc", Int32(1) + entry("b", 2, 5, 0)), notValid},                       // size past the data
+        {file("abc", Int32(1) + entry("b", -1, 1, 0)), notValid},                      // negative offset
+        {file("abc", Int32(-3)), notValid},                                            // negative count
+        {file("abc", Int32(1) + std::string(300, 'k') + '\0' + Int32(0) + Int32(0) + Int32(0)), notValid}, // key too long
+        {file("abc", Int32(2) + entry("b", 0, 1, 0) + entry("B", 1, 1, 0)), notValid}, // equal keys
+        {file("abc", Int32(2) + entry("Q", 0, 1, 1) + entry("q", 1, 1, 1)), noIndex},  // admin key twice
+        {file("abc", Int32(1) + std::string(40, 'g')), notValid},                      // garbage
     };
-    auto entry = [](const std::string& key, int32_t offset, int32_t size, int32_t flags) {
-        return key + '\0' + Int32(offset) + Int32(size) + Int32(flags);
-    };
-    const std::vector<std::string> cases{
-        file("abc", Int32(2) + entry("b", 0, 1, 0)),                       // count past the entries
-        file("abc", Int32(1) + entry("b", 2, 5, 0)),                       // size past the data
-        file("abc", Int32(1) + entry("b", -1, 1, 0)),                      // negative offset
-        file("abc", Int32(-3)),                                            // negative count
-        file("abc", Int32(1) + std::string(300, 'k') + '\0' + Int32(0) + Int32(0) + Int32(0)), // key too long
-        file("abc", Int32(2) + entry("b", 0, 1, 0) + entry("B", 1, 1, 0)), // equal keys
-        file("abc", Int32(2) + entry("Q", 0, 1, 1) + entry("q", 1, 1, 1)), // admin key twice
-        file("abc", Int32(1) + std::string(40, 'g')),                      // garbage
-    };
-    for (const std::string& bytes : cases) {
+    for (const auto& [bytes, message] : cases) {
         WriteFile(name, bytes);
         TQDB db;
-        EXPECT_THROW(db.SetFileName(name), EQDBError);
+        // Errors in the index are index errors, not file errors.
+        try {
+            db.SetFileName(name);
+            ADD_FAILURE() << "opened";
+        } catch (const EQDBIndexError& e) {
+            EXPECT_EQ(e.what(), Format(message, name));
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "wrong class: " << e.what();
+        }
         EXPECT_FALSE(db.Ready());
         EXPECT_EQ(db.FileName(), "");
         EXPECT_EQ(WorkingFileCount(), 0);
@@ -482,4 +481,67 @@ TEST_F(QdbEngine, CorruptIndexesFailCleanly)
     EXPECT_EQ(Keys(db), (std::vector<std::string>{"a", "b", "c"}));
     ASSERT_TRUE(db.FindKey("c"));
     EXPECT_EQ(db.GetItem(), "c");
+}
+
+TEST_F(QdbEngine, CompressedItemsMayNotExpandFarBeyondTheFile)
+{
+    // One block of eight run codes: 37 bytes that decode to 32768 zeros.
+    auto run = [](int count) {
+        const int r = count - 16;
+        return std::string{'\0', char(r >> 8), char(r & 0xFF), '\0'};
+    };
+    std::string body = std::string("\x40\xFF\x00", 3);
+    for (int i = 0; i < 7; ++i)
+        body += run(4111);
+    body += run(32768 - 7 * 4111);
+    const std::string block = std::string{char(body.size()), '\0'} + body;
+    auto blocks = [&](int n) {
+        std::string s;
+        for (int i = 0; i < n; ++i)
+            s += block;
+        return s;
+    };
+    const std::string name = Path("bomb.qdb");
+    const auto file = qdb_bytes::File;
+    const auto entry = qdb_bytes::Entry;
+    const int32_t bomb = int32_t(blocks(640).size());
+    const int32_t small = int32_t(blocks(20).size());
+    const std::vector<std::string> refused{
+        // 20 MiB from a file of 24 KB.
+        file(blocks(640), Int32(1) + entry("k", 0, bomb, FlagCompressed)),
+        // Two entries over the same 640 KiB of runs: the work would double
+        // with every further entry, the file would not grow.
+        file(blocks(20), Int32(2) + entry("k2", 0, small, FlagCompressed) + entry("k1", 0, small, FlagCompressed)),
+        // The same through administrative items.
+        file(blocks(20), Int32(2) + entry("a2", 0, small, FlagCompressed | FlagAdmin) +
+                             entry("a1", 0, small, FlagCompressed | FlagAdmin)),
+    };
+    for (const std::string& bytes : refused) {
+        WriteFile(name, bytes);
+        TQDB db;
+        try {
+            db.SetFileName(name);
+            ADD_FAILURE() << "opened";
+        } catch (const EQDBIndexError& e) {
+            EXPECT_EQ(e.what(), Format(msg::NotValid, name));
+        }
+        EXPECT_FALSE(db.Ready());
+        EXPECT_EQ(WorkingFileCount(), 0);
+        EXPECT_EQ(ReadFile(name), bytes);
+    }
+
+    // What a file may hold: 640 KiB of runs in one entry, and the engine's
+    // own compression of half a megabyte.
+    WriteFile(name, file(blocks(20), Int32(1) + entry("k", 0, small, FlagCompressed)));
+    TQDB db;
+    db.SetFileName(name);
+    db.First();
+    EXPECT_EQ(db.GetItem(), std::string(20 * 32768, '\0'));
+    db.SetCompression(true);
+    const std::string zeros(512 * 1024, '\0');
+    db.AddItem(zeros, "z");
+    db.SetFileName("");
+    db.SetFileName(name);
+    ASSERT_TRUE(db.FindKey("z"));
+    EXPECT_EQ(db.GetItem(), zeros);
 }

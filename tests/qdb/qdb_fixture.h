@@ -13,6 +13,26 @@
 #include <string>
 #include <sys/stat.h>
 
+// Database files written byte by byte, for damage the engine never writes.
+namespace qdb_bytes {
+inline std::string Int32(int32_t v)
+{
+    std::string s;
+    for (int i = 0; i < 4; ++i)
+        s.push_back(char((uint32_t(v) >> (8 * i)) & 0xFF));
+    return s;
+}
+inline std::string File(const std::string& data, const std::string& index)
+{
+    return std::string("QDB\0", 4) + Int32(int32_t(data.size())) + data + std::string("QIX\0", 4) +
+           Int32(int32_t(index.size())) + index;
+}
+inline std::string Entry(const std::string& key, int32_t offset, int32_t size, int32_t flags)
+{
+    return key + '\0' + Int32(offset) + Int32(size) + Int32(flags);
+}
+} // namespace qdb_bytes
+
 class QdbFolder : public ::testing::Test {
 protected:
     void SetUp() override

@@ -346,13 +346,68 @@ TEST_F(RecordView, ExcludedControlsAndContainersAreNotPartOfTheRecord)
     other.SetFileName({});
 }
 
-TEST_F(RecordView, ARecordShorterThanTheLayoutIsAReadError)
+TEST_F(RecordView, AnUnreadableRecordIsNamedAndTheDatabaseStaysOpen)
 {
-    view.SetFileName(Path("faxes.qdb"));
-    Add("faxes\\a.apf");
-    view.AddItem(EncodeRecord({Text("faxes\\b.apf")}), "faxes\\b.apf");
-    view.First();
-    EXPECT_THROW(view.Next(), EReadError);
+    // A catalogue file of three records written byte by byte; one of them is
+    // short of fields or holds compressed data that does not decode.
+    const std::string keys[] = {"faxes\\a.apf", "faxes\\b.apf", "faxes\\c.apf"};
+    const std::string shortRecord = EncodeRecord({Text("faxes\\a.apf")});
+    const std::string badBlocks("\x04\x00\x40\x80\x00\x00", 6);
+    struct Case {
+        int damaged;
+        std::string stored;
+        int32_t flags;
+    };
+    for (const Case& c : {Case{0, shortRecord, 0}, Case{0, badBlocks, FlagCompressed}, Case{1, shortRecord, 0}}) {
+        std::string data, index;
+        for (int n = 0; n < 5; ++n) {
+            const std::string text = std::string("\x06.") + kCatalogueFields[n] + ".TEdit" + '\0';
+            index += qdb_bytes::Entry(LayoutKey(n), int32_t(data.size()), int32_t(text.size()), FlagAdmin);
+            data += text;
+        }
+        for (int i = 2; i >= 0; --i) { // stored in descending key order
+            const std::string stored = i == c.damaged ? c.stored : Record(keys[i].c_str(), "", "", "", "New");
+            index += qdb_bytes::Entry(keys[i], int32_t(data.size()), int32_t(stored.size()), i == c.damaged ? c.flags : 0);
+            data += stored;
+        }
+        WriteFile(Path("faxes.qdb"), qdb_bytes::File(data, qdb_bytes::Int32(8) + index));
+
+        std::string reported;
+        try {
+            view.SetFileName(Path("faxes.qdb"));
+        } catch (const EQDBItemError& e) {
+            reported = e.what();
+        }
+        ASSERT_TRUE(view.Ready()) << reported;
+        if (c.damaged == 0) {
+            EXPECT_NE(reported.find(keys[0]), std::string::npos) << reported;
+            EXPECT_EQ(Shown(0), QString());
+        } else {
+            EXPECT_EQ(reported, "");
+            EXPECT_EQ(Shown(0).toStdString(), keys[0]);
+        }
+
+        // Walking the records names the damaged one and shows the others.
+        std::vector<std::string> shown, unreadable;
+        for (int32_t i = 0; i < view.Count(); ++i) {
+            try {
+                if (i == 0)
+                    view.First();
+                else
+                    view.Next();
+                shown.push_back(Shown(0).toStdString());
+            } catch (const EQDBItemError& e) {
+                unreadable.push_back(e.what());
+                EXPECT_EQ(Shown(4), QString());
+            }
+        }
+        ASSERT_EQ(unreadable.size(), 1u);
+        EXPECT_NE(unreadable[0].find(keys[c.damaged]), std::string::npos) << unreadable[0];
+        std::vector<std::string> others(std::begin(keys), std::end(keys));
+        others.erase(others.begin() + c.damaged);
+        EXPECT_EQ(shown, others);
+        view.SetFileName({});
+    }
 }
 
 TEST_F(RecordView, AClosedViewReportsNoDataAndEndsAWalk)
