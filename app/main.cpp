@@ -50,7 +50,8 @@ const char kHelpText[] =
     "Exit status of --fetch: 0 when the whole mailbox was walked (also when\n"
     "there was nothing new), 2 when the server could not be reached, 3 when it\n"
     "refused the login, 4 when the run stopped early, 5 when the catalogue\n"
-    "could not be opened.\n";
+    "could not be opened, 6 when some captures could not be extracted (they\n"
+    "are kept in temp/ or temp/failed/; the log names them).\n";
 
 int RunWindows(QApplication& app)
 {
