@@ -103,12 +103,13 @@ def import_pyatspi():
 class Program:
     """The built binary, started in a working folder of its own."""
 
-    def __init__(self, binary, args, folder):
+    def __init__(self, binary, args, folder, extra_env=None):
         os.makedirs(os.path.join(folder, "temp"), exist_ok=True)
         os.makedirs(os.path.join(folder, "faxes"), exist_ok=True)
         env = dict(os.environ)
         env["PELLIMAR_REGISTRY"] = os.path.join(folder, "registry.reg")
         env["ASAN_OPTIONS"] = "detect_leaks=0"
+        env.update(extra_env or {})
         self.process = subprocess.Popen([binary] + args, cwd=folder, env=env)
 
     def stop(self):

@@ -2,7 +2,7 @@
 """The viewer window of the real program, driven from outside through the
 accessibility interface: `pellimar FAX.apf` shows the fax, Prev and Next page
 through it, the zoom box clamps what is typed, and a file that is not a fax
-gives the error box.
+gives the error box, and Print sends the whole fax to a CUPS queue.
 
 Usage: viewer_e2e.py PELLIMAR_BINARY SOURCE_DIR"""
 
@@ -10,6 +10,7 @@ import os
 import sys
 import tempfile
 
+import cups
 from desktop import Desktop, Program, application, find, import_pyatspi, press, set_text, wait_for
 
 failures = []
@@ -22,7 +23,13 @@ def check(what, condition):
 
 
 def viewer_frame(app, starts):
-    return find(app, "frame", starts=starts)
+    """The top-level window whose title begins with `starts` (Qt gives plain
+    top-level widgets the role "filler", dialogs "dialog")."""
+    for i in range(app.childCount):
+        window = app.getChildAtIndex(i)
+        if window is not None and window.name.startswith(starts):
+            return window
+    return None
 
 
 def shows_fax(pyatspi, binary, fax, folder):
@@ -41,8 +48,9 @@ def shows_fax(pyatspi, binary, fax, folder):
         check("Next gives page 2",
               bool(wait_for("page 2", lambda: viewer_frame(app, "  Viewing page 2 of 3 in " + fax))))
 
-        combo = find(frame, "combo box", "PercentCombo")
-        edit = find(combo, "text", "PercentCombo")
+        # A combo box is named by its text; its editor by the component name.
+        edit = find(frame, "text", "PercentCombo")
+        combo = edit.parent
         for typed, zoom in (("10", 25), ("1000", 400), ("100", 100)):
             set_text(edit, typed)
             check("zoom box: %s gives %d" % (typed, zoom),
@@ -55,7 +63,7 @@ def refuses_non_fax(pyatspi, binary, not_fax, folder):
     program = Program(binary, [not_fax], folder)
     try:
         app = wait_for("the program on the accessibility bus", lambda: application(pyatspi, program.process.pid))
-        box = wait_for("the error box", lambda: find(app, "dialog", "Error") or find(app, "alert", "Error"))
+        box = wait_for("the error box", lambda: viewer_frame(app, "Error"))
         text = wait_for("the error text", lambda: find(box, "label", "Error opening fax file " + not_fax))
         check("error box for a file that is not a fax", bool(text))
         press(find(box, "push button", "OK"))
@@ -63,6 +71,31 @@ def refuses_non_fax(pyatspi, binary, not_fax, folder):
         check("caption kept after the error", bool(frame))
     finally:
         program.stop()
+
+
+def prints_to_cups(pyatspi, binary, fax, folder):
+    why = cups.unavailable()
+    if why:
+        print("skipped printing: " + why)
+        return
+    scheduler = cups.Cups()
+    program = None
+    try:
+        if not scheduler.start():
+            check("private CUPS scheduler starts", False)
+            return
+        program = Program(binary, [fax], folder, {"CUPS_SERVER": scheduler.socket})
+        app = wait_for("the program on the accessibility bus", lambda: application(pyatspi, program.process.pid))
+        frame = wait_for("the viewer window", lambda: viewer_frame(app, "  Viewing page 1 of 3"))
+        press(find(frame, "push button", "Print"))
+        pdf = scheduler.wait_for_pdf()
+        check("Print gives a PDF in the CUPS queue's folder", pdf is not None)
+        if pdf:
+            check("the PDF holds the 3 pages", cups.pdf_pages(pdf) == 3)
+    finally:
+        if program:
+            program.stop()
+        scheduler.stop()
 
 
 def main():
@@ -73,6 +106,7 @@ def main():
         with tempfile.TemporaryDirectory(prefix="pellimar-e2e-run-") as folder:
             shows_fax(pyatspi, binary, os.path.join(source, "tests/data/fax/multi.apf"), folder)
             refuses_non_fax(pyatspi, binary, os.path.join(source, "README.md"), folder)
+            prints_to_cups(pyatspi, binary, os.path.join(source, "tests/data/fax/multi.apf"), folder)
     finally:
         desktop.close()
     if failures:
