@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -44,6 +45,16 @@ protected:
         QWheelEvent event(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
                           Qt::NoScrollPhase, false);
         QApplication::sendEvent(viewport, &event);
+    }
+
+    void Drop(const QString& path)
+    {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form.FaxViewer->viewport(), &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form.FaxViewer->viewport(), &drop);
     }
 
     TViewForm form;
@@ -116,6 +127,34 @@ TEST_F(ViewFormTest, ZoomIsKeptAcrossOpenFaxWhileTheNewFaxShowsUnscaled)
     form.PercentCombo->setEditText(QStringLiteral("200"));
     EXPECT_FALSE(form.FaxViewer->Scaling());
     EXPECT_EQ(form.PercentCombo->accessibleDescription(), QStringLiteral("Zoom 100%"));
+}
+
+TEST_F(ViewFormTest, DroppedFileIsShownUnscaledAndZoomsAgainInFull)
+{
+    const QString multi = Fixture("multi.apf");
+    const QString text = Fixture("text-standard.apf");
+    form.show();
+    form.OpenFax(text);
+    form.SetZoom(200);
+    Drop(multi);
+    QApplication::processEvents();
+    EXPECT_EQ(form.windowTitle(), Viewing(1, 3, multi));
+    EXPECT_EQ(form.ZoomPercent(), 100);
+    EXPECT_FALSE(form.FaxViewer->Scaling());
+    // The factors of before the drop must not make the next zoom a no-op:
+    // at 200 % the page is shown twice as tall.
+    QScrollBar* down = form.FaxViewer->verticalScrollBar();
+    const int unscaled = down->maximum();
+    form.SetZoom(200);
+    QApplication::processEvents();
+    EXPECT_GT(down->maximum(), unscaled * 3 / 2);
+    EXPECT_EQ(form.PercentCombo->accessibleDescription(), QStringLiteral("Zoom 200%"));
+    // A file that is not a fax keeps the fax, now unscaled as ZoomPercent says.
+    Drop(QStringLiteral(PELLIMAR_SOURCE_DIR "/README.md"));
+    EXPECT_EQ(form.FaxViewer->FileName(), multi);
+    EXPECT_EQ(form.ZoomPercent(), 100);
+    EXPECT_FALSE(form.FaxViewer->Scaling());
+    EXPECT_TRUE(boxes.isEmpty());
 }
 
 TEST_F(ViewFormTest, RotateComboTurnsThePageOnlyForItsExactTexts)
