@@ -12,6 +12,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QMimeData>
+#include <QPrintDialog>
+#include <QTimer>
 #include <QScrollBar>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -302,6 +304,24 @@ TEST_F(ViewFormTest, PrintSendsTheWholeFaxWithHeaderAndFooter)
     EXPECT_TRUE(PdfText(pdf, 1).contains(QStringLiteral("FILE: ") + multi));
     EXPECT_FALSE(form.PrinterStatus->Visible());
     EXPECT_EQ(form.PrinterStatus->Caption(), QStringLiteral("Print Status"));
+
+    // Setup runs the platform's dialog on the printer that Print uses.
+    QString title;
+    bool samePrinter = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QPrintDialog*>(w); dialog && dialog->isVisible()) {
+                title = dialog->windowTitle();
+                samePrinter = dialog->printer() == &form.FaxPrinter->Printer();
+                dialog->reject();
+            }
+    });
+    closer.start(50);
+    form.SpeedButton7->click();
+    closer.stop();
+    EXPECT_EQ(title, QStringLiteral("Print Setup"));
+    EXPECT_TRUE(samePrinter);
 
     // The file vanished after it was shown: an error box, no crash.
     const QString gone = QString::fromStdString(files.Path("gone.apf"));
