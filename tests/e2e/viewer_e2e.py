@@ -47,6 +47,13 @@ def shows_fax(pyatspi, binary, fax, folder):
         press(nxt)
         check("Next gives page 2",
               bool(wait_for("page 2", lambda: viewer_frame(app, "  Viewing page 2 of 3 in " + fax))))
+        press(prev)
+        wait_for("page 1", lambda: viewer_frame(app, "  Viewing page 1 of 3 in " + fax))
+        press(prev)
+        press(nxt)
+        # Had the second Prev left page 1, Next would not give page 2.
+        check("Prev on page 1 does nothing",
+              bool(wait_for("page 2 again", lambda: viewer_frame(app, "  Viewing page 2 of 3 in " + fax))))
 
         # A combo box is named by its text; its editor by the component name.
         edit = find(frame, "text", "PercentCombo")
