@@ -22,7 +22,7 @@
 namespace {
 
 const char kUsage[] =
-    "Usage: pellimar [--fetch [--timeout SECONDS] | --list | --export FAX.apf OUT |\n"
+    "Usage: pellimar [FAX.apf | --fetch [--timeout SECONDS] | --list | --export FAX.apf OUT |\n"
     "                 --print FAX.apf [--printer NAME] [--pages FROM-TO] [--multipage] [--output FILE.pdf]]";
 
 const char kHelpText[] =
@@ -30,6 +30,7 @@ const char kHelpText[] =
     "Without an option Pellimar opens its window. It works in the folder it is\n"
     "started in: the catalogue faxes.qdb and the folders temp/ and faxes/.\n"
     "\n"
+    "  FAX.apf               open the window with the fax viewer showing this file\n"
     "  --fetch               download once with the stored settings, without a\n"
     "                        window, printing the status log\n"
     "  --timeout SECONDS     with --fetch: give up on a server silent for this\n"
@@ -53,7 +54,9 @@ const char kHelpText[] =
     "could not be opened, 6 when some captures could not be extracted (they\n"
     "are kept in temp/ or temp/failed/; the log names them).\n";
 
-int RunWindows(QApplication& app)
+// `faxFile`, when given, is shown in the viewer window from the start: what
+// a desktop's "Open with" asks for.
+int RunWindows(QApplication& app, const QString& faxFile)
 {
     TForm1 mainWindow;
     TViewForm viewer;
@@ -64,6 +67,10 @@ int RunWindows(QApplication& app)
     ImportForm = &importer;
 
     mainWindow.show();
+    if (!faxFile.isEmpty()) {
+        viewer.SetStartFile(faxFile);
+        viewer.show();
+    }
     const int status = app.exec();
     ViewForm = HelpForm = ImportForm = nullptr;
     return status;
@@ -103,8 +110,13 @@ int main(int argc, char** argv)
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    if (!headless)
-        return RunWindows(app);
+    if (!headless) {
+        // A first argument that is no option is a fax file to view (Qt's
+        // own options are already taken out of the list).
+        const QStringList appArgs = QApplication::arguments();
+        const bool faxGiven = appArgs.size() > 1 && !appArgs[1].startsWith(QLatin1Char('-'));
+        return RunWindows(app, faxGiven ? appArgs[1] : QString());
+    }
     const QString mode = args.takeFirst();
     int timeoutSeconds = TPop3Client::DefaultTimeout;
     if (mode == QLatin1String("--fetch") && ParseFetchOptions(args, timeoutSeconds))

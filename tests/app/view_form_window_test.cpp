@@ -1,0 +1,333 @@
+// The fax viewer window on the offscreen platform, with real fax files: zoom
+// rules, rotation texts, paging, captions, error boxes, the command-line
+// file, the wheel, and printing through the window's printer.
+#include "app/message_box.h"
+#include "app/view_form.h"
+#include "fax/view/fax_printer.h"
+#include "fax/view/fax_viewer.h"
+#include "tests/fax_view/printer_test_util.h"
+#include "tests/support/qt_print.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QMimeData>
+#include <QPrintDialog>
+#include <QTimer>
+#include <QScrollBar>
+#include <QToolButton>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+QString Fixture(const char* name) { return QString::fromStdString(FaxFixture(name)); }
+
+class ViewFormTest : public ::testing::Test {
+protected:
+    ViewFormTest()
+    {
+        SetMessageHandler([this](TMessageKind kind, const QString&, const QString& text) {
+            boxes << MessageCaption(kind) + QLatin1String(": ") + text;
+            return TMessageAnswer::Ok;
+        });
+        form.Beep = [this] { ++beeps; };
+        form.resize(600, 400);
+    }
+    ~ViewFormTest() override { SetMessageHandler({}); }
+
+    void Wheel(int delta, Qt::KeyboardModifiers modifiers)
+    {
+        QWidget* viewport = form.FaxViewer->viewport();
+        const QPointF at(viewport->width() / 2.0, viewport->height() / 2.0);
+        QWheelEvent event(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, modifiers,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &event);
+    }
+
+    void Drop(const QString& path)
+    {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form.FaxViewer->viewport(), &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form.FaxViewer->viewport(), &drop);
+    }
+
+    TViewForm form;
+    QStringList boxes;
+    int beeps = 0;
+};
+
+QString Viewing(int page, int count, const QString& name)
+{
+    return QStringLiteral("  Viewing page %1 of %2 in %3").arg(page).arg(count).arg(name);
+}
+
+} // namespace
+
+TEST_F(ViewFormTest, ZoomButtonsAndPercentComboFollowTheirRules)
+{
+    form.OpenFax(Fixture("multi.apf"));
+    struct Case {
+        int from;
+        const char* action; // "in", "out", or a text typed into the combo
+        int zoom;
+        int beeps;
+    };
+    const Case cases[] = {
+        {100, "in", 125, 0},   {110, "in", 125, 0},   {400, "in", 400, 1},   {100, "out", 75, 0},
+        {110, "out", 95, 0},   {25, "out", 25, 1},    {100, "10", 25, 0},    {100, "1000", 400, 0},
+        {100, "x5", 100, 0},   {100, "", 100, 0},     {100, " 50", 50, 0},   {100, "-7", 25, 0},
+        {100, "99999999999", 400, 0}, {200, "100", 100, 0}, {150, "12 ", 150, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("from ") + std::to_string(c.from) + " " + c.action);
+        form.SetZoom(c.from);
+        beeps = 0;
+        const std::string action = c.action;
+        if (action == "in")
+            form.SpeedButton3->click();
+        else if (action == "out")
+            form.SpeedButton5->click();
+        else
+            form.PercentCombo->setEditText(QString::fromLatin1(c.action));
+        EXPECT_EQ(form.ZoomPercent(), c.zoom);
+        EXPECT_EQ(beeps, c.beeps);
+        // What the viewer shows follows the zoom: unscaled at 100, else the
+        // percentage in both directions.
+        EXPECT_EQ(form.FaxViewer->Scaling(), c.zoom != 100);
+        if (c.zoom != 100) {
+            EXPECT_EQ(form.FaxViewer->HorizMult(), c.zoom);
+            EXPECT_EQ(form.FaxViewer->VertMult(), c.zoom);
+            EXPECT_EQ(form.FaxViewer->HorizDiv(), 100);
+            EXPECT_EQ(form.FaxViewer->VertDiv(), 100);
+        }
+    }
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+}
+
+TEST_F(ViewFormTest, ZoomIsKeptAcrossOpenFaxWhileTheNewFaxShowsUnscaled)
+{
+    form.OpenFax(Fixture("multi.apf"));
+    form.PercentCombo->setEditText(QStringLiteral("200"));
+    ASSERT_TRUE(form.FaxViewer->Scaling());
+    form.OpenFax(Fixture("text-standard.apf"));
+    EXPECT_EQ(form.ZoomPercent(), 200);
+    EXPECT_FALSE(form.FaxViewer->Scaling());
+    EXPECT_EQ(form.FaxViewer->HorizMult(), 1);
+    // Choosing the zoom the window last applied changes nothing.
+    form.PercentCombo->setEditText(QStringLiteral(" 75"));
+    form.PercentCombo->setEditText(QStringLiteral("200"));
+    EXPECT_TRUE(form.FaxViewer->Scaling());
+    form.OpenFax(Fixture("text-standard.apf"));
+    form.PercentCombo->setEditText(QStringLiteral("200"));
+    EXPECT_FALSE(form.FaxViewer->Scaling());
+    EXPECT_EQ(form.PercentCombo->accessibleDescription(), QStringLiteral("Zoom 100%"));
+}
+
+TEST_F(ViewFormTest, DroppedFileIsShownUnscaledAndZoomsAgainInFull)
+{
+    const QString multi = Fixture("multi.apf");
+    const QString text = Fixture("text-standard.apf");
+    form.show();
+    form.OpenFax(text);
+    form.SetZoom(200);
+    Drop(multi);
+    QApplication::processEvents();
+    EXPECT_EQ(form.windowTitle(), Viewing(1, 3, multi));
+    EXPECT_EQ(form.ZoomPercent(), 100);
+    EXPECT_FALSE(form.FaxViewer->Scaling());
+    // The factors of before the drop must not make the next zoom a no-op:
+    // at 200 % the page is shown twice as tall.
+    QScrollBar* down = form.FaxViewer->verticalScrollBar();
+    const int unscaled = down->maximum();
+    form.SetZoom(200);
+    QApplication::processEvents();
+    EXPECT_GT(down->maximum(), unscaled * 3 / 2);
+    EXPECT_EQ(form.PercentCombo->accessibleDescription(), QStringLiteral("Zoom 200%"));
+    // A file that is not a fax keeps the fax, now unscaled as ZoomPercent says.
+    Drop(QStringLiteral(PELLIMAR_SOURCE_DIR "/README.md"));
+    EXPECT_EQ(form.FaxViewer->FileName(), multi);
+    EXPECT_EQ(form.ZoomPercent(), 100);
+    EXPECT_FALSE(form.FaxViewer->Scaling());
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(ViewFormTest, RotateComboTurnsThePageOnlyForItsExactTexts)
+{
+    form.show();
+    form.OpenFax(Fixture("multi.apf"));
+    QApplication::processEvents();
+    QScrollBar* across = form.FaxViewer->horizontalScrollBar();
+    QScrollBar* down = form.FaxViewer->verticalScrollBar();
+    // The page is taller than wide: turned a quarter, the ranges swap sides.
+    const int tall = down->maximum();
+    ASSERT_GT(tall, 0);
+    struct Case {
+        const char* text;
+        bool turnedSideways;
+    };
+    const Case cases[] = {{" 90", true}, {"45", true}, {"90", true}, {"180", false}, {"270 ", false},
+                          {"270", true}, {"  0", false}, {"0", false}, {" 90", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        form.RotateCombo->setEditText(QString::fromLatin1(c.text));
+        QApplication::processEvents();
+        EXPECT_EQ(across->maximum() > 0 && down->maximum() < tall, c.turnedSideways);
+    }
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(ViewFormTest, PagesCaptionsAndErrorBoxes)
+{
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Pellimar Fax Viewer"));
+    const QString multi = Fixture("multi.apf");
+    form.OpenFax(multi);
+    EXPECT_EQ(form.windowTitle(), Viewing(1, 3, multi));
+    form.SpeedButton1->click(); // Prev on page 1
+    EXPECT_EQ(form.FaxViewer->CurrentPage(), 1);
+    form.SpeedButton2->click();
+    EXPECT_EQ(form.windowTitle(), Viewing(2, 3, multi));
+    form.SpeedButton2->click();
+    form.SpeedButton2->click(); // Next on the last page
+    EXPECT_EQ(form.FaxViewer->CurrentPage(), 3);
+    EXPECT_EQ(form.windowTitle(), Viewing(3, 3, multi));
+    form.SpeedButton1->click();
+    EXPECT_EQ(form.windowTitle(), Viewing(2, 3, multi));
+
+    // The same fax opened again starts at page 1, as the caption says.
+    form.OpenFax(multi);
+    EXPECT_EQ(form.FaxViewer->CurrentPage(), 1);
+    EXPECT_EQ(form.windowTitle(), Viewing(1, 3, multi));
+
+    // Missing and non-fax files: the box, an empty viewer, the caption kept.
+    const QString notFax = QStringLiteral(PELLIMAR_SOURCE_DIR "/README.md");
+    for (const QString& bad : {notFax, QStringLiteral("/nonexistent/fax.apf")}) {
+        form.OpenFax(multi);
+        boxes.clear();
+        form.OpenFax(bad);
+        EXPECT_EQ(boxes, QStringList{QStringLiteral("Error: Error opening fax file ") + bad});
+        EXPECT_TRUE(form.FaxViewer->FileName().isEmpty());
+        EXPECT_EQ(form.FaxViewer->CurrentPage(), 0);
+        EXPECT_EQ(form.windowTitle(), Viewing(1, 3, multi));
+    }
+    // Paging with nothing loaded does nothing; a page change without a file
+    // says so.
+    form.SpeedButton2->click();
+    form.SpeedButton1->click();
+    form.FaxViewer->OnPageChange(form.FaxViewer);
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("  No file loaded"));
+    form.FaxViewer->OnViewerError(form.FaxViewer, -8002);
+    EXPECT_EQ(boxes.last(), QStringLiteral("Error: Viewer error -8002"));
+}
+
+TEST_F(ViewFormTest, StartFileOpensOnceFocusGoesToTheViewerAndCloseHides)
+{
+    const QString multi = Fixture("multi.apf");
+    const QString text = Fixture("text-standard.apf");
+    form.SetStartFile(multi);
+    form.show();
+    QApplication::processEvents();
+    EXPECT_EQ(form.windowTitle(), Viewing(1, 3, multi));
+    EXPECT_EQ(form.focusWidget(), form.FaxViewer);
+    // Clicking a tool button leaves the keys with the viewer.
+    EXPECT_EQ(form.SpeedButton2->focusPolicy(), Qt::NoFocus);
+
+    form.OpenFax(text); // as the browser does before showing the window
+    form.SpeedButton4->click();
+    EXPECT_FALSE(form.isVisible());
+    form.show();
+    QApplication::processEvents();
+    EXPECT_EQ(form.FaxViewer->FileName(), text);
+    EXPECT_EQ(form.windowTitle(), Viewing(1, 1, text));
+    EXPECT_TRUE(boxes.isEmpty());
+
+    // Every control can be found by a screen reader.
+    QStringList unnamed;
+    for (QWidget* w : form.findChildren<QWidget*>()) {
+        const bool control = w->focusPolicy() != Qt::NoFocus || qobject_cast<QToolButton*>(w);
+        if (w->isVisibleTo(&form) && control && w->accessibleName().isEmpty())
+            unnamed << w->objectName();
+    }
+    EXPECT_EQ(unnamed, QStringList());
+}
+
+TEST_F(ViewFormTest, WheelScrollsAndCtrlWheelZooms)
+{
+    form.show();
+    form.OpenFax(Fixture("multi.apf"));
+    QApplication::processEvents();
+    QScrollBar* down = form.FaxViewer->verticalScrollBar();
+    ASSERT_EQ(down->value(), 0);
+    Wheel(-120, Qt::NoModifier);
+    EXPECT_GT(down->value(), 0);
+    EXPECT_EQ(form.ZoomPercent(), 100);
+
+    Wheel(120, Qt::ControlModifier);
+    EXPECT_EQ(form.ZoomPercent(), 125);
+    Wheel(60, Qt::ControlModifier); // half a notch: not yet
+    EXPECT_EQ(form.ZoomPercent(), 125);
+    Wheel(60, Qt::ControlModifier);
+    EXPECT_EQ(form.ZoomPercent(), 150);
+    Wheel(-360, Qt::ControlModifier);
+    EXPECT_EQ(form.ZoomPercent(), 75);
+    form.SetZoom(25);
+    Wheel(-120, Qt::ControlModifier);
+    EXPECT_EQ(form.ZoomPercent(), 25);
+    EXPECT_EQ(beeps, 1);
+}
+
+TEST_F(ViewFormTest, PrintSendsTheWholeFaxWithHeaderAndFooter)
+{
+    FaxTempFiles files;
+    const std::string pdf = files.Path("printed.pdf");
+    form.FaxPrinter->Printer().setOutputFormat(QPrinter::PdfFormat);
+    form.FaxPrinter->Printer().setOutputFileName(QString::fromStdString(pdf));
+    form.FaxPrinter->Printer().setResolution(150);
+
+    form.SpeedButton6->click(); // nothing shown: nothing printed
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(pdf)));
+
+    const QString multi = Fixture("multi.apf");
+    form.OpenFax(multi);
+    form.SpeedButton2->click();
+    form.SpeedButton6->click();
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+    ASSERT_EQ(PdfPageCount(pdf), 3);
+    EXPECT_TRUE(PdfText(pdf, 3).contains(QStringLiteral("PAGE: 3 of 3"))) << PdfText(pdf, 3).toStdString();
+    EXPECT_TRUE(PdfText(pdf, 1).contains(QStringLiteral("FILE: ") + multi));
+    EXPECT_FALSE(form.PrinterStatus->Visible());
+    EXPECT_EQ(form.PrinterStatus->Caption(), QStringLiteral("Print Status"));
+
+    // Setup runs the platform's dialog on the printer that Print uses.
+    QString title;
+    bool samePrinter = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* dialog = qobject_cast<QPrintDialog*>(w); dialog && dialog->isVisible()) {
+                title = dialog->windowTitle();
+                samePrinter = dialog->printer() == &form.FaxPrinter->Printer();
+                dialog->reject();
+            }
+    });
+    closer.start(50);
+    form.SpeedButton7->click();
+    closer.stop();
+    EXPECT_EQ(title, QStringLiteral("Print Setup"));
+    EXPECT_TRUE(samePrinter);
+
+    // The file vanished after it was shown: an error box, no crash.
+    const QString gone = QString::fromStdString(files.Path("gone.apf"));
+    QFile::copy(Fixture("text-standard.apf"), gone);
+    form.OpenFax(gone);
+    QFile::remove(gone);
+    form.SpeedButton6->click();
+    EXPECT_EQ(boxes, QStringList{QStringLiteral("Error: Error opening fax file ") + gone});
+}

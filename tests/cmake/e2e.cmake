@@ -1,0 +1,7 @@
+# End-to-end tests: the built program on a private X display, driven over
+# the accessibility bus by Debian's Python with pyatspi. The script skips
+# (status 77) when the display or the buses cannot be brought up.
+add_test(NAME e2e
+  COMMAND /usr/bin/python3 ${CMAKE_CURRENT_SOURCE_DIR}/e2e/viewer_e2e.py $<TARGET_FILE:pellimar> ${PROJECT_SOURCE_DIR})
+set_tests_properties(e2e PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600
+  ENVIRONMENT "PYTHONDONTWRITEBYTECODE=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")

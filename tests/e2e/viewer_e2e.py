@@ -1,0 +1,125 @@
+#!/usr/bin/python3
+"""The viewer window of the real program, driven from outside through the
+accessibility interface: `pellimar FAX.apf` shows the fax, Prev and Next page
+through it, the zoom box clamps what is typed, and a file that is not a fax
+gives the error box, and Print sends the whole fax to a CUPS queue.
+
+Usage: viewer_e2e.py PELLIMAR_BINARY SOURCE_DIR"""
+
+import os
+import sys
+import tempfile
+
+import cups
+from desktop import Desktop, Program, application, find, import_pyatspi, press, set_text, wait_for
+
+failures = []
+
+
+def check(what, condition):
+    print(("ok      " if condition else "FAILED  ") + what)
+    if not condition:
+        failures.append(what)
+
+
+def viewer_frame(app, starts):
+    """The top-level window whose title begins with `starts` (Qt gives plain
+    top-level widgets the role "filler", dialogs "dialog")."""
+    for i in range(app.childCount):
+        window = app.getChildAtIndex(i)
+        if window is not None and window.name.startswith(starts):
+            return window
+    return None
+
+
+def shows_fax(pyatspi, binary, fax, folder):
+    program = Program(binary, [fax], folder)
+    try:
+        app = wait_for("the program on the accessibility bus", lambda: application(pyatspi, program.process.pid))
+        frame = wait_for("the viewer window", lambda: viewer_frame(app, "  Viewing page"))
+        check("caption on start", frame.name == "  Viewing page 1 of 3 in " + fax)
+
+        prev = find(frame, "push button", "Prev")
+        nxt = find(frame, "push button", "Next")
+        press(prev)
+        check("Prev on page 1 keeps page 1",
+              wait_for("caption", lambda: viewer_frame(app, "  Viewing page")).name.startswith("  Viewing page 1 of 3"))
+        press(nxt)
+        check("Next gives page 2",
+              bool(wait_for("page 2", lambda: viewer_frame(app, "  Viewing page 2 of 3 in " + fax))))
+        press(prev)
+        wait_for("page 1", lambda: viewer_frame(app, "  Viewing page 1 of 3 in " + fax))
+        press(prev)
+        press(nxt)
+        # Had the second Prev left page 1, Next would not give page 2.
+        check("Prev on page 1 does nothing",
+              bool(wait_for("page 2 again", lambda: viewer_frame(app, "  Viewing page 2 of 3 in " + fax))))
+
+        # A combo box is named by its text; its editor by the component name.
+        edit = find(frame, "text", "PercentCombo")
+        combo = edit.parent
+        for typed, zoom in (("10", 25), ("1000", 400), ("100", 100)):
+            set_text(edit, typed)
+            check("zoom box: %s gives %d" % (typed, zoom),
+                  bool(wait_for("zoom %d" % zoom, lambda: combo.description == "Zoom %d%%" % zoom, 10)))
+    finally:
+        program.stop()
+
+
+def refuses_non_fax(pyatspi, binary, not_fax, folder):
+    program = Program(binary, [not_fax], folder)
+    try:
+        app = wait_for("the program on the accessibility bus", lambda: application(pyatspi, program.process.pid))
+        box = wait_for("the error box", lambda: viewer_frame(app, "Error"))
+        text = wait_for("the error text", lambda: find(box, "label", "Error opening fax file " + not_fax))
+        check("error box for a file that is not a fax", bool(text))
+        press(find(box, "push button", "OK"))
+        frame = wait_for("the viewer window", lambda: viewer_frame(app, "Pellimar Fax Viewer"))
+        check("caption kept after the error", bool(frame))
+    finally:
+        program.stop()
+
+
+def prints_to_cups(pyatspi, binary, fax, folder):
+    why = cups.unavailable()
+    if why:
+        print("skipped printing: " + why)
+        return
+    scheduler = cups.Cups()
+    program = None
+    try:
+        if not scheduler.start():
+            check("private CUPS scheduler starts", False)
+            return
+        program = Program(binary, [fax], folder, {"CUPS_SERVER": scheduler.socket})
+        app = wait_for("the program on the accessibility bus", lambda: application(pyatspi, program.process.pid))
+        frame = wait_for("the viewer window", lambda: viewer_frame(app, "  Viewing page 1 of 3"))
+        press(find(frame, "push button", "Print"))
+        pdf = scheduler.wait_for_pdf()
+        check("Print gives a PDF in the CUPS queue's folder", pdf is not None)
+        if pdf:
+            check("the PDF holds the 3 pages", cups.pdf_pages(pdf) == 3)
+    finally:
+        if program:
+            program.stop()
+        scheduler.stop()
+
+
+def main():
+    binary, source = sys.argv[1], sys.argv[2]
+    desktop = Desktop()
+    try:
+        pyatspi = import_pyatspi()
+        with tempfile.TemporaryDirectory(prefix="pellimar-e2e-run-") as folder:
+            shows_fax(pyatspi, binary, os.path.join(source, "tests/data/fax/multi.apf"), folder)
+            refuses_non_fax(pyatspi, binary, os.path.join(source, "README.md"), folder)
+            prints_to_cups(pyatspi, binary, os.path.join(source, "tests/data/fax/multi.apf"), folder)
+    finally:
+        desktop.close()
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()
