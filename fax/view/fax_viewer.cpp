@@ -237,11 +237,17 @@ void TKivCustomFaxViewer::SetFileName(const QString& name)
     const intptr_t rc = Perform(kVwLoadFile, 0, reinterpret_cast<intptr_t>(QFile::encodeName(name).constData()));
     UpdateAccessibleDescription();
     Check(rc);
-    if (rc == 0) {
-        // The window has reset its rotation and scale factors.
-        rotation_ = 0;
-        factors_ = TViewerScaling{};
-    }
+    if (rc == 0)
+        ForgetViewSettings();
+}
+
+void TKivCustomFaxViewer::ForgetViewSettings()
+{
+    // A newly loaded file resets the window's rotation and scale factors;
+    // the stored values follow, so that setting them again is not skipped as
+    // unchanged.
+    rotation_ = 0;
+    factors_ = TViewerScaling{};
 }
 
 int TKivCustomFaxViewer::PageCount() { return static_cast<int>(Perform(kVwGetPageCount)); }
@@ -383,7 +389,8 @@ void TKivCustomFaxViewer::dropEvent(QDropEvent* event)
     if (name.isEmpty() || !viewer_)
         return;
     event->acceptProposedAction();
-    Perform(kVwLoadFile, 0, reinterpret_cast<intptr_t>(QFile::encodeName(name).constData()));
+    if (Perform(kVwLoadFile, 0, reinterpret_cast<intptr_t>(QFile::encodeName(name).constData())) == 0)
+        ForgetViewSettings();
     FireDropFile();
     UpdateAccessibleDescription();
 }

@@ -115,6 +115,7 @@ private:
     void SendScaling();
     void SendWhitespace();
     void SetFactor(int& factor, int value);
+    void ForgetViewSettings();
     void Notification(unsigned number, uintptr_t wParam, intptr_t lParam);
     QString WindowFileName();
     void UpdateAccessibleDescription();

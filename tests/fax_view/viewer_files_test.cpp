@@ -53,11 +53,20 @@ TEST(ViewerFiles, ANonFaxLeavesTheOldFaxShown)
     Drop(*viewer, text);
     EXPECT_EQ(dropped, fax);
     EXPECT_EQ(viewer->CurrentPage(), 2);
+    // A dropped fax is shown upright; turning it again afterwards must not be
+    // skipped as an unchanged setting.
+    viewer->SetPageRotation(1);
     Drop(*viewer, FaxFixture("text-fine.apf"));
     EXPECT_EQ(dropped.toStdString(), FaxFixture("text-fine.apf"));
     EXPECT_EQ(viewer->FileName(), dropped);
     EXPECT_EQ(viewer->PageCount(), 1);
     EXPECT_EQ(CountMismatches(*viewer, ReferencePage("text-fine-1.png")), 0);
+    TViewerRect upright;
+    viewer->Perform(kVwGetPageRect, 0, reinterpret_cast<intptr_t>(&upright));
+    viewer->SetPageRotation(1);
+    TViewerRect turned;
+    viewer->Perform(kVwGetPageRect, 0, reinterpret_cast<intptr_t>(&turned));
+    EXPECT_NE(turned.right - turned.left, upright.right - upright.left) << "the dropped fax was not turned";
 }
 
 TEST(ViewerFiles, ClipboardHoldsTheBlockDrawnWithTheMouse)
