@@ -20,7 +20,7 @@
 
 namespace {
 
-const char kUsage[] = "Usage: pellimar [--fetch [--timeout SECONDS] | --list | --export FAX.apf OUT]";
+const char kUsage[] = "Usage: pellimar [--fetch [--timeout SECONDS] [--notify] | --list | --export FAX.apf OUT]";
 
 const char kHelpText[] =
     "\n"
@@ -31,11 +31,14 @@ const char kHelpText[] =
     "                        window, printing the status log\n"
     "  --timeout SECONDS     with --fetch: give up on a server silent for this\n"
     "                        long (default 60)\n"
+    "  --notify              with --fetch: show a desktop notification when\n"
+    "                        the run adds faxes\n"
     "  --list                print the catalogue, one fax per line: Status,\n"
     "                        Filename, Sender ID, Fax Date and eMail Date\n"
     "  --export FAX.apf OUT  write the pages of a fax file: OUT.pdf gives one\n"
     "                        PDF, OUT.png or OUT.pbm one image per page\n"
     "  -h, --help            print this text\n"
+    "  --version             print the version\n"
     "\n"
     "Exit status of --fetch: 0 when the whole mailbox was walked (also when\n"
     "there was nothing new), 2 when the server could not be reached, 3 when it\n"
@@ -80,6 +83,10 @@ int main(int argc, char** argv)
         std::printf("%s\n%s", kUsage, kHelpText);
         return 0;
     }
+    if (!args.isEmpty() && args.first() == QLatin1String("--version")) {
+        std::printf("Pellimar %s\n", PELLIMAR_VERSION);
+        return 0;
+    }
     const bool headless = !args.isEmpty() && args.first().startsWith(QLatin1String("--"));
     // Command-line modes need no display; message boxes are printed instead.
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
@@ -96,8 +103,9 @@ int main(int argc, char** argv)
         return RunWindows(app);
     const QString mode = args.takeFirst();
     int timeoutSeconds = TPop3Client::DefaultTimeout;
+    const bool notify = mode == QLatin1String("--fetch") && args.removeAll(QStringLiteral("--notify")) > 0;
     if (mode == QLatin1String("--fetch") && ParseFetchOptions(args, timeoutSeconds))
-        return RunHeadlessFetch(out, timeoutSeconds);
+        return RunHeadlessFetch(out, timeoutSeconds, notify);
     if (mode == QLatin1String("--list") && args.isEmpty())
         return RunCatalogueListing(out, err);
     if (mode == QLatin1String("--export"))
