@@ -45,7 +45,7 @@ case "$version" in "Pellimar "[0-9]*) ;; *) echo "FAIL: unexpected --version out
 
 if command -v lintian >/dev/null; then
   echo "lintian:"
-  lintian --no-tag-display-limit "$deb" || true
+  lintian --tag-display-limit 0 "$deb" || true
 fi
 [ $fails -eq 0 ] && echo "package: ok"
 exit $fails
