@@ -1,5 +1,6 @@
 #include "app/download.h"
 
+#include "app/durable_file.h"
 #include "app/list_file.h"
 #include "app/main_window.h"
 #include "app/native_path.h"
@@ -10,9 +11,7 @@
 #include <QLineEdit>
 
 #include <exception>
-
-#include <fcntl.h>
-#include <unistd.h>
+#include <stdexcept>
 
 namespace {
 
@@ -39,16 +38,9 @@ std::string ValueAfter(const std::string& line, const std::string& marker)
     return at == std::string::npos ? std::string() : line.substr(at + marker.size());
 }
 
-// Makes the folder entry of a newly written file durable too.
-void SyncFolderOf(const QString& path)
-{
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
+const QString kListFile = QStringLiteral("temp\\temp.lst");
+const QString kFaxDataFile = QStringLiteral("temp\\faxdata.lst");
+const QString kPartSuffix = QStringLiteral(".part");
 
 } // namespace
 
@@ -119,13 +111,32 @@ void TMailboxDownload::btnDownloadClick()
     }
     running_ = true;
     outcome_ = TRunOutcome::Completed;
+    deleted_.clear();
+    examined_.clear();
+    scanComplete_ = false;
+    quitSent_ = false;
     form_.SetControlsEnabled(false);
     form_.SetBusy(true);
+    RemoveIncompleteCaptures();
     if (!RunRequest(QStringLiteral("Open"), [this] { client_.Open(); })) {
         outcome_ = TRunOutcome::NotConnected;
         form_.Log(QStringLiteral("Could not connect. Quitting."));
         form_.Log(QStringLiteral("No new faxes detected!"));
         FinishRun();
+    }
+}
+
+void TMailboxDownload::RemoveIncompleteCaptures()
+{
+    // A capture still under its temporary name was cut short (the program
+    // was killed while writing it): its mail was not deleted, so it is
+    // simply fetched again.
+    const QStringList parts = QDir(QStringLiteral("temp")).entryList({QStringLiteral("Msg *.txt") + kPartSuffix},
+                                                                    QDir::Files, QDir::Name);
+    for (const QString& name : parts) {
+        QFile::remove(QStringLiteral("temp/") + name);
+        form_.Log(QStringLiteral("Removed the incomplete capture temp\\") + name
+                  + QStringLiteral("; its mail is fetched again."));
     }
 }
 
@@ -177,8 +188,7 @@ void TMailboxDownload::Pop3ClientRequestDone(int rqType, uint16_t error)
             form_.Log(QStringLiteral("Could not log in to the mailbox: ") + Latin1(client_.ErrorMessage())
                       + QStringLiteral(". Quitting."));
         }
-        if (!RunRequest(QStringLiteral("Quit"), [this] { client_.Quit(); }))
-            Pop3ClientRequestDone(-1, 0);
+        SendQuit();
         return;
     }
     if (rqType == kOpenRequest) {
@@ -187,21 +197,35 @@ void TMailboxDownload::Pop3ClientRequestDone(int rqType, uint16_t error)
         StartMailboxScan();
         return;
     }
-    // The logout completed. Captures an earlier run could not extract (its
-    // lists, or captures that never reached a list) go with this run's: their
-    // mails are already gone from the server.
-    const QString listFile = QStringLiteral("temp\\temp.lst");
-    const QString faxDataFile = QStringLiteral("temp\\faxdata.lst");
-    QStringList captures = ReadListFile(listFile);
-    for (const QString& path : form_.MessageList)
-        if (!captures.contains(path))
+    // The logout completed. The server removed the mails marked for
+    // deletion only if it accepted QUIT.
+    const bool deletionsDone = quitSent_ && error == 0;
+    if (quitSent_ && error != 0 && !deleted_.isEmpty()) {
+        form_.Log(QStringLiteral("Error: the server did not confirm the logout (") + Latin1(client_.ErrorMessage())
+                  + QStringLiteral("); the faxes of this run stay in temp\\ for the next download."));
+        if (outcome_ == TRunOutcome::Completed)
+            outcome_ = TRunOutcome::ScanFailed;
+    }
+    quitSent_ = false;
+    SaveListsAndExtract(deletionsDone);
+}
+
+void TMailboxDownload::SaveListsAndExtract(bool deletionsDone)
+{
+    // Extracted are only captures whose mail is gone from the server (else a
+    // later run would fetch it again): those listed by an earlier run, those
+    // deleted in this session once QUIT was accepted, and captures whose
+    // mail the whole walk did not meet. Any other capture stays in temp\,
+    // and the next run, finding it, deletes its mail and then extracts it.
+    QStringList captures = ReadListFile(kListFile);
+    const QStringList files = QDir(QStringLiteral("temp")).entryList({QStringLiteral("Msg *.txt")}, QDir::Files,
+                                                                    QDir::Name);
+    for (const QString& name : files) {
+        const QString path = QStringLiteral("temp\\") + name;
+        const bool gone = (deletionsDone && deleted_.contains(path)) || (scanComplete_ && !examined_.contains(path));
+        if (gone && !captures.contains(path))
             captures << path;
-    const QStringList strays = QDir(QStringLiteral("temp"))
-                                   .entryList({QStringLiteral("Msg *.txt")}, QDir::Files, QDir::Name);
-    for (const QString& name : strays)
-        if (!captures.contains(QStringLiteral("temp\\") + name))
-            captures << QStringLiteral("temp\\") + name;
-    const QStringList faxData = ReadListFile(faxDataFile) + form_.FaxDataList;
+    }
     form_.MessageList.clear();
     form_.FaxDataList.clear();
     if (captures.isEmpty()) {
@@ -210,12 +234,14 @@ void TMailboxDownload::Pop3ClientRequestDone(int rqType, uint16_t error)
         return;
     }
     QString problem;
-    if (!WriteListFile(listFile, captures, problem) || !WriteListFile(faxDataFile, faxData, problem)) {
+    const bool noFaxData = !QFileInfo::exists(NativePath(kFaxDataFile)); // no capture carried any
+    if (!WriteListFile(kListFile, captures, problem) || (noFaxData && !WriteListFile(kFaxDataFile, {}, problem))) {
         form_.Log(QStringLiteral("Error: could not save the lists in temp\\: ") + problem);
-        outcome_ = TRunOutcome::ScanFailed;
+        if (outcome_ == TRunOutcome::Completed)
+            outcome_ = TRunOutcome::ScanFailed;
     }
-    form_.ListFile = listFile;
-    FaxDataFile = faxDataFile;
+    form_.ListFile = kListFile;
+    FaxDataFile = kFaxDataFile;
     if (OnListsSaved)
         OnListsSaved();
     else
@@ -227,7 +253,7 @@ void TMailboxDownload::StartMailboxScan()
     TempDir = QStringLiteral("temp\\");
     ScanState = 0;
     Capturing = false;
-    captureError_.clear();
+    partError_.clear();
     InstallScanHandlers();
     try {
         client_.Stat();
@@ -241,9 +267,10 @@ void TMailboxDownload::StartMailboxScan()
 void TMailboxDownload::ScanRequestDone(uint16_t error)
 {
     if (error != 0) {
-        // A retrieval that did not complete left a truncated capture: remove
-        // it, so that its mail (not deleted) is fetched again next time.
+        // A retrieval or deletion that did not complete: its mail stays on
+        // the server, and a capture being written is dropped.
         AbandonCapture();
+        deleting_ = false;
         form_.Log(QStringLiteral("Error ") + Latin1(client_.ErrorMessage()));
         outcome_ = TRunOutcome::ScanFailed;
         EndScan();
@@ -258,25 +285,31 @@ void TMailboxDownload::ScanRequestDone(uint16_t error)
                 client_.Uidl();
             } else {
                 form_.Log(QStringLiteral("No message to download."));
+                scanComplete_ = true;
                 EndScan();
             }
             break;
         case 1:
             CaptureFileName = TempDir + QStringLiteral("Msg ") + SafeFileName(client_.MsgUidl()) + QStringLiteral(".txt");
+            examined_.insert(CaptureFileName);
+            ScanState = 2;
             if (QFileInfo::exists(NativePath(CaptureFileName))) {
-                Advance();
+                // Captured completely by an earlier run whose logout never
+                // happened, so the mail is still here: delete it now.
+                form_.Log(QStringLiteral("Fax already downloaded. Deleting it from the server."));
+                if (!SyncFile(NativePath(CaptureFileName)))
+                    throw std::runtime_error("could not sync " + CaptureFileName.toStdString());
+                DeleteMessage();
             } else {
-                ScanState = 2;
-                captureError_.clear();
+                OpenPart();
                 client_.Retr();
             }
             break;
         case 2:
-            if (!captureError_.isEmpty()) {
-                form_.Log(captureError_);
-                AbandonCapture();
-                outcome_ = TRunOutcome::ScanFailed;
-                EndScan();
+            if (deleting_) {
+                deleting_ = false;
+                deleted_.insert(CaptureFileName);
+                Advance();
             } else if (Capturing) {
                 QString failure;
                 if (!CompleteCapture(failure)) {
@@ -285,11 +318,9 @@ void TMailboxDownload::ScanRequestDone(uint16_t error)
                     EndScan();
                     break;
                 }
-                if (!RunRequest(QStringLiteral("Delete"), [this] { client_.Dele(); })) {
-                    outcome_ = TRunOutcome::ScanFailed;
-                    EndScan();
-                }
+                DeleteMessage();
             } else {
+                DiscardPart(); // not a fax mail
                 Advance();
             }
             break;
@@ -300,6 +331,17 @@ void TMailboxDownload::ScanRequestDone(uint16_t error)
     } catch (const std::exception& e) {
         form_.Log(QStringLiteral("Exception ->Error: ") + QString::fromLocal8Bit(e.what()));
         AbandonCapture();
+        deleting_ = false;
+        outcome_ = TRunOutcome::ScanFailed;
+        EndScan();
+    }
+}
+
+void TMailboxDownload::DeleteMessage()
+{
+    deleting_ = true;
+    if (!RunRequest(QStringLiteral("Delete"), [this] { client_.Dele(); })) {
+        deleting_ = false;
         outcome_ = TRunOutcome::ScanFailed;
         EndScan();
     }
@@ -312,6 +354,7 @@ void TMailboxDownload::Advance()
         ScanState = 1;
         client_.Uidl();
     } else {
+        scanComplete_ = true;
         EndScan();
     }
 }
@@ -321,85 +364,124 @@ void TMailboxDownload::EndScan()
     client_.OnRequestDone = [this](auto*, auto rqType, auto error) {
         Pop3ClientRequestDone(static_cast<int>(rqType), static_cast<uint16_t>(error));
     };
-    // Quit also when the scan failed: the server removes the mails marked
-    // for deletion, exactly those whose complete captures are listed.
-    if (!RunRequest(QStringLiteral("Quit"), [this] { client_.Quit(); }))
+    SendQuit();
+}
+
+void TMailboxDownload::SendQuit()
+{
+    // The server removes the mails marked with DELE only once it accepts
+    // QUIT; a session that ends any other way deletes nothing. Hence the
+    // invariant this run keeps: every capture whose mail was marked for
+    // deletion is complete, under its final name and synced to disk, with
+    // its fax data, before QUIT is sent. DELE is issued only after that
+    // (CompleteCapture, or the sync of a capture an earlier run left), so
+    // QUIT may be sent at any point of the walk, also after a failure.
+    quitSent_ = client_.Connected();
+    if (!RunRequest(QStringLiteral("Quit"), [this] { client_.Quit(); })) {
+        quitSent_ = false;
         Pop3ClientRequestDone(-1, 0);
-}
-
-void TMailboxDownload::BeginCapture()
-{
-    form_.Log(QStringLiteral("Fax Detected. Preparing to download."));
-    faxDataMark_ = form_.FaxDataList.size();
-    CaptureFile.setFileName(NativePath(CaptureFileName));
-    if (!CaptureFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        captureError_ = QStringLiteral("Error: could not create the capture file ") + CaptureFileName
-                        + QStringLiteral(": ") + CaptureFile.errorString();
-        return;
     }
-    Capturing = true;
 }
 
-void TMailboxDownload::WriteCaptureLine(const std::string& line)
+void TMailboxDownload::OpenPart()
 {
+    // Every retrieved mail is written under a temporary name; only a fax
+    // mail that arrived completely gets its capture name. A mail that is no
+    // fax mail is dropped again, so a failure to write it does not matter.
+    Capturing = false;
+    partError_.clear();
+    sender_.reset();
+    faxDate_.reset();
+    CaptureFile.setFileName(NativePath(CaptureFileName + kPartSuffix));
+    if (!CaptureFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        partError_ = QStringLiteral("Error: could not create the capture file ") + CaptureFileName
+                     + QStringLiteral(": ") + CaptureFile.errorString();
+}
+
+void TMailboxDownload::WritePartLine(const std::string& line)
+{
+    if (!partError_.isEmpty() || !CaptureFile.isOpen())
+        return;
     std::string bytes = line;
     bytes += "\r\n";
     if (CaptureFile.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
-        captureError_ = QStringLiteral("Error: could not write the capture file ") + CaptureFileName
-                        + QStringLiteral(": ") + CaptureFile.errorString();
+        partError_ = QStringLiteral("Error: could not write the capture file ") + CaptureFileName
+                     + QStringLiteral(": ") + CaptureFile.errorString();
 }
 
 bool TMailboxDownload::CompleteCapture(QString& error)
 {
     Capturing = false;
-    bool ok = CaptureFile.flush() && ::fsync(CaptureFile.handle()) == 0;
+    const QString part = NativePath(CaptureFileName + kPartSuffix);
+    bool ok = partError_.isEmpty() && SyncOpenFile(CaptureFile);
     CaptureFile.close();
     ok = ok && CaptureFile.error() == QFileDevice::NoError;
+    error = partError_.isEmpty() ? QStringLiteral("Error: could not write the capture file ") + CaptureFileName
+                                 : partError_;
+    partError_.clear();
+    // The mail's fax data goes to disk first, then the capture takes its
+    // name: a capture under its final name is complete and has its data.
+    QStringList group;
+    if (sender_ || faxDate_) // one group of three; a missing value is an empty line
+        group = {CaptureFileName, sender_.value_or(QString()), faxDate_.value_or(QString())};
+    if (ok && !group.isEmpty()) {
+        QString problem;
+        ok = WriteListFile(kFaxDataFile, ReadListFile(kFaxDataFile) + group, problem);
+        if (!ok)
+            error = QStringLiteral("Error: could not save ") + kFaxDataFile + QStringLiteral(": ") + problem;
+    }
+    if (ok) {
+        QString problem;
+        ok = RenameDurably(part, NativePath(CaptureFileName), problem);
+        if (!ok)
+            error = QStringLiteral("Error: could not name the capture file ") + CaptureFileName
+                    + QStringLiteral(": ") + problem;
+    }
     if (!ok) {
-        error = QStringLiteral("Error: could not write the capture file ") + CaptureFileName;
-        QFile::remove(NativePath(CaptureFileName));
-        form_.FaxDataList.resize(faxDataMark_);
+        QFile::remove(part);
         return false;
     }
-    SyncFolderOf(NativePath(CaptureFileName));
     form_.MessageList.append(CaptureFileName);
+    form_.FaxDataList.append(group);
     return true;
+}
+
+void TMailboxDownload::DiscardPart()
+{
+    if (CaptureFile.isOpen())
+        CaptureFile.close();
+    QFile::remove(NativePath(CaptureFileName + kPartSuffix));
+    partError_.clear();
 }
 
 void TMailboxDownload::AbandonCapture()
 {
-    if (!Capturing && captureError_.isEmpty())
-        return;
-    if (CaptureFile.isOpen())
-        CaptureFile.close();
     Capturing = false;
-    captureError_.clear();
-    QFile::remove(NativePath(CaptureFileName));
-    if (form_.FaxDataList.size() > faxDataMark_)
-        form_.FaxDataList.resize(faxDataMark_);
+    if (CaptureFile.isOpen() || !partError_.isEmpty())
+        DiscardPart();
 }
 
 void TMailboxDownload::ScanMessageLine()
 {
     const std::string line = client_.LastResponse();
-    if (!captureError_.isEmpty())
-        return; // this capture failed; the rest of the message is ignored
-    if (!Capturing) {
-        if (ContainsText(line, "subject:") && ContainsText(line, "{Varnel}"))
-            BeginCapture();
-        return;
-    }
-    if (ContainsText(line, "{FaxSender}")) {
+    if (!Capturing && ContainsText(line, "subject:") && ContainsText(line, "{Varnel}")) {
+        form_.Log(QStringLiteral("Fax Detected. Preparing to download."));
+        Capturing = true;
+    } else if (Capturing && ContainsText(line, "{FaxSender}")) {
+        // Fax data lines go to the fax data list, not into the capture; the
+        // first value of each kind in the mail counts.
         std::string sender = ValueAfter(line, "{FaxSender}=");
         if (!sender.empty())
             sender.pop_back(); // the line's last character is not part of the value
-        form_.FaxDataList.append(CaptureFileName);
-        form_.FaxDataList.append(Latin1(sender));
-    } else if (ContainsText(line, "{FaxDate}")) {
-        form_.FaxDataList.append(Latin1(ValueAfter(line, "{FaxDate}=")));
-    } else {
-        WriteCaptureLine(line);
+        if (!sender_)
+            sender_ = Latin1(sender);
+        return;
+    } else if (Capturing && ContainsText(line, "{FaxDate}")) {
+        if (!faxDate_)
+            faxDate_ = Latin1(ValueAfter(line, "{FaxDate}="));
+        return;
     }
+    WritePartLine(line); // the whole mail, header lines included
 }
 
 void TMailboxDownload::Pop3ClientMessageBegin()
@@ -413,6 +495,12 @@ void TMailboxDownload::Pop3ClientMessageEnd()
 }
 
 void TMailboxDownload::Pop3ClientMessageLine() { form_.Log(Latin1(client_.LastResponse())); }
+
+void TMailboxDownload::NoteExtractionFailed()
+{
+    if (outcome_ == TRunOutcome::Completed)
+        outcome_ = TRunOutcome::ExtractionFailed;
+}
 
 void TMailboxDownload::FinishRun()
 {

@@ -5,11 +5,13 @@
 // Every step runs in the request-done event of the POP3 client.
 #include <QFile>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class TForm1;
@@ -22,6 +24,7 @@ enum class TRunOutcome {
     NotLoggedIn = 3,  // the server refused the login
     ScanFailed = 4,   // the walk stopped early; what was captured completely is kept
     NoCatalogue = 5,  // refused: the catalogue cannot record faxes
+    ExtractionFailed = 6, // some captures could not be extracted (they are kept)
 };
 
 // True when pattern occurs in text, comparing ASCII letters without regard to case.
@@ -50,6 +53,9 @@ public:
 
     // Ends a run: animation off, controls enabled, OnRunFinished told.
     void FinishRun();
+    // The extraction reports that a capture could not be extracted; the run
+    // then ends with ExtractionFailed unless it failed earlier.
+    void NoteExtractionFailed();
 
     // Runs after the lists were saved (the extraction); it must end with
     // FinishRun. Unassigned, the run ends right there.
@@ -67,18 +73,30 @@ public:
 
 private:
     void InstallScanHandlers();
+    void RemoveIncompleteCaptures();
+    void SaveListsAndExtract(bool deletionsDone);
     void EndScan();
+    void SendQuit();
     void Advance();
-    void AbandonCapture();
+    void DeleteMessage();
+    void OpenPart();
+    void WritePartLine(const std::string& line);
     bool CompleteCapture(QString& error);
-    void BeginCapture();
-    void WriteCaptureLine(const std::string& line);
+    void DiscardPart();
+    void AbandonCapture();
 
     TForm1& form_;
     TPop3Client& client_;
+    // The message being retrieved, written to CaptureFileName + ".part".
     QFile CaptureFile;
-    qsizetype faxDataMark_ = 0; // FaxDataList size when the current capture began
-    QString captureError_;      // set when the current capture cannot be written
+    QString partError_; // set when the current message cannot be written
+    std::optional<QString> sender_, faxDate_; // fax data of the current mail
+    bool deleting_ = false; // a DELE is outstanding
+    // Capture paths of this session: of every message looked at, and of the
+    // messages the server acknowledged a DELE for.
+    QSet<QString> examined_, deleted_;
+    bool scanComplete_ = false; // every message of the mailbox was looked at
+    bool quitSent_ = false;     // QUIT went to a connected server
     TRunOutcome outcome_ = TRunOutcome::Completed;
     bool running_ = false;
 };

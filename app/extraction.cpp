@@ -1,20 +1,24 @@
 #include "app/extraction.h"
 
 #include "app/download.h"
+#include "app/durable_file.h"
 #include "app/list_file.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/native_path.h"
 #include "mail/mime_decoder.h"
+#include "mail/mime_fields.h"
 #include "qdb/record_view.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QLocale>
+#include <QStringDecoder>
 
 #include <exception>
 #include <stdexcept>
+#include <utility>
 
 namespace {
 
@@ -25,6 +29,38 @@ std::string Upper(std::string s)
             c = static_cast<char>(c - 'a' + 'A');
     return s;
 }
+
+QString Latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+
+// A decoded parameter as single-byte text: its charset decoded (Latin-1 when
+// it names none or one that is not known), characters beyond Latin-1 as "_".
+QString ParameterText(const TParameterValue& parameter)
+{
+    const QByteArray bytes(parameter.value.data(), static_cast<qsizetype>(parameter.value.size()));
+    QString text = Latin1(parameter.value);
+    if (!parameter.charset.empty()) {
+        QStringDecoder decoder(parameter.charset.c_str());
+        if (decoder.isValid()) {
+            const QString decoded = decoder.decode(bytes);
+            if (!decoder.hasError())
+                text = decoded;
+        }
+    }
+    for (QChar& c : text)
+        if (c.unicode() > 0xFF)
+            c = QLatin1Char('_');
+    return text;
+}
+
+// A catalogue key is "faxes\" + the name, at most 255 characters; on disk a
+// file name has at most 255 bytes.
+bool FitsAsFaxName(const QString& name)
+{
+    return name.size() <= 255 - 6 && name.toUtf8().size() <= 255;
+}
+
+const QString kFailedFolder = QStringLiteral("temp\\failed\\");
+const QString kLedgerSuffix = QStringLiteral(".faxes");
 
 } // namespace
 
@@ -68,6 +104,47 @@ QString FormatEMailDate(const QDateTime& when)
     return QLocale::c().toString(when, QStringLiteral("MM/dd/yyyy hh:mm AP"));
 }
 
+bool PartHeaderFileName(const char* line, QString& fileName, QString& typeName)
+{
+    if (!line)
+        return false;
+    std::string field;
+    TFieldCursor value(line);
+    if (ReadFieldName(line, field, value)) {
+        if (field == "content-disposition") {
+            const TParameterValue name = FindParameter(value.Rest(), "filename");
+            if (name.found) {
+                fileName = ParameterText(name);
+                return true;
+            }
+        } else if (field == "content-type") {
+            const TParameterValue name = FindParameter(value.Rest(), "name");
+            if (name.found) {
+                typeName = ParameterText(name);
+                return true;
+            }
+        }
+    }
+    if (!ContainsText(line, "filename="))
+        return false;
+    fileName = Latin1(ExtractFileNameValue(line));
+    return true;
+}
+
+QString FitFaxFileName(const QString& stem, const QString& suffix, const QString& extension)
+{
+    QString s = stem;
+    while (!s.isEmpty() && !FitsAsFaxName(s + suffix + extension))
+        s.chop(1);
+    if (!s.isEmpty())
+        return s + suffix + extension;
+    // An extension that leaves no room for the stem is dropped.
+    s = stem;
+    while (s.size() > 1 && !FitsAsFaxName(s + suffix))
+        s.chop(1);
+    return s + suffix;
+}
+
 TFaxExtraction::TFaxExtraction(TForm1& form, TMailboxDownload& download)
     : QObject(&form), form_(form), download_(download)
 {
@@ -94,51 +171,166 @@ void TFaxExtraction::DecodeFaxes()
     form_.MessageList = ReadListFile(listFile);
     if (!download_.FaxDataFile.isEmpty() && QFileInfo::exists(NativePath(download_.FaxDataFile)))
         form_.FaxDataList = ReadListFile(download_.FaxDataFile);
+    ReserveLedgerNames();
 
-    for (qsizetype i = 0; i < form_.MessageList.size(); ++i) {
-        CurrentMessageFile = form_.MessageList[i];
-        try {
-            MimeDecoder1->DecodeFile(NativePath(CurrentMessageFile));
-            if (form_.AttachmentOpen)
-                CatalogueFax(); // a part left open at the end of the mail
-        } catch (const std::exception& e) {
-            // The mail is gone from the server: keep its capture and the lists,
-            // so that the next run extracts it again.
-            CloseAttachment();
-            form_.AttachmentPending = false;
-            form_.Log(QStringLiteral("Error extracting ") + CurrentMessageFile + QStringLiteral(": ")
-                      + QString::fromLocal8Bit(e.what()));
-            KeepRemainingCaptures(i);
-            download_.FinishRun();
-            return;
+    // Each capture on its own: one that fails does not hold up the others.
+    QStringList kept; // captures left listed for the next run
+    QStringList done;
+    for (const QString& capture : std::as_const(form_.MessageList)) {
+        // A capture already handled (listed twice, or extracted by a run
+        // that was cut short before it could shorten the list) is skipped.
+        if (done.contains(capture) || !QFileInfo::exists(NativePath(capture)))
+            continue;
+        done << capture;
+        CurrentMessageFile = capture;
+        QString error;
+        switch (ExtractCapture(capture, error)) {
+        case TCaptureResult::Extracted:
+            RemoveCapture(capture);
+            break;
+        case TCaptureResult::NoFaxFile:
+            if (!SetAside(capture))
+                kept << capture;
+            download_.NoteExtractionFailed();
+            break;
+        case TCaptureResult::Failed:
+            // Writing into faxes\ or the catalogue failed: a matter of this
+            // computer, not of the mail, so the next run tries again.
+            form_.Log(QStringLiteral("Error extracting ") + capture + QStringLiteral(": ") + error
+                      + QStringLiteral(". It stays in temp\\ for the next download."));
+            kept << capture;
+            download_.NoteExtractionFailed();
+            break;
         }
-        if (!QFile::remove(NativePath(CurrentMessageFile)))
-            ShowMessageBox(TMessageKind::Information, QStringLiteral("Could not delete ") + CurrentMessageFile);
     }
-    form_.MessageList.clear();
-    form_.FaxDataList.clear();
-    QFile::remove(NativePath(listFile));
-    QFile::remove(NativePath(download_.FaxDataFile));
+    SaveWhatRemains(kept);
     form_.Log(QStringLiteral("A total of %1 Faxes where added.").arg(form_.FaxCount));
     download_.FinishRun();
 }
 
-void TFaxExtraction::KeepRemainingCaptures(qsizetype from)
+TFaxExtraction::TCaptureResult TFaxExtraction::ExtractCapture(const QString& capture, QString& error)
 {
-    QString error;
-    if (!WriteListFile(form_.ListFile, form_.MessageList.mid(from), error))
-        form_.Log(QStringLiteral("Error: could not save ") + form_.ListFile + QStringLiteral(": ") + error);
+    ledgerPath_ = capture + kLedgerSuffix;
+    ledger_ = ReadListFile(ledgerPath_);
+    attachmentCount_ = 0;
+    partFileName_.clear();
+    partTypeName_.clear();
+    form_.AttachmentPending = false;
+    try {
+        MimeDecoder1->DecodeFile(NativePath(capture));
+        if (form_.AttachmentOpen)
+            CatalogueFax(); // a part left open at the end of the mail
+    } catch (const std::exception& e) {
+        CloseAttachment();
+        form_.AttachmentPending = false;
+        error = QString::fromLocal8Bit(e.what());
+        return TCaptureResult::Failed;
+    }
+    return attachmentCount_ > 0 ? TCaptureResult::Extracted : TCaptureResult::NoFaxFile;
+}
+
+void TFaxExtraction::RemoveCapture(const QString& capture)
+{
+    // The capture goes before its ledger: a capture is never left without
+    // the record of what was already taken from it.
+    if (!QFile::remove(NativePath(capture))) {
+        ShowMessageBox(TMessageKind::Information, QStringLiteral("Could not delete ") + capture);
+        return;
+    }
+    SyncFolderOf(NativePath(capture));
+    QFile::remove(NativePath(ledgerPath_));
+}
+
+bool TFaxExtraction::SetAside(const QString& capture)
+{
+    const QString name = capture.mid(capture.lastIndexOf(QLatin1Char('\\')) + 1);
+    QString target = kFailedFolder + name;
+    for (int n = 2; QFileInfo::exists(NativePath(target)); ++n)
+        target = kFailedFolder + QStringLiteral("%1 (%2)").arg(name).arg(n);
+    QString problem;
+    if (!QDir().mkpath(NativePath(kFailedFolder))
+        || !RenameDurably(NativePath(capture), NativePath(target), problem)) {
+        form_.Log(QStringLiteral("No fax file found in ") + capture + QStringLiteral("; it could not be moved to ")
+                  + kFailedFolder + QStringLiteral(" (") + problem + QStringLiteral(") and stays in temp\\."));
+        return false;
+    }
+    if (QFileInfo::exists(NativePath(ledgerPath_)))
+        RenameDurably(NativePath(ledgerPath_), NativePath(target + kLedgerSuffix), problem);
+    form_.Log(QStringLiteral("No fax file found in ") + capture + QStringLiteral("; it is kept as ") + target
+              + QLatin1Char('.'));
+    return true;
+}
+
+void TFaxExtraction::SaveWhatRemains(const QStringList& kept)
+{
+    // The lists keep what is still to be extracted: the captures left
+    // listed, and the fax data of every capture still in temp\ (also of
+    // those a later run will list).
+    QString problem;
+    if (kept.isEmpty())
+        QFile::remove(NativePath(form_.ListFile));
+    else if (!WriteListFile(form_.ListFile, kept, problem))
+        form_.Log(QStringLiteral("Error: could not save ") + form_.ListFile + QStringLiteral(": ") + problem);
+    QStringList faxData;
+    for (qsizetype g = 0; g + 2 < form_.FaxDataList.size(); g += 3)
+        if (QFileInfo::exists(NativePath(form_.FaxDataList[g])))
+            faxData << form_.FaxDataList.mid(g, 3);
+    if (faxData.isEmpty())
+        QFile::remove(NativePath(download_.FaxDataFile));
+    else if (!WriteListFile(download_.FaxDataFile, faxData, problem))
+        form_.Log(QStringLiteral("Error: could not save ") + download_.FaxDataFile + QStringLiteral(": ") + problem);
     form_.MessageList.clear();
     form_.FaxDataList.clear();
 }
 
+void TFaxExtraction::ReserveLedgerNames()
+{
+    // A ledger may name a file its interrupted extraction never created; no
+    // other capture may take that name. Ledgers whose capture is gone are
+    // left over from a run cut short while removing them.
+    reserved_.clear();
+    const QStringList ledgers = QDir(QStringLiteral("temp")).entryList({QStringLiteral("Msg *.txt") + kLedgerSuffix},
+                                                                      QDir::Files);
+    for (const QString& name : ledgers) {
+        const QString ledger = QStringLiteral("temp\\") + name;
+        if (!QFileInfo::exists(NativePath(ledger.chopped(kLedgerSuffix.size())))) {
+            QFile::remove(NativePath(ledger));
+            continue;
+        }
+        for (const QString& fileName : ReadListFile(ledger))
+            reserved_.insert(fileName.toLower());
+    }
+}
+
 void TFaxExtraction::MimeDecoder1PartHeaderLine()
 {
-    const char* line = MimeDecoder1->CurrentLine();
-    if (!line || !ContainsText(line, "filename="))
-        return;
-    form_.AttachmentPending = true;
-    AttachmentFileName = QStringLiteral("faxes\\") + SafeAttachmentName(ExtractFileNameValue(line));
+    if (PartHeaderFileName(MimeDecoder1->CurrentLine(), partFileName_, partTypeName_))
+        form_.AttachmentPending = true;
+}
+
+bool TFaxExtraction::Catalogued(const QString& fileName) const
+{
+    return form_.QDBView->FindKey((QStringLiteral("faxes\\") + fileName).toLatin1().toStdString());
+}
+
+bool TFaxExtraction::NameTaken(const QString& name) const
+{
+    return QFileInfo::exists(NativePath(QStringLiteral("faxes\\") + name)) || reserved_.contains(name.toLower())
+           || Catalogued(name);
+}
+
+QString TFaxExtraction::ChooseFileName(const QString& wanted) const
+{
+    // "fax.apf", then "fax (2).apf", "fax (3).apf", ...
+    const qsizetype dot = wanted.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? wanted.left(dot) : wanted;
+    const QString extension = dot > 0 ? wanted.mid(dot) : QString();
+    for (int n = 1; n <= 100000; ++n) {
+        const QString name = FitFaxFileName(stem, n == 1 ? QString() : QStringLiteral(" (%1)").arg(n), extension);
+        if (!NameTaken(name))
+            return name;
+    }
+    throw std::runtime_error("no free file name in faxes\\ for " + wanted.toStdString());
 }
 
 void TFaxExtraction::MimeDecoder1PartBegin()
@@ -146,6 +338,23 @@ void TFaxExtraction::MimeDecoder1PartBegin()
     if (!form_.AttachmentPending)
         return;
     CloseAttachment();
+    const QString wanted = partFileName_.isEmpty() ? partTypeName_ : partFileName_;
+    QString name;
+    if (attachmentCount_ < ledger_.size()) {
+        // Named by an earlier, interrupted extraction of this capture.
+        name = ledger_[attachmentCount_++];
+        if (Catalogued(name))
+            return; // and catalogued by it, too
+    } else {
+        ++attachmentCount_;
+        name = ChooseFileName(SafeAttachmentName(wanted.toLatin1().toStdString()));
+        ledger_ << name;
+        reserved_.insert(name.toLower());
+        QString problem;
+        if (!WriteListFile(ledgerPath_, ledger_, problem))
+            throw std::runtime_error("could not save " + ledgerPath_.toStdString() + ": " + problem.toStdString());
+    }
+    AttachmentFileName = QStringLiteral("faxes\\") + name;
     AttachmentFile.setFileName(NativePath(AttachmentFileName));
     if (!AttachmentFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
         throw std::runtime_error("could not create " + AttachmentFileName.toStdString() + ": "
@@ -165,6 +374,8 @@ void TFaxExtraction::MimeDecoder1PartLine(const char* data, int length)
 void TFaxExtraction::MimeDecoder1PartEnd()
 {
     form_.AttachmentPending = false;
+    partFileName_.clear();
+    partTypeName_.clear();
     // Catalogued even when the mail carried no fax data: its mail is gone.
     if (form_.AttachmentOpen)
         CatalogueFax();
@@ -179,7 +390,8 @@ void TFaxExtraction::CloseAttachment()
 
 void TFaxExtraction::CatalogueFax()
 {
-    const bool written = AttachmentFile.flush();
+    // The fax is on disk before the record that points to it.
+    const bool written = SyncOpenFile(AttachmentFile);
     CloseAttachment();
     if (!written || AttachmentFile.error() != QFileDevice::NoError)
         throw std::runtime_error("could not write " + AttachmentFileName.toStdString());
@@ -192,7 +404,7 @@ void TFaxExtraction::CatalogueFax()
     form_.QDBView->Post();
     form_.QDBView->Flush();
     form_.Log(QStringLiteral("Added Fax SenderId: ") + form_.edtSenderID->text() + QStringLiteral(" Received On: ")
-              + form_.edtFaxDate->text());
+              + form_.edtFaxDate->text() + QStringLiteral(" File: ") + AttachmentFileName);
     ++form_.FaxCount;
 }
 

@@ -1,5 +1,6 @@
 #include "app/list_file.h"
 
+#include "app/durable_file.h"
 #include "app/native_path.h"
 
 #include <QFile>
@@ -27,8 +28,11 @@ bool WriteListFile(const QString& dataPath, const QStringList& lines, QString& e
     if (file.open(QIODevice::WriteOnly)) {
         for (const QString& line : lines)
             file.write(line.toLatin1() + "\r\n");
-        if (file.commit())
+        // The new content is on disk before it replaces the old one.
+        if (SyncOpenFile(file) && file.commit()) {
+            SyncFolderOf(NativePath(dataPath));
             return true;
+        }
     }
     error = file.errorString();
     return false;

@@ -6,5 +6,6 @@
 
 // The lines of the file, or none when it cannot be read.
 QStringList ReadListFile(const QString& dataPath);
-// Replaces the file atomically; on failure returns false with the reason.
+// Replaces the file atomically and durably (synced before and after the
+// switch); on failure returns false with the reason.
 bool WriteListFile(const QString& dataPath, const QStringList& lines, QString& error);

@@ -15,9 +15,11 @@ const uint8_t kSignature[6] = {'A', 'P', 'F', '1', '0', 0x1A};
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t U32(const uint8_t* p) { return U16(p) | (static_cast<uint32_t>(U16(p + 2)) << 16); }
 
+} // namespace
+
 // A missing file is "File not found"; a missing folder on its path is
 // "Path not found".
-int OpenErrorCode(int error, const std::string& fileName)
+int ApfOpenErrorCode(int error, const std::string& fileName)
 {
     switch (error) {
     case ENOENT: {
@@ -39,6 +41,8 @@ int OpenErrorCode(int error, const std::string& fileName)
         return kErrAccessDenied;
     }
 }
+
+namespace {
 
 int ReadErrorCode(int error)
 {
@@ -70,7 +74,7 @@ int ApfReader::Open(const std::string& fileName)
     if (fileName.empty())
         return kErrFileNotFound;
     fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    return fd_ < 0 ? OpenErrorCode(errno, fileName) : 0;
+    return fd_ < 0 ? ApfOpenErrorCode(errno, fileName) : 0;
 }
 
 void ApfReader::Close()

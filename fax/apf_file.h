@@ -56,6 +56,9 @@ private:
     int fd_ = -1;
 };
 
+// The error code for a failed open() of `fileName` with errno `error`.
+int ApfOpenErrorCode(int error, const std::string& fileName);
+
 // Reads the first six bytes and compares them with the signature; any
 // failure gives false.
 bool ApfProbeSignature(const std::string& fileName);

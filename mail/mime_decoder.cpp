@@ -374,6 +374,7 @@ void TMimeDecoder::ParsePartField(std::string_view line)
         partEncoding_ = value.Token();
     } else if (name == "content-disposition") {
         partDisposition_ = value.Token();
+        const std::string parameters = value.Rest();
         while (value.NextParameter()) {
             const std::string param = value.Token();
             value.SkipBlanks();
@@ -384,6 +385,8 @@ void TMimeDecoder::ParsePartField(std::string_view line)
             partFileName_ = value.QuotedOr(&TFieldCursor::TakeRest);
             return;
         }
+        // Names in RFC 2231 form only (filename*=, filename*0*=, ...).
+        partFileName_ = FindParameter(parameters, "filename").value;
     }
 }
 

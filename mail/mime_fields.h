@@ -41,3 +41,17 @@ private:
 // cursor behind the ":" and its blanks. Returns false when the name does not
 // end in ":".
 bool ReadFieldName(std::string_view line, std::string& name, TFieldCursor& value);
+
+// One parameter of a header field ("attachment; filename=fax.apf") as
+// RFC 2045 and RFC 2231 write it: name=token, name="quoted", the extended
+// form name*=charset'language'%XX, or sections name*0=, name*1*=, ... that
+// are joined in order (sections ending in "*" are percent-encoded; the
+// charset is that of section 0). An extended or sectioned value wins over a
+// plain one of the same name, which older readers are given as a fallback.
+struct TParameterValue {
+    bool found = false;
+    std::string value;   // the bytes of the value, decoded
+    std::string charset; // lower case; empty for a plain value
+};
+// fieldValue is the text after the field's ":" (its first token included).
+TParameterValue FindParameter(std::string_view fieldValue, std::string_view name);

@@ -7,7 +7,10 @@ with the sender and date lines, and each fax file attached in base64.
       --attach fax0001.apf > mail.eml
 
 Without --attach the mail carries no fax file; with --plain it is an ordinary
-mail without the marker (to fill a mailbox with other mail).
+mail without the marker (to fill a mailbox with other mail). A name that is
+not plain ASCII, or a long one, is written in RFC 2231 form, as the email
+package does; --name-on-type gives the name only as Content-Type's name=, and
+--subject-last puts the Subject line after the MIME header lines.
 """
 import argparse
 import email.policy
@@ -25,7 +28,8 @@ def build(args):
         msg["Subject"] = args.subject or "Minutes of the meeting"
         msg.set_content(args.body or "Nothing to do with faxes.\n")
         return msg
-    msg["Subject"] = args.subject or "Fax received {Varnel}"
+    if not args.subject_last:
+        msg["Subject"] = args.subject or "Fax received {Varnel}"
     lines = ["A fax was received for you."]
     if args.sender is not None:
         # The server ends the value with a ";" that is not part of the id.
@@ -38,11 +42,18 @@ def build(args):
     for path in args.attach:
         with open(path, "rb") as f:
             data = f.read()
+        name = args.name or os.path.basename(path)
         msg.add_attachment(data, maintype="application", subtype="octet-stream",
-                           filename=args.name or os.path.basename(path))
+                           filename=name)
+        if args.name_on_type:
+            part = msg.get_payload()[-1]
+            del part["Content-Disposition"]
+            part.set_param("name", name)
     if args.padding:
         msg.add_attachment(os.urandom(args.padding), maintype="application",
                            subtype="octet-stream")
+    if args.subject_last:
+        msg["Subject"] = args.subject or "Fax received {Varnel}"
     return msg
 
 
@@ -54,6 +65,10 @@ def main():
     p.add_argument("--name", help="file name to give the attachment")
     p.add_argument("--subject", help="subject (default carries the marker)")
     p.add_argument("--body", help="extra body text")
+    p.add_argument("--name-on-type", action="store_true",
+                   help="name the attachment only by Content-Type's name=")
+    p.add_argument("--subject-last", action="store_true",
+                   help="write the Subject after the MIME header lines")
     p.add_argument("--plain", action="store_true", help="an ordinary mail")
     p.add_argument("--padding", type=int, default=0,
                    help="add an unnamed attachment of this many random bytes")

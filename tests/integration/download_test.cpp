@@ -3,14 +3,15 @@
 #include "app/download.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
+#include "tests/integration/fetch_fixture.h"
 #include "tests/support/local_mailbox.h"
 #include "tests/support/qt_print.h"
-#include "tests/support/temp_registry.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
+#include <QMap>
 #include <QTabWidget>
 #include <QLineEdit>
 #include <QProcess>
@@ -39,22 +40,28 @@ QByteArray Plain(const QString& subject, const QString& body = QString())
     return MakeMail(args);
 }
 
-QByteArray ReadFile(const QString& path)
+// A fax mail with the files attached; a null sender or date leaves that line out.
+QByteArray FaxWith(const QString& sender, const QString& date, const QStringList& attachments,
+                   const QString& name = QString(), const QStringList& options = {})
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    QStringList args = options;
+    if (!sender.isNull())
+        args << QStringLiteral("--sender") << sender;
+    if (!date.isNull())
+        args << QStringLiteral("--date") << date;
+    for (const QString& a : attachments)
+        args << QStringLiteral("--attach") << QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/") + a;
+    if (!name.isEmpty())
+        args << QStringLiteral("--name") << name;
+    return MakeMail(args);
 }
 
 // Each test runs in a fresh working folder holding temp/ and faxes/.
-class DownloadTest : public ::testing::Test {
+class DownloadTest : public FetchFolderTest {
 protected:
     void SetUp() override
     {
-        previous_ = QDir::currentPath();
-        QDir(work_.path()).mkpath(QStringLiteral("temp"));
-        QDir(work_.path()).mkpath(QStringLiteral("faxes"));
-        ASSERT_TRUE(QDir::setCurrent(work_.path()));
-        qputenv("PELLIMAR_PPP_PEERS", "/nonexistent");
+        FetchFolderTest::SetUp();
         SetMessageHandler([](TMessageKind, const QString&, const QString&) { return TMessageAnswer::Ok; });
         // A configured mailbox (the tests type its real address), so that no
         // first-start hint precedes the run's log lines.
@@ -64,7 +71,7 @@ protected:
     void TearDown() override
     {
         SetMessageHandler({});
-        QDir::setCurrent(previous_);
+        FetchFolderTest::TearDown();
     }
 
     // Clicks Download and waits for the run to end. Unless asked to extract,
@@ -110,43 +117,50 @@ protected:
         return lines;
     }
 
-    TempRegistry registry_;
-    QTemporaryDir work_;
-    QString previous_;
 };
 
-TEST_F(DownloadTest, OnlyTheFaxMailIsCapturedAndDeleted)
+TEST_F(DownloadTest, OnlyTheFaxMailsAreCapturedWholeAndDeleted)
 {
-    LocalMailbox mailbox({Plain(QStringLiteral("Lunch")), Fax(QStringLiteral("+1 555 0100"), QStringLiteral("12/08/2026 09:15")),
+    // The fourth mail carries only its fax date: its group of three keeps
+    // an empty line for the sender, and the groups behind it stay in step.
+    QByteArray dateOnly = MakeMail({QStringLiteral("--date"), QStringLiteral("12/07/2026 17:00")});
+    LocalMailbox mailbox({Plain(QStringLiteral("Lunch")), dateOnly,
+                          Fax(QStringLiteral("+1 555 0100"), QStringLiteral("12/08/2026 09:15")),
                           Plain(QStringLiteral("Invoice"))});
     ASSERT_TRUE(mailbox.Running()) << mailbox.Error().toStdString();
-    const QString faxUid = mailbox.Uidls().value(1);
+    const QStringList uids = mailbox.Uidls();
+    ASSERT_EQ(uids.size(), 4);
 
     TForm1 w;
     EXPECT_EQ(RunDownload(w, mailbox.HostText(), mailbox.Password()), TRunOutcome::Completed);
 
     EXPECT_EQ(mailbox.Subjects(), (QStringList{QStringLiteral("Subject: Lunch"), QStringLiteral("Subject: Invoice")}));
-    const QString capture = QStringLiteral("temp\\Msg ") + faxUid + QStringLiteral(".txt");
-    EXPECT_EQ(ListLines(QStringLiteral("temp/temp.lst")), QStringList{capture});
+    const QString first = QStringLiteral("temp\\Msg ") + uids[1] + QStringLiteral(".txt");
+    const QString second = QStringLiteral("temp\\Msg ") + uids[2] + QStringLiteral(".txt");
+    EXPECT_EQ(ListLines(QStringLiteral("temp/temp.lst")), (QStringList{first, second}));
     EXPECT_EQ(ListLines(QStringLiteral("temp/faxdata.lst")),
-              (QStringList{capture, QStringLiteral("+1 555 0100"), QStringLiteral("12/08/2026 09:15")}));
+              (QStringList{first, QString(), QStringLiteral("12/07/2026 17:00"), second, QStringLiteral("+1 555 0100"),
+                           QStringLiteral("12/08/2026 09:15")}));
 
-    const QByteArray captured = ReadFile(work_.filePath(QStringLiteral("temp/Msg ") + faxUid + QStringLiteral(".txt")));
-    EXPECT_FALSE(captured.contains("Subject:"));   // the line that started the capture
-    EXPECT_FALSE(captured.contains("From:"));      // lines before it
+    // The whole mail is captured, header lines and all, but for the fax data lines.
+    const QByteArray captured = ReadFile(work_.filePath(QStringLiteral("temp/Msg ") + uids[2] + QStringLiteral(".txt")));
+    EXPECT_TRUE(captured.startsWith("From: Varnel Fax <fax@varnel.example>\r\n")) << captured.left(200).toStdString();
+    EXPECT_TRUE(captured.contains("\r\nSubject: Fax received {Varnel}\r\n"));
+    EXPECT_TRUE(captured.contains("\r\nContent-Type: text/plain"));
+    EXPECT_TRUE(captured.contains("A fax was received for you.\r\n"));
     EXPECT_FALSE(captured.contains("{FaxSender}")); // fax data lines go to the list only
     EXPECT_FALSE(captured.contains("{FaxDate}"));
-    EXPECT_TRUE(captured.startsWith("Content-Type: text/plain")); // the line after the subject
-    EXPECT_TRUE(captured.contains("A fax was received for you.\r\n"));
+    EXPECT_EQ(QDir(work_.filePath(QStringLiteral("temp"))).entryList({QStringLiteral("*.part")}, QDir::Files),
+              QStringList());
 
     const QStringList log = LogLines(w);
     EXPECT_EQ(log.value(0), QStringLiteral("Connecting to email account"));
     EXPECT_EQ(log.value(1), QStringLiteral("Connected. Checking for faxes."));
-    EXPECT_EQ(log.count(QStringLiteral("Fax Detected. Preparing to download.")), 1);
+    EXPECT_EQ(log.count(QStringLiteral("Fax Detected. Preparing to download.")), 2);
     EXPECT_EQ(w.InfoLabel->text(), QStringLiteral("Quit ok"));
 }
 
-TEST_F(DownloadTest, CapitalsAndBodyLinesStartCapturesAndKnownMailsAreSkipped)
+TEST_F(DownloadTest, CapitalsAndBodyLinesStartCapturesAndKnownMailsAreDeleted)
 {
     const QByteArray capitals = "From: fax@varnel.example\nSUBJECT: FAX {VARNEL}\n\nbody of the fax\n";
     const QByteArray bodyTrigger = "From: a@example.com\nSubject: hello\n\nfirst\nsee subject: {Varnel} here\nafter\n";
@@ -155,7 +169,8 @@ TEST_F(DownloadTest, CapitalsAndBodyLinesStartCapturesAndKnownMailsAreSkipped)
     ASSERT_TRUE(mailbox.Running()) << mailbox.Error().toStdString();
     const QStringList uids = mailbox.Uidls();
     ASSERT_EQ(uids.size(), 3);
-    // A capture left by an earlier run: that mail is neither fetched nor deleted.
+    // A complete capture left by an earlier run whose logout never happened:
+    // that mail is not fetched again but deleted now.
     QFile earlier(work_.filePath(QStringLiteral("temp/Msg ") + uids[2] + QStringLiteral(".txt")));
     ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
     earlier.write("earlier capture\r\n");
@@ -163,12 +178,14 @@ TEST_F(DownloadTest, CapitalsAndBodyLinesStartCapturesAndKnownMailsAreSkipped)
 
     TForm1 w;
     EXPECT_EQ(RunDownload(w, mailbox.HostText(), mailbox.Password()), TRunOutcome::Completed);
-    EXPECT_EQ(mailbox.Uidls(), QStringList{uids[2]});
-    // The two new captures, and the earlier one, which is listed for extraction.
+    EXPECT_EQ(mailbox.Uidls(), QStringList());
+    // The two new captures, and the earlier one, are listed for extraction.
     EXPECT_EQ(ListLines(QStringLiteral("temp/temp.lst")).size(), 3);
-    EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("temp/Msg ") + uids[1] + QStringLiteral(".txt"))), QByteArray("after\r\n"));
+    EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("temp/Msg ") + uids[1] + QStringLiteral(".txt"))),
+              QByteArray(bodyTrigger).replace("\n", "\r\n"));
     EXPECT_EQ(ReadFile(earlier.fileName()), QByteArray("earlier capture\r\n"));
     EXPECT_TRUE(ListLines(QStringLiteral("temp/faxdata.lst")).isEmpty());
+    EXPECT_EQ(LogLines(w).count(QStringLiteral("Fax already downloaded. Deleting it from the server.")), 1);
 }
 
 TEST_F(DownloadTest, FailedLoginsEndTheRunWithTheWindowUsable)
@@ -226,54 +243,41 @@ TEST_F(DownloadTest, LargeMailboxThroughFetch)
 {
     QList<QByteArray> mails;
     const QByteArray plain = Plain(QStringLiteral("newsletter"));
+    const char* samples[] = {"text-standard.apf", "multi.apf", "wide.apf", "lines-standard.apf", "text-fine.apf"};
     for (int i = 0; i < 200; ++i)
-        mails << (i % 4 == 1 ? Fax(QStringLiteral("+1 555 %1").arg(i), QStringLiteral("date %1").arg(i)) : plain);
+        mails << (i % 4 == 1 ? FaxWith(QStringLiteral("+1 555 %1").arg(i), QStringLiteral("date %1").arg(i),
+                                       {QLatin1String(samples[i / 4 % 5])}, QStringLiteral("fax%1.apf").arg(i))
+                             : plain);
     LocalMailbox mailbox(mails);
     ASSERT_TRUE(mailbox.Running()) << mailbox.Error().toStdString();
-    const QString key = QStringLiteral("HKEY_CURRENT_USER\\Software\\Quenlo\\Dravimex\\QlVariableStore");
-    registry_.SetContents(QStringLiteral("REGEDIT4\n\n[%1]\n\"rgHost\"=\"%2\"\n\"rgUserName\"=\"fax\"\n\"rgPassword\"=\"fax\"\n")
-                              .arg(key, mailbox.HostText()).toLatin1());
+    StoreMailbox(mailbox.HostText(), QStringLiteral("fax"));
 
     QProcess fetch;
     fetch.setWorkingDirectory(work_.path());
-    fetch.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), {QStringLiteral("--fetch")});
+    fetch.start(PellimarProgram(), {QStringLiteral("--fetch")});
     ASSERT_TRUE(fetch.waitForFinished(300000));
     EXPECT_EQ(fetch.exitCode(), 0) << fetch.readAllStandardError().toStdString();
     const QStringList out = QString::fromLatin1(fetch.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     EXPECT_EQ(out.value(0), QStringLiteral("Connecting to email account"));
     EXPECT_EQ(out.count(QStringLiteral("Fax Detected. Preparing to download.")), 50);
-    EXPECT_EQ(out.last(), QStringLiteral("A total of 0 Faxes where added.")); // these mails carry no fax file
+    EXPECT_EQ(out.last(), QStringLiteral("A total of 50 Faxes where added."));
     EXPECT_EQ(mailbox.Uidls().size(), 150);
+    for (int i = 1; i < 200; i += 4)
+        EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("faxes/fax%1.apf").arg(i))), SampleFax(samples[i / 4 % 5])) << i;
+    EXPECT_TRUE(out.contains(QStringLiteral("Added Fax SenderId: +1 555 197 Received On: date 197 File: faxes\\fax197.apf")));
     EXPECT_TRUE(QDir(work_.filePath(QStringLiteral("temp"))).isEmpty()); // captures and lists are gone
 
     // A second run finds nothing new and says so; its exit status is still 0.
-    fetch.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), {QStringLiteral("--fetch")});
+    fetch.start(PellimarProgram(), {QStringLiteral("--fetch")});
     ASSERT_TRUE(fetch.waitForFinished(300000));
     EXPECT_EQ(fetch.exitCode(), 0);
     EXPECT_TRUE(fetch.readAllStandardOutput().contains("No new faxes detected!"));
 
     // A wrong password is a failure exit.
-    registry_.SetContents(QStringLiteral("REGEDIT4\n\n[%1]\n\"rgHost\"=\"%2\"\n\"rgPassword\"=\"bad\"\n")
-                              .arg(key, mailbox.HostText()).toLatin1());
-    fetch.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), {QStringLiteral("--fetch")});
+    StoreMailbox(mailbox.HostText(), QStringLiteral("bad"));
+    fetch.start(PellimarProgram(), {QStringLiteral("--fetch")});
     ASSERT_TRUE(fetch.waitForFinished(300000));
     EXPECT_EQ(fetch.exitCode(), static_cast<int>(TRunOutcome::NotLoggedIn));
-}
-
-QByteArray SampleFax(const char* name)
-{
-    return ReadFile(QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/") + QLatin1String(name));
-}
-
-QByteArray FaxWith(const QString& sender, const QString& date, const QStringList& attachments,
-                   const QString& name = QString())
-{
-    QStringList args{QStringLiteral("--sender"), sender, QStringLiteral("--date"), date};
-    for (const QString& a : attachments)
-        args << QStringLiteral("--attach") << QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/") + a;
-    if (!name.isEmpty())
-        args << QStringLiteral("--name") << name;
-    return MakeMail(args);
 }
 
 TEST_F(DownloadTest, FetchedFaxesAreWrittenAndCatalogued)
@@ -293,12 +297,10 @@ TEST_F(DownloadTest, FetchedFaxesAreWrittenAndCatalogued)
                                   QStringLiteral("../../x.apf")),
                           capitals});
     ASSERT_TRUE(mailbox.Running()) << mailbox.Error().toStdString();
-    const QString key = QStringLiteral("HKEY_CURRENT_USER\\Software\\Quenlo\\Dravimex\\QlVariableStore");
-    registry_.SetContents(QStringLiteral("REGEDIT4\n\n[%1]\n\"rgHost\"=\"%2\"\n\"rgUserName\"=\"fax\"\n\"rgPassword\"=\"fax\"\n")
-                              .arg(key, mailbox.HostText()).toLatin1());
+    StoreMailbox(mailbox.HostText(), QStringLiteral("fax"));
     QProcess pellimar;
     pellimar.setWorkingDirectory(work_.path());
-    pellimar.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), {QStringLiteral("--fetch")});
+    pellimar.start(PellimarProgram(), {QStringLiteral("--fetch")});
     ASSERT_TRUE(pellimar.waitForFinished(300000));
     const QString out = QString::fromLatin1(pellimar.readAllStandardOutput());
     EXPECT_EQ(pellimar.exitCode(), 0) << out.toStdString();
@@ -314,7 +316,7 @@ TEST_F(DownloadTest, FetchedFaxesAreWrittenAndCatalogued)
     EXPECT_FALSE(QFile::exists(QDir(work_.path()).absoluteFilePath(QStringLiteral("../x.apf"))));
     EXPECT_TRUE(QDir(work_.filePath(QStringLiteral("temp"))).isEmpty());
 
-    pellimar.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), {QStringLiteral("--list")});
+    pellimar.start(PellimarProgram(), {QStringLiteral("--list")});
     ASSERT_TRUE(pellimar.waitForFinished(60000));
     EXPECT_EQ(pellimar.exitCode(), 0);
     const QStringList records = QString::fromLatin1(pellimar.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -349,8 +351,9 @@ TEST_F(DownloadTest, TotalsAddUpAndAMissingFaxFolderLosesNothing)
     ASSERT_TRUE(QDir(work_.path()).rmdir(QStringLiteral("faxes")) || QDir(work_.filePath(QStringLiteral("faxes"))).removeRecursively());
     LocalMailbox second({FaxWith(QStringLiteral("c"), QStringLiteral("3"), {QStringLiteral("text-fine.apf")})});
     ASSERT_TRUE(second.Running()) << second.Error().toStdString();
-    RunDownload(w, second.HostText(), second.Password(), true);
+    EXPECT_EQ(RunDownload(w, second.HostText(), second.Password(), true), TRunOutcome::ExtractionFailed);
     EXPECT_TRUE(w.DisplayMemo->toPlainText().contains(QStringLiteral("Error extracting temp\\Msg ")));
+    EXPECT_TRUE(LogLines(w).contains(QStringLiteral("A total of 2 Faxes where added.")));
     EXPECT_EQ(second.Uidls().size(), 0); // the mail is gone, but its capture is kept
     EXPECT_EQ(ListLines(QStringLiteral("temp/temp.lst")).size(), 1);
 
@@ -360,6 +363,93 @@ TEST_F(DownloadTest, TotalsAddUpAndAMissingFaxFolderLosesNothing)
     EXPECT_EQ(LogLines(w).last(), QStringLiteral("A total of 3 Faxes where added."));
     EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("faxes/text-fine.apf"))), SampleFax("text-fine.apf"));
     EXPECT_TRUE(QDir(work_.filePath(QStringLiteral("temp"))).isEmpty());
+}
+
+// Mails a new user's fax service may send, each once lost or hidden: a
+// name too long to be a file name, a mail without a fax file, MIME header
+// lines above the Subject, RFC 2231 names with a charset and in sections, a
+// name given only on Content-Type, two faxes of the same name, and a mail
+// with its fax date but no sender ID.
+TEST_F(DownloadTest, OddMailsLoseNoFax)
+{
+    const QString longName = QString(300, QLatin1Char('a')) + QStringLiteral(".apf");
+    QByteArray longMail = "From: fax@varnel.example\nSubject: Fax {Varnel}\nMIME-Version: 1.0\n"
+                          "Content-Type: multipart/mixed; boundary=\"XX\"\n\n--XX\nContent-Type: text/plain\n\n"
+                          "{FaxSender}=long;\n{FaxDate}=12/01/2026\n--XX\nContent-Type: application/octet-stream\n"
+                          "Content-Transfer-Encoding: base64\nContent-Disposition: attachment; filename=\"";
+    longMail += longName.toLatin1() + "\"\n\n" + SampleFax("black-fine.apf").toBase64() + "\n--XX--\n";
+    const QString french = QStringLiteral("T\u00e9l\u00e9copie re\u00e7ue de la soci\u00e9t\u00e9 Dupont et Associ\u00e9s "
+                                          "\u00e0 Paris le 8 d\u00e9cembre.apf");
+    const QString german = QStringLiteral("Fax f\u00fcr Anna.apf");
+    const QString none; // a null sender or date: the mail has no such line
+    LocalMailbox mailbox({
+        longMail,
+        FaxWith(QStringLiteral("nofile"), QStringLiteral("1"), {}),
+        FaxWith(QStringLiteral("last"), QStringLiteral("2"), {QStringLiteral("lines-standard.apf")}, QStringLiteral("subject-last.apf"),
+                {QStringLiteral("--subject-last")}),
+        FaxWith(QStringLiteral("de"), QStringLiteral("3"), {QStringLiteral("text-fine.apf")}, german),
+        FaxWith(QStringLiteral("fr"), QStringLiteral("4"), {QStringLiteral("multi.apf")}, french),
+        FaxWith(QStringLiteral("type"), QStringLiteral("5"), {QStringLiteral("wide.apf")}, QStringLiteral("typed.apf"),
+                {QStringLiteral("--name-on-type")}),
+        FaxWith(QStringLiteral("same 1"), QStringLiteral("6"), {QStringLiteral("text-standard.apf")}, QStringLiteral("same.apf")),
+        FaxWith(QStringLiteral("same 2"), QStringLiteral("7"), {QStringLiteral("multi-gap.apf")}, QStringLiteral("same.apf")),
+        FaxWith(none, QStringLiteral("8"), {QStringLiteral("multi-framed.apf")}, QStringLiteral("date-only.apf")),
+        FaxWith(QStringLiteral("after"), QStringLiteral("9"), {QStringLiteral("text-standard.apf")}, QStringLiteral("after.apf")),
+    });
+    ASSERT_TRUE(mailbox.Running()) << mailbox.Error().toStdString();
+    const QString noFileUid = mailbox.Uidls().value(1);
+    StoreMailbox(mailbox.HostText(), QStringLiteral("fax"));
+    QProcess pellimar;
+    pellimar.setWorkingDirectory(work_.path());
+    pellimar.start(PellimarProgram(), {QStringLiteral("--fetch")});
+    ASSERT_TRUE(pellimar.waitForFinished(300000));
+    const QString out = QString::fromUtf8(pellimar.readAllStandardOutput());
+    EXPECT_EQ(pellimar.exitCode(), static_cast<int>(TRunOutcome::ExtractionFailed)) << out.toStdString();
+    EXPECT_TRUE(mailbox.Uidls().isEmpty());
+
+    // The mail without a fax file is kept aside, named in the log; the others are extracted.
+    const QString noFile = QStringLiteral("Msg ") + noFileUid + QStringLiteral(".txt");
+    EXPECT_TRUE(out.contains(QStringLiteral("No fax file found in temp\\") + noFile + QStringLiteral("; it is kept as temp\\failed\\")
+                             + noFile + QLatin1Char('.')))
+        << out.toStdString();
+    EXPECT_TRUE(ReadFile(work_.filePath(QStringLiteral("temp/failed/") + noFile)).contains("{Varnel}"));
+    EXPECT_EQ(QDir(work_.filePath(QStringLiteral("temp"))).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("failed")});
+    EXPECT_TRUE(out.endsWith(QStringLiteral("A total of 9 Faxes where added.\n"))) << out.toStdString();
+
+    const QString fittedLong = QString(245, QLatin1Char('a')) + QStringLiteral(".apf");
+    const struct {
+        QString file;
+        const char* sample;
+        QString sender, faxDate;
+    } expected[] = {
+        {fittedLong, "black-fine.apf", QStringLiteral("long"), QStringLiteral("12/01/2026")},
+        {QStringLiteral("subject-last.apf"), "lines-standard.apf", QStringLiteral("last"), QStringLiteral("2")},
+        {german, "text-fine.apf", QStringLiteral("de"), QStringLiteral("3")},
+        {french, "multi.apf", QStringLiteral("fr"), QStringLiteral("4")},
+        {QStringLiteral("typed.apf"), "wide.apf", QStringLiteral("type"), QStringLiteral("5")},
+        {QStringLiteral("same.apf"), "text-standard.apf", QStringLiteral("same 1"), QStringLiteral("6")},
+        {QStringLiteral("same (2).apf"), "multi-gap.apf", QStringLiteral("same 2"), QStringLiteral("7")},
+        {QStringLiteral("date-only.apf"), "multi-framed.apf", QString(), QStringLiteral("8")},
+        {QStringLiteral("after.apf"), "text-standard.apf", QStringLiteral("after"), QStringLiteral("9")},
+    };
+    EXPECT_TRUE(out.contains(QStringLiteral("Added Fax SenderId: same 2 Received On: 7 File: faxes\\same (2).apf")));
+
+    pellimar.start(PellimarProgram(), {QStringLiteral("--list")});
+    ASSERT_TRUE(pellimar.waitForFinished(60000));
+    QMap<QString, QStringList> records; // Filename -> Status, Sender ID, Fax Date
+    for (const QString& line : QString::fromUtf8(pellimar.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList f = line.split(QLatin1Char('\t'));
+        ASSERT_EQ(f.size(), 5) << line.toStdString();
+        records[f[1]] = {f[0], f[2], f[3]};
+    }
+    EXPECT_EQ(records.size(), 9);
+    for (const auto& e : expected) {
+        EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("faxes/") + e.file)), SampleFax(e.sample)) << e.file.toStdString();
+        EXPECT_EQ(records.value(QStringLiteral("faxes\\") + e.file),
+                  (QStringList{QStringLiteral("New"), e.sender, e.faxDate}))
+            << e.file.toStdString();
+    }
 }
 
 } // namespace

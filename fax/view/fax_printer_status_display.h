@@ -1,0 +1,36 @@
+// TStandardFaxPrinterStatusDisplay: the "Print Status" dialog. It shows the
+// fax being printed and the printing progress, and its Abort button stops
+// the job of the linked printer.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+
+class QLabel;
+class QPushButton;
+class TKivCustomFaxPrinter;
+
+class TStandardFaxPrinterStatusDisplay : public QDialog {
+    Q_OBJECT
+public:
+    explicit TStandardFaxPrinterStatusDisplay(QWidget* parent = nullptr);
+
+    TKivCustomFaxPrinter* FaxPrinter() const { return printer_; }
+    void SetFaxPrinter(TKivCustomFaxPrinter* printer) { printer_ = printer; }
+    // Shows the printer's file, pages, resolution, width and progress.
+    void UpdateValues(TKivCustomFaxPrinter* printer);
+
+    QLabel* txtFileName;
+    QLabel* txtTotalPages;
+    QLabel* txtResolution;
+    QLabel* txtWidth;
+    QLabel* txtFirstPage;
+    QLabel* txtLastPage;
+    QLabel* txtStatus;
+    QPushButton* btnAbort;
+
+private:
+    void btnAbortClick();
+
+    QPointer<TKivCustomFaxPrinter> printer_;
+};

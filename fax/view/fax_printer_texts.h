@@ -1,0 +1,35 @@
+// The texts the fax printer writes: header and footer templates with their
+// "$" tokens, and the lines of the print log.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+// What the tokens of a template stand for.
+struct TMarginValues {
+    QString fileName; // $F, the name as set
+    int pageCount = 0; // $N
+    int page = 0;      // $P
+    QDateTime now;     // $D (short date) and $T (time)
+};
+
+// Replaces every token, a "$" up to the next space or the end of the text,
+// by its value: $D, $F, $N, $P, $T in either letter case; any other token
+// (also a lone "$" at the end) is removed.
+QString ExpandMarginTemplate(const QString& text, const TMarginValues& values);
+
+// The system's short date, its time (with seconds), and both together.
+QString SystemDateText(const QDateTime& when);
+QString SystemTimeText(const QDateTime& when);
+QString SystemDateTimeText(const QDateTime& when);
+
+// Log codes.
+constexpr int kFaxPrintStarted = 0;
+constexpr int kFaxPrintFinished = 1;
+constexpr int kFaxPrintAborted = 2;
+constexpr int kFaxPrintFailed = 3;
+
+// The bytes of one log line, CR LF included; codes 1 to 3 add one more CR LF
+// so that an empty line follows each finished, aborted or failed job.
+QByteArray FaxPrintLogLine(int code, const QString& fileName, const QDateTime& when);

@@ -1,0 +1,210 @@
+// The order in which a fetch commits: a capture takes its name only once it
+// is complete, DELE follows the capture and its fax data onto disk, and
+// captures are extracted only after the server accepted QUIT. A scripted
+// POP3 server lets the test stop a retrieval halfway, kill the program
+// there, look at the disk when DELE and QUIT arrive, and refuse a logout.
+#include "app/download.h"
+#include "tests/integration/fetch_fixture.h"
+#include "tests/support/local_mailbox.h"
+#include "tests/support/scripted_server.h"
+
+#include <QDeadlineTimer>
+#include <QProcess>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+struct ScriptedMail {
+    std::string uid;
+    std::string text; // CR LF lines
+    std::string capture; // what its capture file must hold: the mail without its fax data lines
+};
+
+ScriptedMail MailFor(const std::string& uid, const QStringList& arguments)
+{
+    ScriptedMail mail{uid, {}, {}};
+    QList<QByteArray> lines = MakeMail(arguments).split('\n');
+    lines.removeLast(); // the empty rest behind the final LF
+    for (const QByteArray& line : lines) {
+        mail.text += line.toStdString() + "\r\n";
+        if (!line.contains("{FaxSender}") && !line.contains("{FaxDate}"))
+            mail.capture += line.toStdString() + "\r\n";
+    }
+    return mail;
+}
+
+// One POP3 session of the scripted server.
+struct Session {
+    std::vector<ScriptedMail> mails;
+    bool stallInFirstRetr = false; // send half of message 1, then wait to be killed
+    bool refuseQuit = false;       // drop the connection instead of answering QUIT
+    std::function<void(const std::string& command)> beforeReply; // runs on DELE and QUIT
+};
+
+std::string Stuffed(const std::string& text)
+{
+    std::string out;
+    size_t begin = 0;
+    while (begin < text.size()) {
+        size_t end = text.find("\r\n", begin);
+        end = end == std::string::npos ? text.size() : end + 2;
+        if (text[begin] == '.')
+            out += '.';
+        out.append(text, begin, end - begin);
+        begin = end;
+    }
+    return out;
+}
+
+void Serve(ScriptedPeer& p, const Session& s, std::atomic<bool>& stalled)
+{
+    p.Send("+OK scripted POP3 ready\r\n");
+    for (;;) {
+        const std::string line = p.ReadLine(30000);
+        if (line.empty())
+            return;
+        const std::string command = line.substr(0, line.find_first_of(" \r\n"));
+        const int n = std::atoi(line.c_str() + std::min(line.size(), command.size()));
+        const bool known = n >= 1 && n <= int(s.mails.size());
+        if (command == "USER" || command == "PASS") {
+            p.Send("+OK\r\n");
+        } else if (command == "STAT") {
+            p.Send("+OK " + std::to_string(s.mails.size()) + " 1000\r\n");
+        } else if (command == "UIDL" && known) {
+            p.Send("+OK " + std::to_string(n) + " " + s.mails[n - 1].uid + "\r\n");
+        } else if (command == "RETR" && known) {
+            const std::string body = Stuffed(s.mails[n - 1].text);
+            if (s.stallInFirstRetr && n == 1) {
+                p.Send("+OK\r\n" + body.substr(0, body.size() / 2));
+                stalled = true;
+                p.WaitForClose(60000);
+                return;
+            }
+            p.Send("+OK\r\n" + body + ".\r\n");
+        } else if (command == "DELE" && known) {
+            if (s.beforeReply)
+                s.beforeReply(line);
+            p.Send("+OK\r\n");
+        } else if (command == "QUIT") {
+            if (s.beforeReply)
+                s.beforeReply(line);
+            if (!s.refuseQuit)
+                p.Send("+OK bye\r\n");
+            p.Close();
+            return;
+        } else {
+            p.Send("-ERR not here\r\n");
+        }
+    }
+}
+
+class CaptureCommitTest : public FetchFolderTest {
+protected:
+    // Serves the sessions in turn, one connection each.
+    void StartServer(std::vector<Session> sessions)
+    {
+        sessions_ = std::move(sessions);
+        server_ = std::make_unique<ScriptedServer>(
+            [this](ScriptedPeer& p) { Serve(p, sessions_.at(next_++), stalled_); }, int(sessions_.size()));
+        StoreMailbox(QStringLiteral("127.0.0.1:") + QString::number(server_->Port()), QStringLiteral("fax"));
+    }
+
+    // Runs one fetch to its end; returns its exit status and keeps its output.
+    int Fetch()
+    {
+        QProcess fetch;
+        fetch.setWorkingDirectory(work_.path());
+        fetch.start(PellimarProgram(), {QStringLiteral("--fetch")});
+        EXPECT_TRUE(fetch.waitForFinished(120000));
+        output_ = QString::fromUtf8(fetch.readAllStandardOutput());
+        return fetch.exitStatus() == QProcess::NormalExit ? fetch.exitCode() : -1;
+    }
+
+    std::vector<Session> sessions_;
+    std::atomic<size_t> next_{0};
+    std::atomic<bool> stalled_{false};
+    std::unique_ptr<ScriptedServer> server_;
+    QString output_;
+};
+
+TEST_F(CaptureCommitTest, CapturesAreCompleteOnDiskBeforeDeleAndExtractedOnlyAfterQuit)
+{
+    const ScriptedMail a = MailFor("uid-a", {QStringLiteral("--sender"), QStringLiteral("A"), QStringLiteral("--date"),
+                                              QStringLiteral("1"), QStringLiteral("--attach"),
+                                              QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/multi.apf")});
+    const ScriptedMail b = MailFor("uid-b", {QStringLiteral("--sender"), QStringLiteral("B"), QStringLiteral("--date"),
+                                              QStringLiteral("2"), QStringLiteral("--attach"),
+                                              QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/wide.apf")});
+    // What the disk holds when the server is asked to delete or to log out.
+    std::mutex seenMutex;
+    std::vector<std::string> seen;
+    auto look = [&](const std::string& command) {
+        std::string state = command.substr(0, command.find('\r')) + ":";
+        for (const QString& name : Entries(QStringLiteral("temp")))
+            state += " " + name.toStdString();
+        const QByteArray a1 = ReadFile(WorkPath(QStringLiteral("temp/Msg uid-a.txt")));
+        const QByteArray b1 = ReadFile(WorkPath(QStringLiteral("temp/Msg uid-b.txt")));
+        state += a1.isEmpty() ? "" : a1 == QByteArray::fromStdString(a.capture) ? " a-complete" : " a-WRONG";
+        state += b1.isEmpty() ? "" : b1 == QByteArray::fromStdString(b.capture) ? " b-complete" : " b-WRONG";
+        const QByteArray data = ReadFile(WorkPath(QStringLiteral("temp/faxdata.lst")));
+        state += data.contains("temp\\Msg uid-a.txt\r\nA\r\n1\r\n") ? " a-data" : "";
+        state += data.contains("temp\\Msg uid-b.txt\r\nB\r\n2\r\n") ? " b-data" : "";
+        std::lock_guard<std::mutex> lock(seenMutex);
+        seen.push_back(state);
+    };
+    StartServer({
+        {{a}, true, false, {}},      // 1: killed while message a arrives
+        {{a, b}, false, true, look}, // 2: both captured and deleted, but the logout is refused
+        {{a, b}, false, false, look}, // 3: the mails are still there: deleted again, then extracted
+    });
+
+    // 1. Killed halfway through the retrieval: the capture is not under its name.
+    QProcess fetch;
+    fetch.setWorkingDirectory(work_.path());
+    fetch.start(PellimarProgram(), {QStringLiteral("--fetch")});
+    QByteArray out;
+    for (QDeadlineTimer limit(60000); !limit.hasExpired() && !(stalled_ && out.contains("Fax Detected"));)
+        if (fetch.waitForReadyRead(100))
+            out += fetch.readAllStandardOutput();
+    ASSERT_TRUE(stalled_ && out.contains("Fax Detected")) << out.toStdString();
+    fetch.kill();
+    fetch.waitForFinished(10000);
+    EXPECT_EQ(Entries(QStringLiteral("temp")), QStringList{QStringLiteral("Msg uid-a.txt.part")});
+
+    // 2. The leftover is dropped, never extracted. Each DELE finds its capture
+    // complete with its fax data; as QUIT is refused, nothing is extracted.
+    EXPECT_EQ(Fetch(), int(TRunOutcome::ScanFailed)) << output_.toStdString();
+    EXPECT_TRUE(output_.startsWith(QStringLiteral(
+        "Removed the incomplete capture temp\\Msg uid-a.txt.part; its mail is fetched again.\n")))
+        << output_.toStdString();
+    EXPECT_TRUE(output_.contains(QStringLiteral("Error: the server did not confirm the logout")));
+    EXPECT_EQ(Entries(QStringLiteral("faxes")), QStringList());
+    EXPECT_EQ(Entries(QStringLiteral("temp")), (QStringList{QStringLiteral("Msg uid-a.txt"), QStringLiteral("Msg uid-b.txt"),
+                                                            QStringLiteral("faxdata.lst")}));
+
+    // 3. The next run deletes the mails it finds captured and extracts them once.
+    EXPECT_EQ(Fetch(), 0) << output_.toStdString();
+    EXPECT_EQ(output_.count(QStringLiteral("Fax already downloaded. Deleting it from the server.")), 2);
+    EXPECT_TRUE(output_.contains(QStringLiteral("Added Fax SenderId: A Received On: 1 File: faxes\\multi.apf")));
+    EXPECT_TRUE(output_.endsWith(QStringLiteral("A total of 2 Faxes where added.\n"))) << output_.toStdString();
+    EXPECT_EQ(ReadFile(WorkPath(QStringLiteral("faxes/multi.apf"))), SampleFax("multi.apf"));
+    EXPECT_EQ(ReadFile(WorkPath(QStringLiteral("faxes/wide.apf"))), SampleFax("wide.apf"));
+    EXPECT_EQ(Entries(QStringLiteral("temp")), QStringList());
+    server_->Join();
+
+    const std::vector<std::string> expected = {
+        "DELE 1: Msg uid-a.txt faxdata.lst a-complete a-data",
+        "DELE 2: Msg uid-a.txt Msg uid-b.txt faxdata.lst a-complete b-complete a-data b-data",
+        "QUIT: Msg uid-a.txt Msg uid-b.txt faxdata.lst a-complete b-complete a-data b-data",
+        "DELE 1: Msg uid-a.txt Msg uid-b.txt faxdata.lst a-complete b-complete a-data b-data",
+        "DELE 2: Msg uid-a.txt Msg uid-b.txt faxdata.lst a-complete b-complete a-data b-data",
+        "QUIT: Msg uid-a.txt Msg uid-b.txt faxdata.lst a-complete b-complete a-data b-data",
+    };
+    EXPECT_EQ(seen, expected);
+}
+
+} // namespace
