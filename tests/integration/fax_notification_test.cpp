@@ -131,7 +131,7 @@ TEST_F(FaxNotificationTest, FetchWithNotifyTellsTheDesktopHowManyFaxesCameFromWh
                           Fax(QStringLiteral("+1 555 0103"))});
     ASSERT_TRUE(mailbox.Running()) << mailbox.Error().toStdString();
     Fetch(mailbox, {QStringLiteral("--notify")}, bus_.Address());
-    EXPECT_EQ(FaxFiles(), 1); // the five mails carry the same file name
+    EXPECT_EQ(FaxFiles(), 5);
     ASSERT_EQ(listener_.calls.size(), 1);
     const NotificationListener::Call& call = listener_.calls[0];
     EXPECT_EQ(call.appName, QStringLiteral("Pellimar"));
