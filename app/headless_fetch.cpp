@@ -6,10 +6,11 @@
 
 #include <QEventLoop>
 
-int RunHeadlessFetch(QTextStream& out, int timeoutSeconds)
+int RunHeadlessFetch(QTextStream& out, int timeoutSeconds, bool notify)
 {
     TForm1 window;
     window.Pop3Client->SetTimeout(timeoutSeconds);
+    window.Notification.Enabled = notify;
     window.OnLogLine = [&out](const QString& line) {
         out << line << Qt::endl;
     };

@@ -9,5 +9,6 @@
 // (2), log in (3) or finish the scan (4), when the catalogue cannot record
 // faxes (5), or when some captures could not be extracted (6; they are kept,
 // see the log). When several things went wrong, the first one gives the
-// status.
-int RunHeadlessFetch(QTextStream& out, int timeoutSeconds);
+// status. With notify, a run that adds faxes tells the desktop, as a run
+// from the window does.
+int RunHeadlessFetch(QTextStream& out, int timeoutSeconds, bool notify = false);

@@ -1,9 +1,12 @@
 // Program entry: the main window, then the viewer, help and import windows
 // (hidden until shown), then the event loop until the main window closes.
-// With --fetch the program runs one download without any window instead;
-// with --export it writes the pages of a fax file as images or a PDF;
-// --help (or -h) prints the usage text.
+// The command line can choose a mode without any window instead: --fetch
+// runs one download, --list prints the catalogue, --export writes the pages
+// of a fax file as images or a PDF, --print prints one; --help and --version
+// print and exit. Without a mode, a fax file given opens in the viewer
+// window. Wrong arguments are answered on standard error.
 #include "app/catalogue_listing.h"
+#include "app/command_line.h"
 #include "app/fax_export.h"
 #include "app/fax_print_command.h"
 #include "app/forms.h"
@@ -17,42 +20,7 @@
 #include <QApplication>
 #include <QTextStream>
 
-#include <cstdio>
-
 namespace {
-
-const char kUsage[] =
-    "Usage: pellimar [FAX.apf | --fetch [--timeout SECONDS] | --list | --export FAX.apf OUT |\n"
-    "                 --print FAX.apf [--printer NAME] [--pages FROM-TO] [--multipage] [--output FILE.pdf]]";
-
-const char kHelpText[] =
-    "\n"
-    "Without an option Pellimar opens its window. It works in the folder it is\n"
-    "started in: the catalogue faxes.qdb and the folders temp/ and faxes/.\n"
-    "\n"
-    "  FAX.apf               open the window with the fax viewer showing this file\n"
-    "  --fetch               download once with the stored settings, without a\n"
-    "                        window, printing the status log\n"
-    "  --timeout SECONDS     with --fetch: give up on a server silent for this\n"
-    "                        long (default 60)\n"
-    "  --list                print the catalogue, one fax per line: Status,\n"
-    "                        Filename, Sender ID, Fax Date and eMail Date\n"
-    "  --export FAX.apf OUT  write the pages of a fax file: OUT.pdf gives one\n"
-    "                        PDF, OUT.png or OUT.pbm one image per page\n"
-    "  --print FAX.apf       print a fax file with a FILE and PAGE header and\n"
-    "                        footer: --printer NAME picks the printer (default:\n"
-    "                        the system's), --pages FROM-TO a range,\n"
-    "                        --multipage several pages a sheet, --output FILE.pdf\n"
-    "                        prints to a PDF file; exit status 0 printed,\n"
-    "                        1 not a readable fax, 2 wrong arguments,\n"
-    "                        3 printer error\n"
-    "  -h, --help            print this text\n"
-    "\n"
-    "Exit status of --fetch: 0 when the whole mailbox was walked (also when\n"
-    "there was nothing new), 2 when the server could not be reached, 3 when it\n"
-    "refused the login, 4 when the run stopped early, 5 when the catalogue\n"
-    "could not be opened, 6 when some captures could not be extracted (they\n"
-    "are kept in temp/ or temp/failed/; the log names them).\n";
 
 // `faxFile`, when given, is shown in the viewer window from the start: what
 // a desktop's "Open with" asks for.
@@ -76,16 +44,6 @@ int RunWindows(QApplication& app, const QString& faxFile)
     return status;
 }
 
-// "--timeout SECONDS" after --fetch; false for anything else.
-bool ParseFetchOptions(const QStringList& args, int& timeoutSeconds)
-{
-    if (args.isEmpty())
-        return true;
-    bool ok = false;
-    timeoutSeconds = args.size() == 2 && args[0] == QLatin1String("--timeout") ? args[1].toInt(&ok) : 0;
-    return ok && timeoutSeconds > 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -93,13 +51,26 @@ int main(int argc, char** argv)
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    // Help needs neither a display nor the application object.
-    if (!args.isEmpty() && (args.first() == QLatin1String("--help") || args.first() == QLatin1String("-h"))) {
-        std::printf("%s\n%s", kUsage, kHelpText);
+    const TCommandLine line = ParseCommandLine(args);
+
+    // These need neither a display nor the application object.
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    if (!line.Error.isEmpty()) {
+        err << "pellimar: " << line.Error << "\nTry 'pellimar --help' for the options." << Qt::endl;
+        return kUsageExitStatus;
+    }
+    if (line.Mode == TRunMode::Help) {
+        out << CommandLineHelp() << Qt::flush;
         return 0;
     }
-    const bool headless = !args.isEmpty() && args.first().startsWith(QLatin1String("--"));
+    if (line.Mode == TRunMode::Version) {
+        out << "Pellimar " PELLIMAR_VERSION << Qt::endl;
+        return 0;
+    }
+
     // Command-line modes need no display; message boxes are printed instead.
+    const bool headless = line.Mode != TRunMode::Window;
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
@@ -108,25 +79,17 @@ int main(int argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Pellimar"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    if (!headless) {
-        // A first argument that is no option is a fax file to view (Qt's
-        // own options are already taken out of the list).
-        const QStringList appArgs = QApplication::arguments();
-        const bool faxGiven = appArgs.size() > 1 && !appArgs[1].startsWith(QLatin1Char('-'));
-        return RunWindows(app, faxGiven ? appArgs[1] : QString());
-    }
-    const QString mode = args.takeFirst();
-    int timeoutSeconds = TPop3Client::DefaultTimeout;
-    if (mode == QLatin1String("--fetch") && ParseFetchOptions(args, timeoutSeconds))
-        return RunHeadlessFetch(out, timeoutSeconds);
-    if (mode == QLatin1String("--list") && args.isEmpty())
+    switch (line.Mode) {
+    case TRunMode::Fetch:
+        return RunHeadlessFetch(out, line.TimeoutSeconds > 0 ? line.TimeoutSeconds : TPop3Client::DefaultTimeout,
+                                line.Notify);
+    case TRunMode::List:
         return RunCatalogueListing(out, err);
-    if (mode == QLatin1String("--export"))
-        return RunFaxExport(args, out, err);
-    if (mode == QLatin1String("--print"))
-        return RunFaxPrint(args, out, err);
-    err << kUsage << Qt::endl;
-    return 64;
+    case TRunMode::Export:
+        return RunFaxExport(line.Arguments, out, err);
+    case TRunMode::Print:
+        return RunFaxPrint(line.Arguments, out, err);
+    default:
+        return RunWindows(app, line.Arguments.value(0));
+    }
 }

@@ -361,6 +361,10 @@ void TForm1::btnImportClick()
 
 void TForm1::SetControlsEnabled(bool enabled)
 {
+    if (enabled)
+        Notification.RunEnded();
+    else
+        Notification.RunStarted();
     btnImport->setEnabled(enabled);
     btnHelp->setEnabled(enabled);
     BitBtn3->setEnabled(enabled);
@@ -444,7 +448,11 @@ void TForm1::QDBViewKey(qdb::TQDB*, std::string& key)
 
 void TForm1::QDBViewWarnNoData(qdb::TQDB*) { DatabaseEmpty = true; }
 
-void TForm1::QDBViewAfterPost(qdb::TQDB*) { DatabaseEmpty = false; }
+void TForm1::QDBViewAfterPost(qdb::TQDB*)
+{
+    DatabaseEmpty = false;
+    Notification.FaxAdded(edtSenderID->text());
+}
 
 // A catalogue that cannot be opened is reported and left alone: the program
 // still starts (faxes can be viewed and imported files browsed once the file

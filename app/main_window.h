@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the Get Faxes, Browse Faxes and Configure pages, the four
 // stored settings, the status log and the progress line.
+#include "app/fax_notification.h"
 #include "app/form.h"
 
 #include <QStringList>
@@ -91,6 +92,9 @@ public:
     TPop3Client* Pop3Client = nullptr;
     TMailboxDownload* Download = nullptr;
     TFaxExtraction* Extraction = nullptr;
+    // Follows each run (locking and unlocking the window bracket it) and the
+    // faxes it catalogues, to notify the desktop at its end.
+    TFaxNotification Notification;
 
     TQlRegistryVariable* rgHost = nullptr;
     TQlRegistryVariable* rgUserName = nullptr;

@@ -123,3 +123,20 @@ TEST(HelpForm, PagesDescribeTheControlsTheWindowsShow)
     EXPECT_TRUE(PageText(help, "Importing Faxes").contains(QLatin1String("Pellimar Import Fax")));
     EXPECT_TRUE(PageText(help, "Browsing Faxes").contains(QLatin1String("Import Fax...")));
 }
+
+TEST(HelpForm, LicensePageCarriesTheLicenceFileAndContactPointsToTheReadme)
+{
+    THelpForm help;
+    const QString license = SourceFile("LICENSE");
+    ASSERT_FALSE(license.isEmpty());
+    const QString page = PageText(help, "License").simplified();
+    EXPECT_TRUE(page.contains(QStringLiteral("MIT License")));
+    // The terms word for word, from the permission to the disclaimer's end.
+    const QString terms = license.mid(license.indexOf(QStringLiteral("Permission"))).simplified();
+    EXPECT_TRUE(page.contains(terms)) << page.toStdString();
+    EXPECT_TRUE(page.contains(license.section(QLatin1Char('\n'), 2, 2))) << "the copyright line";
+
+    const QString contact = PageText(help, "Contacting Us");
+    EXPECT_TRUE(contact.contains(QStringLiteral("README")));
+    EXPECT_TRUE(SourceFile("README.md").contains(QStringLiteral("\n## Contact\n")));
+}

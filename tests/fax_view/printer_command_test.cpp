@@ -47,7 +47,7 @@ TEST(PrintCommand, ExitStatusesAndMessages)
              Case{{fax, "--pages", "2-1"}, 2, "usage"},
              Case{{fax, "--pages", "x"}, 2, "usage"},
              Case{{fax, "--pages", "4-5", "--output", out}, 2, "has 3 page(s)"},
-             Case{{fax, "--colour"}, 2, "usage"},
+             Case{{fax, "--colour"}, 2, "Unknown option 'colour'"},
              Case{{fax, fax}, 2, "usage"},
              Case{{fax, "--printer", "P", "--output", out}, 2, "usage"},
              Case{{notFax, "--output", out}, 1, "File is not an APF file"},

@@ -1,5 +1,6 @@
 // `pellimar --fetch --timeout SECONDS` against a server that stops answering:
 // the run ends by itself, keeps every mail on the server and exits with 4.
+#include "app/command_line.h"
 #include "app/download.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_registry.h"
@@ -91,7 +92,7 @@ TEST_F(FetchTimeoutTest, SilentServerEndsTheRunWithStatus4AndKeepsTheMail)
         for (const QStringList& bad : {QStringList{QStringLiteral("--timeout")},
                                        QStringList{QStringLiteral("--timeout"), QStringLiteral("0")},
                                        QStringList{QStringLiteral("--timeout"), QStringLiteral("ten")}})
-            EXPECT_EQ(Fetch(unused, bad).exitCode, 64) << bad.join(QLatin1Char(' ')).toStdString();
+            EXPECT_EQ(Fetch(unused, bad).exitCode, kUsageExitStatus) << bad.join(QLatin1Char(' ')).toStdString();
     }
 }
 
