@@ -1,5 +1,7 @@
 // The command line as a user meets it: --version, --help against the manual
 // page, and wrong arguments answered on standard error with exit status 2.
+#include "tests/app/headless_run.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -9,42 +11,14 @@
 
 namespace {
 
-struct TRun {
-    int status = -1;
-    QString out, err;
-};
-
-// Runs the program without any display, so that one which went on to open
-// its window would fail, in an empty folder that must stay empty.
-TRun Pellimar(const QStringList& arguments)
-{
-    QTemporaryDir folder;
-    QProcess pellimar;
-    pellimar.setWorkingDirectory(folder.path());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    pellimar.setProcessEnvironment(env);
-    pellimar.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), arguments);
-    TRun run;
-    if (!pellimar.waitForFinished(60000) || pellimar.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = pellimar.exitCode();
-    run.out = QString::fromLocal8Bit(pellimar.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(pellimar.readAllStandardError());
-    EXPECT_TRUE(QDir(folder.path()).isEmpty()) << arguments.join(QLatin1Char(' ')).toStdString();
-    return run;
-}
-
 TEST(CommandLineTest, VersionAndHelpMatchTheManualPage)
 {
-    const TRun version = Pellimar({QStringLiteral("--version")});
+    const THeadlessRun version = RunPellimarHeadless({QStringLiteral("--version")});
     EXPECT_EQ(version.status, 0);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^Pellimar \\d+\\.\\d+\\S*\\n$")).match(version.out).hasMatch())
         << version.out.toStdString();
 
-    const TRun help = Pellimar({QStringLiteral("--help")});
+    const THeadlessRun help = RunPellimarHeadless({QStringLiteral("--help")});
     ASSERT_EQ(help.status, 0);
     QFile manual(QStringLiteral(PELLIMAR_SOURCE_DIR "/desktop/pellimar.1"));
     ASSERT_TRUE(manual.open(QIODevice::ReadOnly));
@@ -80,13 +54,13 @@ TEST(CommandLineTest, WrongArgumentsExitWithStatusTwoAndAHint)
     };
     for (const QStringList& arguments : wrong) {
         const std::string shown = arguments.join(QLatin1Char(' ')).toStdString();
-        const TRun run = Pellimar(arguments);
+        const THeadlessRun run = RunPellimarHeadless(arguments);
         EXPECT_EQ(run.status, 2) << shown;
         EXPECT_TRUE(run.out.isEmpty()) << shown << ": " << run.out.toStdString();
         EXPECT_TRUE(run.err.startsWith(QStringLiteral("pellimar: "))) << shown << ": " << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(QStringLiteral("pellimar --help"))) << shown;
     }
-    EXPECT_TRUE(Pellimar({QStringLiteral("--fax")}).err.contains(QStringLiteral("fax")));
+    EXPECT_TRUE(RunPellimarHeadless({QStringLiteral("--fax")}).err.contains(QStringLiteral("fax")));
 }
 
 } // namespace
