@@ -82,6 +82,34 @@ int Run(TPop3Client& c, int& lastError, bool& done, void (TPop3Client::*request)
     return lastError;
 }
 
+// A logged-in client that counts the bytes of every message line it hears.
+struct TBenchSession {
+    TPop3Client client;
+    bool done = false;
+    int lastError = 0;
+
+    TBenchSession(DovecotServer& server, const std::string& user, double& bytes)
+    {
+        client.SetHost("127.0.0.1");
+        client.SetPort(server.PortText());
+        client.SetUserName(user);
+        client.SetPassWord(kPassword);
+        client.OnRequestDone = [this](QObject*, TPop3Request, std::uint16_t e) {
+            lastError = e;
+            done = true;
+        };
+        client.OnMessageLine = [this, &bytes](QObject*) {
+            bytes += static_cast<double>(client.LastResponse().size() + 2);
+        };
+    }
+    int Request(void (TPop3Client::*request)()) { return Run(client, lastError, done, request); }
+    int Retr(int msgNum)
+    {
+        client.SetMsgNum(msgNum);
+        return Request(&TPop3Client::Retr);
+    }
+};
+
 void BM_Pop3ClientRetr(benchmark::State& state)
 {
     DovecotServer* server = Server();
@@ -91,31 +119,19 @@ void BM_Pop3ClientRetr(benchmark::State& state)
     }
     double messages = 0, bytes = 0;
     for (auto _ : state) {
-        TPop3Client c;
-        bool done = false;
-        int lastError = 0;
-        c.SetHost("127.0.0.1");
-        c.SetPort(server->PortText());
-        c.SetUserName(kUser);
-        c.SetPassWord(kPassword);
-        c.OnRequestDone = [&](QObject*, TPop3Request, std::uint16_t e) {
-            lastError = e;
-            done = true;
-        };
-        c.OnMessageLine = [&](QObject*) { bytes += static_cast<double>(c.LastResponse().size() + 2); };
-        if (Run(c, lastError, done, &TPop3Client::Open) != 0) {
+        TBenchSession session(*server, kUser, bytes);
+        if (session.Request(&TPop3Client::Open) != 0) {
             state.SkipWithError("Open failed");
             return;
         }
         for (int i = 1; i <= kMessages; ++i) {
-            c.SetMsgNum(i);
-            if (Run(c, lastError, done, &TPop3Client::Retr) != 0) {
+            if (session.Retr(i) != 0) {
                 state.SkipWithError("Retr failed");
                 return;
             }
             ++messages;
         }
-        Run(c, lastError, done, &TPop3Client::Quit);
+        session.Request(&TPop3Client::Quit);
     }
     Report(state, messages, bytes);
 }
@@ -130,29 +146,17 @@ void BM_Pop3ClientRetrBigMessage(benchmark::State& state)
     }
     double messages = 0, bytes = 0;
     for (auto _ : state) {
-        TPop3Client c;
-        bool done = false;
-        int lastError = 0;
-        c.SetHost("127.0.0.1");
-        c.SetPort(server->PortText());
-        c.SetUserName(kLongUser);
-        c.SetPassWord(kPassword);
-        c.OnRequestDone = [&](QObject*, TPop3Request, std::uint16_t e) {
-            lastError = e;
-            done = true;
-        };
-        c.OnMessageLine = [&](QObject*) { bytes += static_cast<double>(c.LastResponse().size() + 2); };
-        if (Run(c, lastError, done, &TPop3Client::Open) != 0) {
+        TBenchSession session(*server, kLongUser, bytes);
+        if (session.Request(&TPop3Client::Open) != 0) {
             state.SkipWithError("Open failed");
             return;
         }
-        c.SetMsgNum(state.range(0) == 1 ? 1 : 2);
-        if (Run(c, lastError, done, &TPop3Client::Retr) != 0) {
+        if (session.Retr(state.range(0) == 1 ? 1 : 2) != 0) {
             state.SkipWithError("Retr failed");
             return;
         }
         ++messages;
-        Run(c, lastError, done, &TPop3Client::Quit);
+        session.Request(&TPop3Client::Quit);
     }
     Report(state, messages, bytes);
 }
