@@ -24,7 +24,28 @@ std::vector<std::string> Keys(TQDB& db)
     return keys;
 }
 
-using QdbEngine = QdbFolder;
+class QdbEngine : public QdbFolder {
+protected:
+    // Opening `bytes` as `name` fails with an index error carrying `message`,
+    // leaves the database closed, no working file behind and the file as it was.
+    void ExpectRefusedByIndex(const std::string& name, const std::string& bytes, const char* message)
+    {
+        WriteFile(name, bytes);
+        TQDB db;
+        try {
+            db.SetFileName(name);
+            ADD_FAILURE() << "opened";
+        } catch (const EQDBIndexError& e) {
+            EXPECT_EQ(e.what(), Format(message, name));
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << "wrong class: " << e.what();
+        }
+        EXPECT_FALSE(db.Ready());
+        EXPECT_EQ(db.FileName(), "");
+        EXPECT_EQ(WorkingFileCount(), 0);
+        EXPECT_EQ(ReadFile(name), bytes);
+    }
+};
 } // namespace
 
 TEST_F(QdbEngine, FileNameExpansionAndSameFile)
@@ -450,23 +471,9 @@ TEST_F(QdbEngine, CorruptIndexesFailCleanly)
         {file("abc", Int32(2) + entry("Q", 0, 1, 1) + entry("q", 1, 1, 1)), noIndex},  // admin key twice
         {file("abc", Int32(1) + std::string(40, 'g')), notValid},                      // garbage
     };
-    for (const auto& [bytes, message] : cases) {
-        WriteFile(name, bytes);
-        TQDB db;
-        // Errors in the index are index errors, not file errors.
-        try {
-            db.SetFileName(name);
-            ADD_FAILURE() << "opened";
-        } catch (const EQDBIndexError& e) {
-            EXPECT_EQ(e.what(), Format(message, name));
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << "wrong class: " << e.what();
-        }
-        EXPECT_FALSE(db.Ready());
-        EXPECT_EQ(db.FileName(), "");
-        EXPECT_EQ(WorkingFileCount(), 0);
-        EXPECT_EQ(ReadFile(name), bytes);
-    }
+    // Errors in the index are index errors, not file errors.
+    for (const auto& [bytes, message] : cases)
+        ExpectRefusedByIndex(name, bytes, message);
     // Compressed data that does not decode is reported on reading.
     WriteFile(name, file(std::string("\x04\x00\x40\x80\x00\x00", 6), Int32(1) + entry("k", 0, 6, 2)));
     TQDB db;
@@ -516,19 +523,8 @@ TEST_F(QdbEngine, CompressedItemsMayNotExpandFarBeyondTheFile)
         file(blocks(20), Int32(2) + entry("a2", 0, small, FlagCompressed | FlagAdmin) +
                              entry("a1", 0, small, FlagCompressed | FlagAdmin)),
     };
-    for (const std::string& bytes : refused) {
-        WriteFile(name, bytes);
-        TQDB db;
-        try {
-            db.SetFileName(name);
-            ADD_FAILURE() << "opened";
-        } catch (const EQDBIndexError& e) {
-            EXPECT_EQ(e.what(), Format(msg::NotValid, name));
-        }
-        EXPECT_FALSE(db.Ready());
-        EXPECT_EQ(WorkingFileCount(), 0);
-        EXPECT_EQ(ReadFile(name), bytes);
-    }
+    for (const std::string& bytes : refused)
+        ExpectRefusedByIndex(name, bytes, msg::NotValid);
 
     // What a file may hold: 640 KiB of runs in one entry, and the engine's
     // own compression of half a megabyte.
