@@ -54,6 +54,13 @@ public:
     // Called with every status-log line as it is appended (headless runs print them).
     std::function<void(const QString& line)> OnLogLine;
 
+signals:
+    // Emitted after a download run or an import has added faxes to the
+    // catalogue, so that a showing Browse Faxes page can bring its rows up to date.
+    void CatalogueChanged();
+
+public:
+
     // Where dial-up connection names come from: one entry per file.
     static QString PeersFolder();
 
