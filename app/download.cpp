@@ -5,6 +5,7 @@
 #include "app/main_window.h"
 #include "app/native_path.h"
 #include "mail/pop3_client.h"
+#include "mail/socks_proxy.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -118,7 +119,7 @@ void TMailboxDownload::btnDownloadClick()
     form_.SetControlsEnabled(false);
     form_.SetBusy(true);
     RemoveIncompleteCaptures();
-    if (!RunRequest(QStringLiteral("Open"), [this] { client_.Open(); })) {
+    if (!ChooseProxy() || !RunRequest(QStringLiteral("Open"), [this] { client_.Open(); })) {
         outcome_ = TRunOutcome::NotConnected;
         form_.Log(QStringLiteral("Could not connect. Quitting."));
         form_.Log(QStringLiteral("No new faxes detected!"));
@@ -138,6 +139,36 @@ void TMailboxDownload::RemoveIncompleteCaptures()
         form_.Log(QStringLiteral("Removed the incomplete capture temp\\") + name
                   + QStringLiteral("; its mail is fetched again."));
     }
+}
+
+bool TMailboxDownload::ChooseProxy()
+{
+    QString host, port;
+    SplitHostPort(form_.edtHost->text(), host, port);
+    const TProxySetting setting = ProxyFromEnvironment(host.toStdString());
+    const QString variable = QString::fromStdString(setting.variable);
+    client_.SetSocksProxy(setting.kind == TProxySetting::Socks ? setting.proxy : TSocksProxy{});
+    switch (setting.kind) {
+    case TProxySetting::Direct:
+        return true;
+    case TProxySetting::Socks: {
+        // Never the password.
+        const QString user = setting.proxy.Usercode.empty()
+                                 ? QString()
+                                 : QStringLiteral(" as user ") + Latin1(setting.proxy.Usercode);
+        form_.Log(QStringLiteral("Connecting through the SOCKS 5 proxy %1 port %2%3 (from %4).")
+                      .arg(Latin1(setting.proxy.Server), Latin1(setting.proxy.Port), user, variable));
+        return true;
+    }
+    case TProxySetting::NotSocks:
+        form_.Log(QStringLiteral("%1 names no SOCKS 5 proxy (socks5:// or socks5h://); connecting directly.")
+                      .arg(variable));
+        return true;
+    case TProxySetting::Invalid:
+        form_.Log(QStringLiteral("Could not use the proxy in %1: %2.").arg(variable, Latin1(setting.problem)));
+        return false;
+    }
+    return true;
 }
 
 bool TMailboxDownload::RunRequest(const QString& label, const std::function<void()>& request)

@@ -74,6 +74,9 @@ public:
 private:
     void InstallScanHandlers();
     void RemoveIncompleteCaptures();
+    // Takes the proxy the environment names for the mailbox host; false
+    // (after a log line) when it names one that cannot be used.
+    bool ChooseProxy();
     void SaveListsAndExtract(bool deletionsDone);
     void EndScan();
     void SendQuit();

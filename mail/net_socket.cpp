@@ -445,6 +445,13 @@ void TCustomNetSocket::Resolve(const char* prefix)
     }
 }
 
+void TCustomNetSocket::SetResolvedRemote(const TSocketAddress& address)
+{
+    remote_ = address;
+    portNumber_ = address.Port();
+    addrResolved_ = portResolved_ = true;
+}
+
 // Resolves what changed since the last time, empties the send chain and
 // creates the platform socket; false (after a report) on failure.
 bool TCustomNetSocket::OpenHandle(const char* prefix, const char* socketFunction)

@@ -153,6 +153,15 @@ protected:
     void SetClosedNotified(bool value) { closedNotified_ = value; }
     // Runs fn from the event loop unless this socket is gone by then.
     void Post(std::function<void()> fn);
+    // Whether a notification belongs to the current handle and session and
+    // is not to be ignored (the socket is not paused).
+    bool IsCurrentEvent(int handle, unsigned session) const
+    {
+        return handle == handle_ && session == session_ && !paused_ && handle_ != -1;
+    }
+    // Makes the next Connect go to this address instead of resolving Addr
+    // and Port (used when a proxy stands between the socket and Addr).
+    void SetResolvedRemote(const TSocketAddress& address);
 
 private:
     bool ChangeTarget(std::string& field, bool& assigned, bool& resolved, const std::string& value,

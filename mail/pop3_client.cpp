@@ -95,6 +95,7 @@ TCustomPop3Client::TCustomPop3Client(QObject* owner)
     idleTimer_.setSingleShot(true);
     QObject::connect(&idleTimer_, &QTimer::timeout, this, [this] { IdleTimerFired(); });
     socket_->OnSessionClosed = [this](QObject*, std::uint16_t error) { SocketClosed(error); };
+    socket_->OnSocksError = [this](QObject*, int, const std::string& message) { socksError_ = message; };
 }
 
 TCustomPop3Client::~TCustomPop3Client()
@@ -104,6 +105,7 @@ TCustomPop3Client::~TCustomPop3Client()
     socket_->OnDataAvailable = nullptr;
     socket_->OnSessionConnected = nullptr;
     socket_->OnDnsLookupDone = nullptr;
+    socket_->OnSocksError = nullptr;
 }
 
 // ---------------------------------------------------------------- notifications
@@ -336,6 +338,7 @@ void TCustomPop3Client::Connect()
     requestDoneSent_ = false;
     received_.Clear();
     errorCode_ = 0;
+    socksError_.clear();
     SetState(pop3LookingUpHost);
     StartIdleTimer();
     socket_->OnDataSent = nullptr;
@@ -343,7 +346,13 @@ void TCustomPop3Client::Connect()
     const bool outer = !inRequestCall_;
     inRequestCall_ = true;
     try {
-        socket_->DnsLookup(host_);
+        if (socksProxy_.Used()) {
+            addresses_ = {host_};
+            nextAddress_ = 0;
+            ConnectNextAddress();
+        } else {
+            socket_->DnsLookup(host_);
+        }
     } catch (...) {
         // Nothing was started: the client is ready again.
         if (outer)
@@ -359,7 +368,9 @@ void TCustomPop3Client::Connect()
 
 void TCustomPop3Client::SetConnectError(std::uint16_t error)
 {
-    lastResponse_ = WinsockReply(error);
+    // A refusal by the proxy is told in the proxy's words.
+    lastResponse_ = socksError_.empty() ? WinsockReply(error)
+                                        : "-ERR SOCKS proxy: " + socksError_ + " (error #" + std::to_string(error) + ")";
     statusCode_ = 500;
     errorCode_ = error;
     if (errorMessage_.empty())
@@ -388,6 +399,15 @@ void TCustomPop3Client::ConnectNextAddress()
         socket_->SetAddr(addresses_.at(nextAddress_++));
         socket_->SetProto("tcp");
         socket_->SetPort(port_);
+        // The socket forgets its proxy with every close.
+        if (socksProxy_.Used()) {
+            socket_->SetSocksServer(socksProxy_.Server);
+            socket_->SetSocksPort(socksProxy_.Port);
+            socket_->SetSocksUsercode(socksProxy_.Usercode);
+            socket_->SetSocksPassword(socksProxy_.Password);
+            socket_->SetSocksAuthentication(socksProxy_.Usercode.empty() ? socksNoAuthentication
+                                                                         : socksAuthenticateUsercode);
+        }
         socket_->OnSessionConnected = [this](QObject*, std::uint16_t e) { SocketConnected(e); };
         socket_->OnDataAvailable = [this](QObject*, std::uint16_t) { DataAvailable(); };
         SetState(pop3Connecting);

@@ -4,6 +4,7 @@
 // One request runs at a time. Open chains connect, USER and PASS.
 #pragma once
 
+#include "mail/socks_proxy.h"
 #include "mail/sync_net_socket.h"
 
 #include <QElapsedTimer>
@@ -100,6 +101,10 @@ public:
     int Timeout() const { return timeout_; }
     void SetTimeout(int seconds) { timeout_ = seconds; }
     bool Connected() const { return connected_; }
+    // A SOCKS 5 proxy for the following connections (none when its Server is
+    // empty). Through a proxy the host name goes to the proxy unresolved.
+    const TSocksProxy& SocksProxy() const { return socksProxy_; }
+    void SetSocksProxy(const TSocksProxy& value) { socksProxy_ = value; }
     TPop3Request RequestType() const { return requestType_; }
     // The owned socket (for diagnostics; the client drives it itself).
     TNetSocket* Socket() const { return socket_.get(); }
@@ -151,6 +156,8 @@ private:
     void FireMulti(int which);
 
     std::unique_ptr<TNetSocket> socket_;
+    TSocksProxy socksProxy_;
+    std::string socksError_;  // the proxy's refusal of the running connect
     TPop3ClientState state_ = pop3Ready;
     TPop3ProtocolState nextState_ = pop3Disconnected;
     TPop3ProtocolState protocolState_ = pop3Disconnected;

@@ -1,10 +1,13 @@
-// The SOCKS 5 layer between the socket and its line layer. Proxy negotiation
-// is not built yet: without a SOCKS server every call and event passes
-// straight through, and a Connect with a SOCKS server set is refused with a
-// clear error rather than connecting directly behind the user's back.
+// The SOCKS 5 layer between the socket and its line layer. With a SOCKS
+// server set, Connect opens the connection to that server and negotiates
+// (method selection, optional user code and password, CONNECT naming Addr
+// as a host name) before the user sees OnSessionConnected. Without one,
+// every call and event passes straight through.
 #pragma once
 
 #include "mail/net_socket.h"
+
+#include <array>
 
 enum TSocksAuthentication { socksNoAuthentication, socksAuthenticateUsercode };
 enum TSocksAuthState { socksAuthStart, socksAuthSuccess, socksAuthFailure, socksAuthNotRequired };
@@ -16,6 +19,7 @@ class TCustomSocksNetSocket : public TCustomNetSocket {
 public:
     explicit TCustomSocksNetSocket(QObject* owner = nullptr);
 
+    // Server and port are cleared by every close: set them before each Connect.
     const std::string& SocksServer() const { return socksServer_; }
     virtual void SetSocksServer(const std::string& value);
     const std::string& SocksPort() const { return socksPort_; }
@@ -26,7 +30,16 @@ public:
     void SetSocksPassword(const std::string& value) { socksPassword_ = value; }
     TSocksAuthentication SocksAuthentication() const { return socksAuthentication_; }
     void SetSocksAuthentication(TSocksAuthentication value) { socksAuthentication_ = value; }
+    // The address and port the SOCKS server connected from, as it reported them.
+    const std::string& BoundAddr() const { return boundAddr_; }
+    const std::string& BoundPort() const { return boundPort_; }
+    // 0 none, 1 waiting for the method reply, 2 for the authentication
+    // reply, 3 for the CONNECT reply.
+    int SocksPhase() const { return phase_; }
 
+    // Bytes that came behind the CONNECT reply while any are left, else
+    // what the network has waiting.
+    int RcvdCount() override;
     void Connect() override;
     void Listen() override;
 
@@ -34,10 +47,42 @@ public:
     TSocksAuthStateEvent OnSocksAuthState;
 
 protected:
+    virtual void NotifySocksConnected(std::uint16_t error);
+    virtual void NotifySocksError(int error, const std::string& message);
+
+    void HandleSocketEvent(int handle, unsigned session, unsigned bits, std::uint16_t error) override;
     void ResetToDefaults() override;
+    bool NotifyDataAvailable(std::uint16_t error) override;
+    void NotifySessionClosed(std::uint16_t error) override;
+    int RecvRaw(char* buffer, int size, int flags) override;
 
 private:
+    void ResetSocks();
+    bool CheckRequestsFit();
+    void ProxyConnected(std::uint16_t error);
+    void ReceiveReply(std::uint16_t error);
+    void JudgeReply();
+    void JudgeMethodReply();
+    void JudgeAuthenticationReply();
+    void JudgeConnectReply();
+    void ProxyClosed(std::uint16_t error);
+    void SendRequest(const std::string& request);
+    void SendConnectRequest();
+    void NotifyAuthState(TSocksAuthState state);
+    void Fail(int error, const std::string& message);
+    void DeliverSurplus();
+
+    int phase_ = 0;
     std::string socksServer_, socksPort_, socksUsercode_, socksPassword_;
-    bool socksServerAssigned_ = false;
+    bool socksServerAssigned_ = false, socksPortAssigned_ = false;
     TSocksAuthentication socksAuthentication_ = socksNoAuthentication;
+    std::uint8_t offeredMethod_ = 0;
+    std::uint16_t targetPort_ = 0;
+    std::string boundAddr_, boundPort_;
+    // Large enough for the longest CONNECT reply (a 255-byte name) with
+    // room for bytes behind it.
+    std::array<unsigned char, 512> reply_{};
+    std::size_t replyCount_ = 0;
+    std::string surplus_;
+    std::size_t surplusRead_ = 0;
 };
