@@ -130,7 +130,7 @@ bool DanteServer::Start(std::string* error)
           << "user.privileged: root\n"
           << "user.unprivileged: nobody\n"
           << "client pass { from: 127.0.0.0/8 to: 0.0.0.0/0 }\n"
-          << "socks pass { from: 127.0.0.0/8 to: 0.0.0.0/0 command: connect log: connect }\n";
+          << "socks pass {\n  from: 127.0.0.0/8 to: 0.0.0.0/0\n  command: connect\n  log: connect\n}\n";
     }
     const std::string pidFile = root_ + "/danted.pid";
     pid_ = fork();
