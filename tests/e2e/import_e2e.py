@@ -13,7 +13,7 @@ import subprocess
 import sys
 import tempfile
 
-from desktop import Desktop, Program, application, find, import_pyatspi, press, wait_for
+from desktop import descendants, Desktop, Program, application, find, import_pyatspi, press, wait_for
 
 failures = []
 
@@ -44,9 +44,13 @@ def keys(*names):
 
 
 def log_text(frame):
-    memo = find(frame, "text", "DisplayMemo")
-    text = memo.queryText()
-    return text.getText(0, text.characterCount)
+    """The texts of the window's text fields, the status log among them."""
+    texts = []
+    for node in descendants(frame):
+        if node.getRoleName() == "text":
+            text = node.queryText()
+            texts.append(text.getText(0, text.characterCount))
+    return "\n".join(texts)
 
 
 def list_catalogue(binary, folder):
@@ -63,15 +67,16 @@ def imports_from_elsewhere(binary, fax, home, folder):
     try:
         app = wait_for("the program on the accessibility bus", lambda: application(pyatspi, program.process.pid))
         main = wait_for("the main window", lambda: top_window(app, "Pellimar"))
-        press(find(main, "push button", "Import Fax..."))
+        press(wait_for("Import Fax...", lambda: find(main, "push button", "Import Fax...")))
         window = wait_for("the import window", lambda: top_window(app, "Pellimar Import Fax"))
-        ok = find(window, "push button", "OK")
+        ok = wait_for("OK", lambda: find(window, "push button", "OK"))
         check("OK is disabled until a file is selected", not ok.getState().contains(pyatspi.STATE_ENABLED))
 
-        # The home folder is the last entry of the drive list.
-        click(pyatspi, find(window, "combo box", "DriveComboBox1"))
+        # The home folder is the last entry of the drive list, the first
+        # combo box (a combo box is named by its text).
+        click(pyatspi, wait_for("the drive list", lambda: find(window, "combo box")))
         keys("End", "Return")
-        files = find(window, "list", "FileListBox1")
+        files = wait_for("the file list", lambda: find(window, "list", "FileListBox1"))
         item = wait_for("fax7.apf in the file list", lambda: find(files, "list item", "fax7.apf"))
         click(pyatspi, item)
         wait_for("OK enabled", lambda: ok.getState().contains(pyatspi.STATE_ENABLED), 10)
@@ -83,7 +88,7 @@ def imports_from_elsewhere(binary, fax, home, folder):
         copied = os.path.join(folder, "faxes", "fax7.apf")
         check("the fax is copied into faxes/", os.path.isfile(copied) and open(copied, "rb").read() == open(fax, "rb").read())
         # Checks of the Browse Faxes page go here, while the program runs.
-        press(find(main, "push button", "Close"))
+        press(wait_for("Close", lambda: find(main, "push button", "Close")))
         program.process.wait(30)
     finally:
         program.stop()
