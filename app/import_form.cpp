@@ -136,12 +136,9 @@ QWidget* TImportForm::BuildColumn()
     return column;
 }
 
-void TImportForm::FormCreate()
-{
-    StartDirectory = QDir::currentPath();
-    FillDrives();
-    SetDirectory(StartDirectory);
-}
+// The drives and folders are read when the window is first shown, so that a
+// program that never imports does not walk the file system at start-up.
+void TImportForm::FormCreate() { StartDirectory = QDir::currentPath(); }
 
 // The roots of the mounted volumes, then the home folder.
 void TImportForm::FillDrives()
@@ -172,6 +169,8 @@ void TImportForm::DriveChanged()
 
 void TImportForm::SetDirectory(const QString& folder)
 {
+    if (DriveComboBox1->count() == 0)
+        FillDrives();
     const QString path = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
     // The drive is the innermost listed root that holds the folder, unless
     // the one chosen already holds it.
@@ -213,6 +212,8 @@ void TImportForm::SetDirectory(const QString& folder)
 // case of their names ("fax.apf" as well as "FAX.APF").
 void TImportForm::FillFileList()
 {
+    if (directory_.isEmpty()) // not browsed yet
+        return;
     const QString selected = FileListBox1->currentItem() ? FileListBox1->currentItem()->text() : QString();
     const QStringList masks = FilterComboBox1->currentData().toString().split(QLatin1Char(';'), Qt::SkipEmptyParts);
     const QStringList names = QDir(directory_).entryList(masks, QDir::Files, QDir::Name | QDir::IgnoreCase);
@@ -280,6 +281,8 @@ int TImportForm::ImportFiles(const QStringList& paths)
 void TImportForm::showEvent(QShowEvent* event)
 {
     TForm::showEvent(event);
+    if (directory_.isEmpty())
+        SetDirectory(StartDirectory);
     FillFileList();
 }
 
