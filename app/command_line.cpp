@@ -28,6 +28,8 @@ const QList<TOptionText>& Options()
          QStringLiteral("write the pages of a fax file: OUT.pdf gives one PDF, OUT.png or OUT.pbm one image per page")},
         {{QStringLiteral("print")}, {}, QStringLiteral("--print FAX.apf"),
          QStringLiteral("print a fax file with a FILE and PAGE header and footer")},
+        {{QStringLiteral("import")}, {}, QStringLiteral("--import FAX.apf..."),
+         QStringLiteral("copy fax files into faxes/ and catalogue them, without a window")},
         {{QStringLiteral("printer")}, QStringLiteral("NAME"), QStringLiteral("--printer NAME"),
          QStringLiteral("with --print: the printer (default: the system's)")},
         {{QStringLiteral("pages")}, QStringLiteral("FROM-TO"), QStringLiteral("--pages FROM-TO"),
@@ -53,6 +55,7 @@ const char kExitStatuses[] =
     "5 when the catalogue could not be opened, 6 when some mails could not be extracted (they are kept). Of --list: 0, or 1 when the catalogue could not be opened. "
     "Of --export: 0, or 1 when the file is not a readable fax or the pages could not be written. "
     "Of --print: 0 when printed, 1 when the file is not a readable fax, 3 for a printer error. "
+    "Of --import: 0 when every file was imported, 1 otherwise. "
     "Wrong arguments, such as an unknown option, give 2.";
 
 // Options that belong to one mode.
@@ -111,7 +114,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     }
 
     QStringList modes;
-    for (const char* mode : {"fetch", "list", "export", "print"})
+    for (const char* mode : {"fetch", "list", "export", "print", "import"})
         if (parser.isSet(QLatin1String(mode)))
             modes << QStringLiteral("--") + QLatin1String(mode);
     if (modes.size() > 1) {
@@ -123,6 +126,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
               : mode == QLatin1String("--list")   ? TRunMode::List
               : mode == QLatin1String("--export") ? TRunMode::Export
               : mode == QLatin1String("--print")  ? TRunMode::Print
+              : mode == QLatin1String("--import") ? TRunMode::Import
                                                   : TRunMode::Window;
 
     for (const auto& [option, owner] : kModeOptions)
@@ -150,8 +154,15 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
             line.Arguments << QStringLiteral("--multipage");
         return line;
     }
-    // --export checks its two arguments itself; the window takes one file.
-    const qsizetype allowed = line.Mode == TRunMode::Export ? line.Arguments.size() : line.Mode == TRunMode::Window ? 1 : 0;
+    if (line.Mode == TRunMode::Import && line.Arguments.isEmpty()) {
+        line.Error = QStringLiteral("--import needs at least one fax file.");
+        return line;
+    }
+    // --export checks its two arguments itself; --import takes any number of
+    // files; the window takes one file.
+    const qsizetype allowed = line.Mode == TRunMode::Export || line.Mode == TRunMode::Import ? line.Arguments.size()
+                            : line.Mode == TRunMode::Window                                  ? 1
+                                                                                             : 0;
     if (line.Arguments.size() > allowed)
         line.Error = QStringLiteral("Unexpected argument '%1'.").arg(line.Arguments.value(int(allowed)));
     return line;
@@ -161,7 +172,8 @@ QString CommandLineHelp()
 {
     QString help = QStringLiteral(
         "Usage: pellimar [FAX.apf | --fetch [--timeout SECONDS] [--notify] | --list | --export FAX.apf OUT |\n"
-        "                 --print FAX.apf [--printer NAME] [--pages FROM-TO] [--multipage] [--output FILE.pdf]]\n\n");
+        "                 --print FAX.apf [--printer NAME] [--pages FROM-TO] [--multipage] [--output FILE.pdf] |\n"
+        "                 --import FAX.apf...]\n\n");
     help += Wrapped(QLatin1String(kIntroduction), {}, 0) + QLatin1Char('\n');
     for (const TOptionText& text : Options()) {
         QString first = QStringLiteral("  ") + text.shown;

@@ -2,7 +2,8 @@
 // (hidden until shown), then the event loop until the main window closes.
 // The command line can choose a mode without any window instead: --fetch
 // runs one download, --list prints the catalogue, --export writes the pages
-// of a fax file as images or a PDF, --print prints one; --help and --version
+// of a fax file as images or a PDF, --print prints one, --import catalogues
+// fax files saved elsewhere; --help and --version
 // print and exit. Without a mode, a fax file given opens in the viewer
 // window. Wrong arguments are answered on standard error.
 #include "app/catalogue_listing.h"
@@ -12,6 +13,7 @@
 #include "app/forms.h"
 #include "app/headless_fetch.h"
 #include "app/help_form.h"
+#include "app/import_command.h"
 #include "app/import_form.h"
 #include "app/main_window.h"
 #include "app/view_form.h"
@@ -89,6 +91,8 @@ int main(int argc, char** argv)
         return RunFaxExport(line.Arguments, out, err);
     case TRunMode::Print:
         return RunFaxPrint(line.Arguments, out, err);
+    case TRunMode::Import:
+        return RunFaxImport(line.Arguments, out, err);
     default:
         return RunWindows(app, line.Arguments.value(0));
     }

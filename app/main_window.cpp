@@ -3,7 +3,9 @@
 #include "app/ani_icon.h"
 #include "app/download.h"
 #include "app/extraction.h"
+#include "app/fax_import.h"
 #include "app/forms.h"
+#include "app/import_form.h"
 #include "app/line_edit_fit.h"
 #include "app/message_box.h"
 #include "app/registry_variable.h"
@@ -14,6 +16,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QGridLayout>
@@ -75,6 +78,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     setWindowTitle(QStringLiteral("Pellimar"));
     SetMainForm(true);
     resize(640, 480);
+    setAcceptDrops(true);
 
     pgCntrl = new QTabWidget(this);
     pgCntrl->setObjectName(QStringLiteral("pgCntrl"));
@@ -357,6 +361,22 @@ void TForm1::btnImportClick()
 {
     if (ImportForm)
         ImportForm->show();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!DroppedLocalFiles(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event)
+{
+    auto* importer = qobject_cast<TImportForm*>(ImportForm);
+    const QStringList files = DroppedLocalFiles(event->mimeData());
+    if (!importer || files.isEmpty())
+        return;
+    event->acceptProposedAction();
+    importer->ImportFiles(files);
 }
 
 void TForm1::SetControlsEnabled(bool enabled)

@@ -11,6 +11,8 @@
 #include <string>
 
 class QComboBox;
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -108,6 +110,11 @@ public:
     TQlRegistryVariable* rgPassword = nullptr;
     TQlRegistryVariable* rgConnection = nullptr;
     TtvAPIThing* tvAPIThing1 = nullptr;
+
+protected:
+    // APF files dropped onto the window are imported as the import window does.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void FormCreate();

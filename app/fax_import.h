@@ -1,0 +1,26 @@
+#pragma once
+// Importing fax files that another mail program saved to disk: the file is
+// copied into "faxes/" of the working folder and catalogued with no sender ID
+// or fax date. The import window, a file dropped onto a window and
+// `pellimar --import` all go through ImportFaxFile.
+#include <QString>
+#include <QStringList>
+
+class QMimeData;
+class TFlyingOp;
+class TForm1;
+
+// Adds the catalogue record of an imported fax whose file, named like the
+// file at `path`, lies in "faxes/": Filename "faxes\" + the file name, Status
+// "New", Sender ID and Fax Date "<none available>", eMail Date now. Logs
+// "Added 1 Fax: " + path. Throws when the catalogue refuses the record.
+void CatalogueImportedFax(TForm1& form, const QString& path);
+
+// Copies the fax file at `path` into `workFolder` + "/faxes/" with `op` (a
+// file already there is replaced only if the user agrees) and catalogues it
+// once it lies there. Every refusal and failure is reported in a box; true
+// when a record was added.
+bool ImportFaxFile(TForm1& form, TFlyingOp& op, const QString& workFolder, const QString& path);
+
+// The local files among dropped URLs, in order.
+QStringList DroppedLocalFiles(const QMimeData* data);

@@ -1,0 +1,67 @@
+// pellimar --import as a user runs it from a terminal without a display, in
+// a working folder of its own: what it copies, what --list shows afterwards,
+// and its exit statuses.
+#include "tests/app/headless_run.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kFax = QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/multi.apf");
+
+THeadlessRun RunIn(const QString& folder, const QStringList& arguments)
+{
+    QProcess pellimar;
+    pellimar.setWorkingDirectory(folder);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM")); // the program must choose to run without a display
+    env.insert(QStringLiteral("PELLIMAR_REGISTRY"), folder + QStringLiteral("/registry.reg"));
+    pellimar.setProcessEnvironment(env);
+    pellimar.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), arguments);
+    THeadlessRun run;
+    if (!pellimar.waitForFinished(60000) || pellimar.exitStatus() != QProcess::NormalExit)
+        return run;
+    run.status = pellimar.exitCode();
+    run.out = QString::fromLocal8Bit(pellimar.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(pellimar.readAllStandardError());
+    return run;
+}
+
+TEST(ImportCommandTest, ImportsEachFileKeepsWhatIsThereAndSaysWhichFailed)
+{
+    QTemporaryDir work, mail;
+    ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("faxes")));
+    ASSERT_TRUE(QDir(work.path()).mkdir(QStringLiteral("temp")));
+    const QString fax = mail.filePath(QStringLiteral("fax7.apf"));
+    ASSERT_TRUE(QFile::copy(kFax, fax));
+    const QString missing = mail.filePath(QStringLiteral("gone.apf"));
+
+    const THeadlessRun first = RunIn(work.path(), {QStringLiteral("--import"), fax, missing});
+    EXPECT_EQ(first.status, 1) << first.err.toStdString();
+    EXPECT_EQ(first.out, QStringLiteral("Added 1 Fax: ") + fax + QLatin1Char('\n'));
+    EXPECT_TRUE(first.err.contains(missing)) << first.err.toStdString();
+    EXPECT_TRUE(QFile::exists(work.filePath(QStringLiteral("faxes/fax7.apf"))));
+
+    // Again: the file there is kept (no one can be asked), the record too.
+    const THeadlessRun again = RunIn(work.path(), {QStringLiteral("--import"), fax});
+    EXPECT_EQ(again.status, 0) << again.err.toStdString();
+    EXPECT_TRUE(again.err.contains(QStringLiteral("Replace it"))) << again.err.toStdString();
+
+    const THeadlessRun list = RunIn(work.path(), {QStringLiteral("--list")});
+    EXPECT_EQ(list.status, 0);
+    const QStringList lines = list.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1) << list.out.toStdString();
+    const QStringList fields = lines[0].split(QLatin1Char('\t'));
+    ASSERT_EQ(fields.size(), 5);
+    EXPECT_EQ(fields.mid(0, 4), (QStringList{QStringLiteral("New"), QStringLiteral("faxes\\fax7.apf"),
+                                             QStringLiteral("<none available>"), QStringLiteral("<none available>")}));
+
+    EXPECT_EQ(RunPellimarHeadless({QStringLiteral("--import")}).status, 2);
+}
+
+} // namespace
