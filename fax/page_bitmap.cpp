@@ -3,8 +3,6 @@
 #include "fax/kiv_errors.h"
 #include "fax/page_raster.h"
 
-#include <cstring>
-
 namespace {
 
 QImage MakeMonoImage(int width, int height, bool invert)
@@ -24,7 +22,7 @@ QImage RasterToImage(const PageRaster& raster, bool invert)
     if (image.isNull())
         return image;
     for (int y = 0; y < raster.height; ++y)
-        std::memcpy(image.scanLine(y), raster.bits.data() + static_cast<std::size_t>(y) * raster.stride, raster.stride);
+        raster.CopyRow(y, image.scanLine(y));
     return image;
 }
 
@@ -100,9 +98,8 @@ int UnpackPageToBitmap(UnpackState& s, const std::string& fileName, int page, bo
     s.lineCallback = std::move(s.savedLineCallback);
     s.savedLineCallback = nullptr;
     s.invert = false;
+    RasterReleaseRows(s, rc == 0);
     if (rc != 0) {
-        s.rows.clear();
-        s.rows.shrink_to_fit();
         width = height = 0;
         bitmap = QImage();
     }

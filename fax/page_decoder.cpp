@@ -1,10 +1,11 @@
 #include "fax/page_decoder.h"
 
-#include "fax/byte_decode_table.h"
+#include "fax/code_table.h"
 #include "fax/event_pump.h"
 #include "fax/kiv_errors.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -16,10 +17,26 @@ constexpr int kMaxLineBytes = kLineBufferSize;
 // Where the decoding stands inside the code stream.
 struct Walker {
     TreeWalk walk;         // position in the trees (bit by bit)
-    int tablePosition = 0; // the same position for the byte table
     bool pageStart = true; // runs are ignored until the first end-of-line
     int eolCount = 0;
 };
+
+// Where the fast decoding stands between codes: the bits taken from the
+// input but not yet decoded (the next bit of the stream in bit 0, the bits
+// above `count` 0), the colour and the modes. Kept apart from the Walker,
+// which the line output sees, so that the compiler can hold it in registers.
+struct CodeCursor {
+    uint64_t bits = 0;
+    uint32_t count = 0;
+    bool black = false;
+    bool invalidMode = false; // after an invalid code: 1 bits are skipped
+    bool inFill = false;      // at the fill node: 0 bits are skipped
+    bool stopCheck = false;   // a line ended the page or aborted it
+};
+
+// Bytes taken into the cursor at once when nothing needs to be told about
+// every byte: the checks between bytes then run once for several of them.
+constexpr std::size_t kBytesPerStep = 6;
 
 void ClearLine(UnpackState& s)
 {
@@ -193,36 +210,114 @@ int DecodeBits(UnpackState& s, Walker& w, unsigned byte, unsigned from)
     return 0;
 }
 
-// The fast decoding: the codes of a whole byte from the byte table. When a
-// terminating run is dropped the colour stays, unlike the table assumes, and
-// the rest of the byte is decoded bit by bit.
-int DecodeByte(UnpackState& s, Walker& w, const ByteDecodeTable& table, unsigned byte)
+void DropBits(CodeCursor& c, uint32_t count)
 {
-    const ByteEntry& entry = table.Entry(w.tablePosition, byte);
-    for (uint32_t i = 0; i < entry.count; ++i) {
-        const ByteCode& code = table.Code(entry.firstCode + i);
-        switch (static_cast<TreeStep>(code.kind)) {
-        case TreeStep::Run:
-            if (!AddRun(s, w, code.run, code.black) && code.run < 64) {
-                w.walk = TreeWalk{0, code.black != 0, false};
-                const int rc = DecodeBits(s, w, byte, code.bit + 1u);
-                w.tablePosition = table.PositionOf(w.walk);
-                return rc;
-            }
-            break;
-        case TreeStep::EndOfLine:
+    c.bits >>= count;
+    c.count -= count;
+}
+
+// After an invalid code: skips 1 bits; false when all bits were skipped and
+// more are needed.
+bool SkipInvalidOnes(CodeCursor& c)
+{
+    DropBits(c, static_cast<uint32_t>(std::countr_one(c.bits))); // never past `count`: the bits above are 0
+    if (c.count == 0)
+        return false;
+    c.invalidMode = false;
+    return true;
+}
+
+// At the fill node: skips 0 bits up to the 1 that ends the end-of-line
+// code; false when all bits were 0 and more are needed.
+bool SkipFill(CodeCursor& c)
+{
+    if (c.bits == 0) {
+        DropBits(c, c.count);
+        return false;
+    }
+    DropBits(c, static_cast<uint32_t>(std::countr_zero(c.bits)) + 1);
+    c.inFill = false;
+    return true;
+}
+
+// Whether decoding may have to stop after the byte in which a line ended.
+bool MayStop(const UnpackState& s, const Walker& w) { return w.eolCount >= 3 || (s.options & kUnpackAbort); }
+
+// The fast decoding: whole codes through the code table, as far as the bits
+// taken so far reach. With `stopAware` it returns early, with `stopCheck`
+// set, when a line end may stop the page.
+int DecodeCodesOf(UnpackState& s, Walker& w, CodeCursor& c, const CodeTable& table, bool stopAware)
+{
+    for (;;) {
+        if (c.invalidMode && !SkipInvalidOnes(c))
+            return 0;
+        if (c.inFill) {
+            if (!SkipFill(c))
+                return 0;
+            c.black = false;
             if (const int rc = EndOfLine(s, w))
                 return rc;
+            if (stopAware && MayStop(s, w))
+                return c.stopCheck = true, 0;
+            continue;
+        }
+        const CodeStep& step = table.Lookup(c.black, c.bits);
+        if (step.length > c.count)
+            return 0;
+        DropBits(c, step.length);
+        switch (step.kind) {
+        case CodeKind::Run:
+            // A dropped run keeps the colour; a terminating code switches it.
+            if (AddRun(s, w, step.run, c.black) && step.run < 64)
+                c.black = !c.black;
             break;
-        case TreeStep::Invalid:
+        case CodeKind::EndOfLine:
+            c.black = false;
+            if (const int rc = EndOfLine(s, w))
+                return rc;
+            if (stopAware && MayStop(s, w))
+                return c.stopCheck = true, 0;
+            break;
+        case CodeKind::Invalid:
             ++s.invalidCodes;
+            c.invalidMode = true;
             break;
-        case TreeStep::None:
+        case CodeKind::Fill:
+            c.inFill = true;
             break;
         }
     }
-    w.tablePosition = entry.next;
-    return 0;
+}
+
+// Decodes on a copy of the cursor that cannot be reached from the line
+// output, so that it stays in registers across the calls there.
+int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& table, bool stopAware)
+{
+    CodeCursor c = cursor;
+    const int rc = DecodeCodesOf(s, w, c, table, stopAware);
+    cursor = c;
+    return rc;
+}
+
+// Takes `count` bytes into the cursor and decodes the codes they complete.
+// Decoding stops only between bytes: when a line ends the page or aborts it,
+// the rest of its byte is still decoded and the whole bytes after it are left
+// unused. `used` tells how many bytes were taken.
+int DecodeBytes(UnpackState& s, Walker& w, CodeCursor& c, const CodeTable& table, const uint8_t* data,
+                std::size_t count, std::size_t& used)
+{
+    for (std::size_t i = 0; i < count; ++i, c.count += 8)
+        c.bits |= static_cast<uint64_t>(data[i]) << c.count;
+    used = count;
+    if (const int rc = DecodeCodes(s, w, c, table, true); rc != 0 || !c.stopCheck)
+        return rc;
+    // The bits in the cursor end on a byte boundary, so those of the
+    // current byte are the lowest count % 8 of them.
+    c.stopCheck = false;
+    used = count - c.count / 8;
+    c.count %= 8;
+    c.bits &= (uint64_t{1} << c.count) - 1;
+    return DecodeCodes(s, w, c, table, false);
 }
 
 void AddBytesRead(UnpackState& s, int64_t count)
@@ -299,10 +394,9 @@ int ReportStatus(UnpackState& s, const std::string& fileName)
 int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
 {
     PageInput input(s, reader);
-    const ByteDecodeTable* table = s.bitByBit ? nullptr : ByteDecodeTable::Instance();
+    const CodeTable* table = s.bitByBit ? nullptr : CodeTable::Instance();
     Walker w;
-    if (table)
-        w.tablePosition = table->PositionOf(w.walk);
+    CodeCursor cursor;
     std::size_t filled = 0;
     std::size_t next = 0;
     TEventPumpSchedule pumpSchedule;
@@ -315,9 +409,16 @@ int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
             if (done)
                 break;
         }
-        const unsigned byte = s.input[next++];
-        if (const int rc = table ? DecodeByte(s, w, *table, byte) : DecodeBits(s, w, byte, 0))
-            return rc;
+        std::size_t used = 1;
+        if (!table) {
+            if (const int rc = DecodeBits(s, w, s.input[next], 0))
+                return rc;
+        } else {
+            const std::size_t step = s.statusCallback ? 1 : std::min(kBytesPerStep, filled - next);
+            if (const int rc = DecodeBytes(s, w, cursor, *table, s.input.data() + next, step, used))
+                return rc;
+        }
+        next += used;
         if (s.options & kUnpackAbort)
             break;
         // Letting events run takes far longer than decoding a byte, so it

@@ -68,8 +68,8 @@ struct UnpackState {
     uint32_t chunksAllocated = 0;
     std::vector<uint8_t> rows;
     bool invert = false; // line bytes are inverted before output (1 = white)
-    // Decode bit by bit through the trees instead of a byte at a time
-    // through the byte table; both give the same lines (tests compare them).
+    // Decode bit by bit through the trees instead of a code at a time
+    // through the code table; both give the same lines (tests compare them).
     bool bitByBit = false;
 };
 

@@ -23,7 +23,7 @@ struct Decoded {
     int invalidCodes = 0;
 };
 
-// Every case runs with the byte table and with the bit-by-bit tree walk.
+// Every case runs with the code table and with the bit-by-bit tree walk.
 class PageDecoderTest : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override
@@ -383,11 +383,11 @@ TEST_P(PageDecoderTest, YieldingLetsEventsRunNowAndThenNotAfterEveryByte)
 }
 
 INSTANTIATE_TEST_SUITE_P(Decoders, PageDecoderTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "BitByBit" : "ByteTable"; });
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "BitByBit" : "CodeTable"; });
 
-// The byte table against the tree walk on damaged data: random bytes, runs
+// The code table against the tree walk on damaged data: random bytes, runs
 // that overflow the line, invalid codes and fill in every bit position.
-TEST(ByteTableDecoder, MatchesTheTreeWalkOnArbitraryData)
+TEST(CodeTableDecoder, MatchesTheTreeWalkOnArbitraryData)
 {
     FaxTempFiles files;
     uint32_t seed = 12345;
