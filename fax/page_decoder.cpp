@@ -32,6 +32,11 @@ struct CodeCursor {
     bool invalidMode = false; // after an invalid code: 1 bits are skipped
     bool inFill = false;      // at the fill node: 0 bits are skipped
     bool stopCheck = false;   // a line ended the page or aborted it
+    // While codes are decoded, working copies of the Walker's counters and
+    // of the line position (in bits) of the state.
+    bool pageStart = true;
+    int eolCount = 0;
+    uint32_t linePos = 0;
 };
 
 // Bytes taken into the cursor at once when nothing needs to be told about
@@ -45,24 +50,49 @@ void ClearLine(UnpackState& s)
     s.lineBitPos = 0;
 }
 
-// Sets `run` bits from the current position (bit 7 of byte 0 leftmost).
-void SetBlackBits(UnpackState& s, uint32_t run)
+// ORs `mask` into the eight bytes at `at`, read as one big-endian word (bit 63
+// is bit 7 of the first byte, the leftmost pixel).
+void OrWord(uint8_t* at, uint64_t mask)
+{
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    if constexpr (std::endian::native == std::endian::little)
+        mask = __builtin_bswap64(mask);
+    word |= mask;
+    std::memcpy(at, &word, 8);
+}
+
+// Sets `run` bits of the line from bit `start` (bit 7 of byte 0 leftmost).
+void SetBlackBits(uint8_t* line, uint32_t start, uint32_t run)
 {
     if (run == 0)
         return;
-    const uint32_t start = s.lineBytePos * 8 + s.lineBitPos;
     const uint32_t end = start + run - 1; // last bit set
     const uint32_t first = start >> 3;
     const uint32_t last = end >> 3;
     const auto head = static_cast<uint8_t>(0xFF >> (start & 7));
     const auto tail = static_cast<uint8_t>(0xFF << (7 - (end & 7)));
     if (first == last) {
-        s.line[first] |= head & tail;
+        line[first] |= head & tail;
         return;
     }
-    s.line[first] |= head;
-    std::memset(s.line.data() + first + 1, 0xFF, last - first - 1);
-    s.line[last] |= tail;
+    line[first] |= head;
+    std::memset(line + first + 1, 0xFF, last - first - 1);
+    line[last] |= tail;
+}
+
+// Paints a run of either colour: black runs set their bits, white runs
+// leave the line as it is. The colour alternates too irregularly for a
+// branch on it to be predicted, so the first bits of every run (all of a
+// short one) go through one masked word, which is empty for white.
+void PaintRun(uint8_t* line, uint32_t start, uint32_t run, bool black)
+{
+    const uint32_t offset = start & 7;
+    const uint32_t inWord = std::min(run, 64 - offset);
+    const uint64_t bits = inWord == 0 ? 0 : (~uint64_t{0} << (64 - inWord)) >> offset;
+    OrWord(line + (start >> 3), bits & (uint64_t{0} - black));
+    if (black && run > inWord)
+        SetBlackBits(line, start + inWord, run - inWord);
 }
 
 void Advance(UnpackState& s, uint32_t run)
@@ -156,15 +186,21 @@ int FlushPendingWhite(UnpackState& s)
     return EmitBlankLines(s, count);
 }
 
+// Outputs the line at an end-of-line code when it has one of the two line
+// widths, else drops it; the line is empty afterwards.
+int CloseLine(UnpackState& s)
+{
+    if (s.lineBytePos == 0 && s.lineBitPos == 0)
+        return 0;
+    if (s.lineBytePos == kNarrowLineBytes || s.lineBytePos == kWideLineBytes)
+        return OutputLine(s, static_cast<int>(s.lineBytePos));
+    ClearLine(s);
+    return 0;
+}
+
 int EndOfLine(UnpackState& s, Walker& w)
 {
-    int rc = 0;
-    if (s.lineBytePos != 0 || s.lineBitPos != 0) {
-        if (s.lineBytePos == kNarrowLineBytes || s.lineBytePos == kWideLineBytes)
-            rc = OutputLine(s, static_cast<int>(s.lineBytePos));
-        else
-            ClearLine(s);
-    }
+    const int rc = CloseLine(s);
     ++w.eolCount;
     w.pageStart = false;
     return rc;
@@ -179,7 +215,7 @@ bool AddRun(UnpackState& s, Walker& w, uint32_t run, bool black)
     if (s.lineBytePos + run / 8 >= kMaxLineBytes)
         return false;
     if (black)
-        SetBlackBits(s, run);
+        SetBlackBits(s.line.data(), s.lineBytePos * 8 + s.lineBitPos, run);
     Advance(s, run);
     return true;
 }
@@ -240,62 +276,87 @@ bool SkipFill(CodeCursor& c)
     return true;
 }
 
-// Whether decoding may have to stop after the byte in which a line ended.
-bool MayStop(const UnpackState& s, const Walker& w) { return w.eolCount >= 3 || (s.options & kUnpackAbort); }
+// Closes the line that ends at bit `linePos`. Kept out of line: it runs once
+// per line, and the decoding loop around it stays small.
+[[gnu::noinline]] int CloseLineAt(UnpackState& s, uint32_t linePos)
+{
+    s.lineBytePos = linePos >> 3;
+    s.lineBitPos = linePos & 7;
+    return CloseLine(s);
+}
+
+// Ends the line; true when decoding has to pause: on an error, or, with
+// `stopAware`, when the page may end after the current byte (`stopCheck`).
+// Always inlined, so that the cursor is never passed on and stays in
+// registers.
+[[gnu::always_inline]] inline bool LineEndPauses(UnpackState& s, CodeCursor& c, bool stopAware, int& rc)
+{
+    rc = CloseLineAt(s, c.linePos);
+    c.linePos = 0;
+    c.black = false;
+    ++c.eolCount;
+    c.pageStart = false;
+    if (rc == 0 && stopAware && (c.eolCount >= 3 || (s.options & kUnpackAbort)))
+        c.stopCheck = true;
+    return rc != 0 || c.stopCheck;
+}
+
+// Applies a run at the cursor; false when it was dropped because the line
+// is full. Always inlined, like LineEndPauses.
+[[gnu::always_inline]] inline bool AddRunAt(UnpackState& s, CodeCursor& c, uint32_t run)
+{
+    c.eolCount = 0;
+    if (c.pageStart)
+        return true;
+    if ((c.linePos >> 3) + run / 8 >= kMaxLineBytes)
+        return false;
+    PaintRun(s.line.data(), c.linePos, run, c.black);
+    c.linePos += run;
+    return true;
+}
 
 // The fast decoding: whole codes through the code table, as far as the bits
 // taken so far reach. With `stopAware` it returns early, with `stopCheck`
 // set, when a line end may stop the page.
-int DecodeCodesOf(UnpackState& s, Walker& w, CodeCursor& c, const CodeTable& table, bool stopAware)
+int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& table, bool stopAware)
 {
+    // A copy the line output cannot reach, so that it stays in registers.
+    CodeCursor c = cursor;
+    c.pageStart = w.pageStart;
+    c.eolCount = w.eolCount;
+    c.linePos = s.lineBytePos * 8 + s.lineBitPos;
+    int rc = 0;
     for (;;) {
         if (c.invalidMode && !SkipInvalidOnes(c))
-            return 0;
+            break;
         if (c.inFill) {
-            if (!SkipFill(c))
-                return 0;
-            c.black = false;
-            if (const int rc = EndOfLine(s, w))
-                return rc;
-            if (stopAware && MayStop(s, w))
-                return c.stopCheck = true, 0;
+            if (!SkipFill(c) || LineEndPauses(s, c, stopAware, rc))
+                break;
             continue;
         }
         const CodeStep& step = table.Lookup(c.black, c.bits);
         if (step.length > c.count)
-            return 0;
+            break;
         DropBits(c, step.length);
-        switch (step.kind) {
-        case CodeKind::Run:
+        if (step.kind == CodeKind::Run) {
             // A dropped run keeps the colour; a terminating code switches it.
-            if (AddRun(s, w, step.run, c.black) && step.run < 64)
+            if (AddRunAt(s, c, step.run) && step.run < 64)
                 c.black = !c.black;
-            break;
-        case CodeKind::EndOfLine:
-            c.black = false;
-            if (const int rc = EndOfLine(s, w))
-                return rc;
-            if (stopAware && MayStop(s, w))
-                return c.stopCheck = true, 0;
-            break;
-        case CodeKind::Invalid:
+        } else if (step.kind == CodeKind::EndOfLine) {
+            if (LineEndPauses(s, c, stopAware, rc))
+                break;
+        } else if (step.kind == CodeKind::Invalid) {
             ++s.invalidCodes;
             c.invalidMode = true;
-            break;
-        case CodeKind::Fill:
+        } else {
             c.inFill = true;
-            break;
         }
     }
-}
-
-// Decodes on a copy of the cursor that cannot be reached from the line
-// output, so that it stays in registers across the calls there.
-int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& table, bool stopAware)
-{
-    CodeCursor c = cursor;
-    const int rc = DecodeCodesOf(s, w, c, table, stopAware);
     cursor = c;
+    w.pageStart = c.pageStart;
+    w.eolCount = c.eolCount;
+    s.lineBytePos = c.linePos >> 3;
+    s.lineBitPos = c.linePos & 7;
     return rc;
 }
 

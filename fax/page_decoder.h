@@ -49,9 +49,10 @@ struct UnpackState {
     int32_t bytesRead = 0;
     std::unique_ptr<DecodeTree> whiteTree;
     std::unique_ptr<DecodeTree> blackTree;
-    // One spare byte: a run accepted near the end of the line may reach
-    // into byte 512 with its last bits.
-    std::array<uint8_t, kLineBufferSize + 1> line{};
+    // Spare bytes: a run accepted near the end of the line may reach into
+    // byte 512 with its last bits, and runs are painted eight bytes
+    // at a time.
+    std::array<uint8_t, kLineBufferSize + 8> line{};
     std::array<uint8_t, kLineBufferSize> blankLine{};
     std::array<uint8_t, kInputBufferSize> input{};
     ApfFileHeader fileHeader;
