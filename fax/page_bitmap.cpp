@@ -21,8 +21,10 @@ QImage RasterToImage(const PageRaster& raster, bool invert)
     QImage image = MakeMonoImage(raster.width, raster.height, invert);
     if (image.isNull())
         return image;
+    // One detach for the whole image, not one per scanLine() call.
+    uchar* const bits = image.bits();
     for (int y = 0; y < raster.height; ++y)
-        raster.CopyRow(y, image.scanLine(y));
+        raster.CopyRow(y, bits + static_cast<std::size_t>(y) * image.bytesPerLine());
     return image;
 }
 

@@ -39,13 +39,15 @@ struct CodeCursor {
     uint32_t linePos = 0;
 };
 
-// Bytes taken into the cursor at once when nothing needs to be told about
-// every byte: the checks between bytes then run once for several of them.
-constexpr std::size_t kBytesPerStep = 6;
+// Bytes decoded in one step when nothing needs to be told about every byte:
+// the checks between bytes then run once for all of them.
+constexpr std::size_t kBytesPerStep = 256;
 
 void ClearLine(UnpackState& s)
 {
-    std::memset(s.line.data(), 0, std::min<std::size_t>(s.lineBytePos + 1, s.line.size()));
+    // Only the bytes up to the line position can hold bits; the position
+    // stays within the buffer because runs that would leave it are dropped.
+    std::memset(s.line.data(), 0, s.lineBytePos + 1);
     s.lineBytePos = 0;
     s.lineBitPos = 0;
 }
@@ -139,15 +141,16 @@ int EmitBlankLines(UnpackState& s, uint32_t count)
     return 0;
 }
 
-// Eight bytes at a time: every output line passes through here.
+// Thirty-two bytes at a time: every output line passes through here.
 void Invert(uint8_t* data, int length)
 {
     int i = 0;
-    for (; i + 8 <= length; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, data + i, 8);
-        word = ~word;
-        std::memcpy(data + i, &word, 8);
+    for (; i + 32 <= length; i += 32) {
+        uint64_t words[4];
+        std::memcpy(words, data + i, 32);
+        for (uint64_t& word : words)
+            word = ~word;
+        std::memcpy(data + i, words, 32);
     }
     for (; i < length; ++i)
         data[i] = static_cast<uint8_t>(~data[i]);
@@ -318,7 +321,29 @@ bool SkipFill(CodeCursor& c)
 // The fast decoding: whole codes through the code table, as far as the bits
 // taken so far reach. With `stopAware` it returns early, with `stopCheck`
 // set, when a line end may stop the page.
-int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& table, bool stopAware)
+// Takes whole bytes into the cursor while there is room: with eight bytes
+// left, in one load.
+void TakeBytes(CodeCursor& c, const uint8_t*& data, const uint8_t* end)
+{
+    if (end - data >= 8) {
+        uint64_t word;
+        std::memcpy(&word, data, 8);
+        if constexpr (std::endian::native == std::endian::big)
+            word = __builtin_bswap64(word);
+        const uint32_t taken = (63 - c.count) / 8;
+        c.bits |= (word & ((uint64_t{1} << (8 * taken)) - 1)) << c.count;
+        c.count += 8 * taken;
+        data += taken;
+        return;
+    }
+    for (; c.count < 56 && data != end; ++data, c.count += 8)
+        c.bits |= static_cast<uint64_t>(*data) << c.count;
+}
+
+// Decodes the codes in the bytes from `data` to `end`, taking them into the
+// cursor as the codes need them; `data` is left after the bytes taken.
+int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& table, const uint8_t*& data,
+                const uint8_t* end, bool stopAware)
 {
     // A copy the line output cannot reach, so that it stays in registers.
     CodeCursor c = cursor;
@@ -327,16 +352,26 @@ int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& 
     c.linePos = s.lineBytePos * 8 + s.lineBitPos;
     int rc = 0;
     for (;;) {
-        if (c.invalidMode && !SkipInvalidOnes(c))
-            break;
+        if (c.count < CodeTable::kLookupBits)
+            TakeBytes(c, data, end);
+        if (c.invalidMode && !SkipInvalidOnes(c)) {
+            if (data == end)
+                break;
+            continue;
+        }
         if (c.inFill) {
-            if (!SkipFill(c) || LineEndPauses(s, c, stopAware, rc))
+            if (!SkipFill(c)) {
+                if (data == end)
+                    break;
+                continue;
+            }
+            if (LineEndPauses(s, c, stopAware, rc))
                 break;
             continue;
         }
         const CodeStep& step = table.Lookup(c.black, c.bits);
         if (step.length > c.count)
-            break;
+            break; // all bytes are taken: the code goes on in the next ones
         DropBits(c, step.length);
         if (step.kind == CodeKind::Run) {
             // A dropped run keeps the colour; a terminating code switches it.
@@ -360,25 +395,27 @@ int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& 
     return rc;
 }
 
-// Takes `count` bytes into the cursor and decodes the codes they complete.
+// Decodes the codes that end within `count` bytes.
 // Decoding stops only between bytes: when a line ends the page or aborts it,
 // the rest of its byte is still decoded and the whole bytes after it are left
 // unused. `used` tells how many bytes were taken.
 int DecodeBytes(UnpackState& s, Walker& w, CodeCursor& c, const CodeTable& table, const uint8_t* data,
                 std::size_t count, std::size_t& used)
 {
-    for (std::size_t i = 0; i < count; ++i, c.count += 8)
-        c.bits |= static_cast<uint64_t>(data[i]) << c.count;
-    used = count;
-    if (const int rc = DecodeCodes(s, w, c, table, true); rc != 0 || !c.stopCheck)
+    const uint8_t* const start = data;
+    const uint8_t* const end = data + count;
+    const int rc = DecodeCodes(s, w, c, table, data, end, true);
+    used = static_cast<std::size_t>(data - start);
+    if (rc != 0 || !c.stopCheck)
         return rc;
     // The bits in the cursor end on a byte boundary, so those of the
     // current byte are the lowest count % 8 of them.
     c.stopCheck = false;
-    used = count - c.count / 8;
+    used -= c.count / 8;
     c.count %= 8;
     c.bits &= (uint64_t{1} << c.count) - 1;
-    return DecodeCodes(s, w, c, table, false);
+    const uint8_t* none = data;
+    return DecodeCodes(s, w, c, table, none, none, false);
 }
 
 void AddBytesRead(UnpackState& s, int64_t count)

@@ -150,6 +150,42 @@ TEST_P(PageDecoderTest, FillZerosAndThreeEolsEndThePage)
     EXPECT_GE(d.invalidCodes, 2);
 }
 
+// The page end and an abort take effect after the byte in which they
+// happen: codes completed in the rest of that byte still count, later bytes
+// do not, however many bytes the decoder takes at once.
+TEST_P(PageDecoderTest, DecodingStopsOnlyBetweenBytes)
+{
+    for (const bool runInSameByte : {true, false}) {
+        CodeWriter w;
+        w.Eol();
+        w.Line({0, 1728}); // EOL count 1
+        w.Eol();           // 2
+        // Fill so that the third EOL leaves four bits of its byte, or none.
+        const int wanted = runInSameByte ? 4 : 0;
+        w.Bits(std::string(static_cast<std::size_t>((wanted - w.BitCount() - 12) & 7), '0'));
+        w.Eol();       // 3
+        w.Bits("0111"); // white 2: a run resets the EOL count
+        w.Eol();
+        w.Line({0, 1728});
+        const Decoded d = Decode(w.Bytes());
+        ASSERT_EQ(d.rc, 0);
+        EXPECT_EQ(d.lines.size(), runInSameByte ? 2u : 1u) << runInSameByte;
+    }
+
+    CodeWriter w;
+    w.Eol();
+    for (int i = 0; i < 200; ++i)
+        w.Line({0, 1728});
+    int seen = 0;
+    state->lineCallback = [&](UnpackState& s, int kind, const uint8_t*, int, int) {
+        if (kind == kLineData && ++seen == 3)
+            SetUnpackOption(s, kUnpackAbort);
+        return 0;
+    };
+    EXPECT_EQ(Decode(w.Bytes()).rc, 0);
+    EXPECT_EQ(seen, 3);
+}
+
 TEST_P(PageDecoderTest, InvalidCodesSkipToTheNextZeroBit)
 {
     CodeWriter w;
