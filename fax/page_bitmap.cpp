@@ -3,8 +3,6 @@
 #include "fax/kiv_errors.h"
 #include "fax/page_raster.h"
 
-#include <cstring>
-
 namespace {
 
 QImage MakeMonoImage(int width, int height, bool invert)
@@ -23,8 +21,10 @@ QImage RasterToImage(const PageRaster& raster, bool invert)
     QImage image = MakeMonoImage(raster.width, raster.height, invert);
     if (image.isNull())
         return image;
+    // One detach for the whole image, not one per scanLine() call.
+    uchar* const bits = image.bits();
     for (int y = 0; y < raster.height; ++y)
-        std::memcpy(image.scanLine(y), raster.bits.data() + static_cast<std::size_t>(y) * raster.stride, raster.stride);
+        raster.CopyRow(y, bits + static_cast<std::size_t>(y) * image.bytesPerLine());
     return image;
 }
 
@@ -100,9 +100,8 @@ int UnpackPageToBitmap(UnpackState& s, const std::string& fileName, int page, bo
     s.lineCallback = std::move(s.savedLineCallback);
     s.savedLineCallback = nullptr;
     s.invert = false;
+    RasterReleaseRows(s, rc == 0);
     if (rc != 0) {
-        s.rows.clear();
-        s.rows.shrink_to_fit();
         width = height = 0;
         bitmap = QImage();
     }

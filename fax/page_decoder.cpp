@@ -1,10 +1,11 @@
 #include "fax/page_decoder.h"
 
-#include "fax/byte_decode_table.h"
+#include "fax/code_table.h"
 #include "fax/event_pump.h"
 #include "fax/kiv_errors.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -16,36 +17,84 @@ constexpr int kMaxLineBytes = kLineBufferSize;
 // Where the decoding stands inside the code stream.
 struct Walker {
     TreeWalk walk;         // position in the trees (bit by bit)
-    int tablePosition = 0; // the same position for the byte table
     bool pageStart = true; // runs are ignored until the first end-of-line
     int eolCount = 0;
 };
 
+// Where the fast decoding stands between codes: the bits taken from the
+// input but not yet decoded (the next bit of the stream in bit 0, the bits
+// above `count` 0), the colour and the modes. Kept apart from the Walker,
+// which the line output sees, so that the compiler can hold it in registers.
+struct CodeCursor {
+    uint64_t bits = 0;
+    uint32_t count = 0;
+    bool black = false;
+    bool invalidMode = false; // after an invalid code: 1 bits are skipped
+    bool inFill = false;      // at the fill node: 0 bits are skipped
+    bool stopCheck = false;   // a line ended the page or aborted it
+    // While codes are decoded, working copies of the Walker's counters and
+    // of the line position (in bits) of the state.
+    bool pageStart = true;
+    int eolCount = 0;
+    uint32_t linePos = 0;
+};
+
+// Bytes decoded in one step when nothing needs to be told about every byte:
+// the checks between bytes then run once for all of them.
+constexpr std::size_t kBytesPerStep = 256;
+
 void ClearLine(UnpackState& s)
 {
-    std::memset(s.line.data(), 0, std::min<std::size_t>(s.lineBytePos + 1, s.line.size()));
+    // Only the bytes up to the line position can hold bits; the position
+    // stays within the buffer because runs that would leave it are dropped.
+    std::memset(s.line.data(), 0, s.lineBytePos + 1);
     s.lineBytePos = 0;
     s.lineBitPos = 0;
 }
 
-// Sets `run` bits from the current position (bit 7 of byte 0 leftmost).
-void SetBlackBits(UnpackState& s, uint32_t run)
+// ORs `mask` into the eight bytes at `at`, read as one big-endian word (bit 63
+// is bit 7 of the first byte, the leftmost pixel).
+void OrWord(uint8_t* at, uint64_t mask)
+{
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    if constexpr (std::endian::native == std::endian::little)
+        mask = __builtin_bswap64(mask);
+    word |= mask;
+    std::memcpy(at, &word, 8);
+}
+
+// Sets `run` bits of the line from bit `start` (bit 7 of byte 0 leftmost).
+void SetBlackBits(uint8_t* line, uint32_t start, uint32_t run)
 {
     if (run == 0)
         return;
-    const uint32_t start = s.lineBytePos * 8 + s.lineBitPos;
     const uint32_t end = start + run - 1; // last bit set
     const uint32_t first = start >> 3;
     const uint32_t last = end >> 3;
     const auto head = static_cast<uint8_t>(0xFF >> (start & 7));
     const auto tail = static_cast<uint8_t>(0xFF << (7 - (end & 7)));
     if (first == last) {
-        s.line[first] |= head & tail;
+        line[first] |= head & tail;
         return;
     }
-    s.line[first] |= head;
-    std::memset(s.line.data() + first + 1, 0xFF, last - first - 1);
-    s.line[last] |= tail;
+    line[first] |= head;
+    std::memset(line + first + 1, 0xFF, last - first - 1);
+    line[last] |= tail;
+}
+
+// Paints a run of either colour: black runs set their bits, white runs
+// leave the line as it is. The colour alternates too irregularly for a
+// branch on it to be predicted, so the first bits of every run (all of a
+// short one) go through one masked word, which is empty for white.
+void PaintRun(uint8_t* line, uint32_t start, uint32_t run, bool black)
+{
+    const uint32_t offset = start & 7;
+    const uint32_t inWord = std::min(run, 64 - offset);
+    const uint64_t bits = inWord == 0 ? 0 : (~uint64_t{0} << (64 - inWord)) >> offset;
+    OrWord(line + (start >> 3), bits & (uint64_t{0} - black));
+    if (black && run > inWord)
+        SetBlackBits(line, start + inWord, run - inWord);
 }
 
 void Advance(UnpackState& s, uint32_t run)
@@ -92,15 +141,16 @@ int EmitBlankLines(UnpackState& s, uint32_t count)
     return 0;
 }
 
-// Eight bytes at a time: every output line passes through here.
+// Thirty-two bytes at a time: every output line passes through here.
 void Invert(uint8_t* data, int length)
 {
     int i = 0;
-    for (; i + 8 <= length; i += 8) {
-        uint64_t word;
-        std::memcpy(&word, data + i, 8);
-        word = ~word;
-        std::memcpy(data + i, &word, 8);
+    for (; i + 32 <= length; i += 32) {
+        uint64_t words[4];
+        std::memcpy(words, data + i, 32);
+        for (uint64_t& word : words)
+            word = ~word;
+        std::memcpy(data + i, words, 32);
     }
     for (; i < length; ++i)
         data[i] = static_cast<uint8_t>(~data[i]);
@@ -139,15 +189,21 @@ int FlushPendingWhite(UnpackState& s)
     return EmitBlankLines(s, count);
 }
 
+// Outputs the line at an end-of-line code when it has one of the two line
+// widths, else drops it; the line is empty afterwards.
+int CloseLine(UnpackState& s)
+{
+    if (s.lineBytePos == 0 && s.lineBitPos == 0)
+        return 0;
+    if (s.lineBytePos == kNarrowLineBytes || s.lineBytePos == kWideLineBytes)
+        return OutputLine(s, static_cast<int>(s.lineBytePos));
+    ClearLine(s);
+    return 0;
+}
+
 int EndOfLine(UnpackState& s, Walker& w)
 {
-    int rc = 0;
-    if (s.lineBytePos != 0 || s.lineBitPos != 0) {
-        if (s.lineBytePos == kNarrowLineBytes || s.lineBytePos == kWideLineBytes)
-            rc = OutputLine(s, static_cast<int>(s.lineBytePos));
-        else
-            ClearLine(s);
-    }
+    const int rc = CloseLine(s);
     ++w.eolCount;
     w.pageStart = false;
     return rc;
@@ -162,7 +218,7 @@ bool AddRun(UnpackState& s, Walker& w, uint32_t run, bool black)
     if (s.lineBytePos + run / 8 >= kMaxLineBytes)
         return false;
     if (black)
-        SetBlackBits(s, run);
+        SetBlackBits(s.line.data(), s.lineBytePos * 8 + s.lineBitPos, run);
     Advance(s, run);
     return true;
 }
@@ -193,36 +249,173 @@ int DecodeBits(UnpackState& s, Walker& w, unsigned byte, unsigned from)
     return 0;
 }
 
-// The fast decoding: the codes of a whole byte from the byte table. When a
-// terminating run is dropped the colour stays, unlike the table assumes, and
-// the rest of the byte is decoded bit by bit.
-int DecodeByte(UnpackState& s, Walker& w, const ByteDecodeTable& table, unsigned byte)
+void DropBits(CodeCursor& c, uint32_t count)
 {
-    const ByteEntry& entry = table.Entry(w.tablePosition, byte);
-    for (uint32_t i = 0; i < entry.count; ++i) {
-        const ByteCode& code = table.Code(entry.firstCode + i);
-        switch (static_cast<TreeStep>(code.kind)) {
-        case TreeStep::Run:
-            if (!AddRun(s, w, code.run, code.black) && code.run < 64) {
-                w.walk = TreeWalk{0, code.black != 0, false};
-                const int rc = DecodeBits(s, w, byte, code.bit + 1u);
-                w.tablePosition = table.PositionOf(w.walk);
-                return rc;
+    c.bits >>= count;
+    c.count -= count;
+}
+
+// After an invalid code: skips 1 bits; false when all bits were skipped and
+// more are needed.
+bool SkipInvalidOnes(CodeCursor& c)
+{
+    DropBits(c, static_cast<uint32_t>(std::countr_one(c.bits))); // never past `count`: the bits above are 0
+    if (c.count == 0)
+        return false;
+    c.invalidMode = false;
+    return true;
+}
+
+// At the fill node: skips 0 bits up to the 1 that ends the end-of-line
+// code; false when all bits were 0 and more are needed.
+bool SkipFill(CodeCursor& c)
+{
+    if (c.bits == 0) {
+        DropBits(c, c.count);
+        return false;
+    }
+    DropBits(c, static_cast<uint32_t>(std::countr_zero(c.bits)) + 1);
+    c.inFill = false;
+    return true;
+}
+
+// Closes the line that ends at bit `linePos`. Kept out of line: it runs once
+// per line, and the decoding loop around it stays small.
+[[gnu::noinline]] int CloseLineAt(UnpackState& s, uint32_t linePos)
+{
+    s.lineBytePos = linePos >> 3;
+    s.lineBitPos = linePos & 7;
+    return CloseLine(s);
+}
+
+// Ends the line; true when decoding has to pause: on an error, or, with
+// `stopAware`, when the page may end after the current byte (`stopCheck`).
+// Always inlined, so that the cursor is never passed on and stays in
+// registers.
+[[gnu::always_inline]] inline bool LineEndPauses(UnpackState& s, CodeCursor& c, bool stopAware, int& rc)
+{
+    rc = CloseLineAt(s, c.linePos);
+    c.linePos = 0;
+    c.black = false;
+    ++c.eolCount;
+    c.pageStart = false;
+    if (rc == 0 && stopAware && (c.eolCount >= 3 || (s.options & kUnpackAbort)))
+        c.stopCheck = true;
+    return rc != 0 || c.stopCheck;
+}
+
+// Applies a run at the cursor; false when it was dropped because the line
+// is full. Always inlined, like LineEndPauses.
+[[gnu::always_inline]] inline bool AddRunAt(UnpackState& s, CodeCursor& c, uint32_t run)
+{
+    c.eolCount = 0;
+    if (c.pageStart)
+        return true;
+    if ((c.linePos >> 3) + run / 8 >= kMaxLineBytes)
+        return false;
+    PaintRun(s.line.data(), c.linePos, run, c.black);
+    c.linePos += run;
+    return true;
+}
+
+// The fast decoding: whole codes through the code table, as far as the bits
+// taken so far reach. With `stopAware` it returns early, with `stopCheck`
+// set, when a line end may stop the page.
+// Takes whole bytes into the cursor while there is room: with eight bytes
+// left, in one load.
+void TakeBytes(CodeCursor& c, const uint8_t*& data, const uint8_t* end)
+{
+    if (end - data >= 8) {
+        uint64_t word;
+        std::memcpy(&word, data, 8);
+        if constexpr (std::endian::native == std::endian::big)
+            word = __builtin_bswap64(word);
+        const uint32_t taken = (63 - c.count) / 8;
+        c.bits |= (word & ((uint64_t{1} << (8 * taken)) - 1)) << c.count;
+        c.count += 8 * taken;
+        data += taken;
+        return;
+    }
+    for (; c.count < 56 && data != end; ++data, c.count += 8)
+        c.bits |= static_cast<uint64_t>(*data) << c.count;
+}
+
+// Decodes the codes in the bytes from `data` to `end`, taking them into the
+// cursor as the codes need them; `data` is left after the bytes taken.
+int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& table, const uint8_t*& data,
+                const uint8_t* end, bool stopAware)
+{
+    // A copy the line output cannot reach, so that it stays in registers.
+    CodeCursor c = cursor;
+    c.pageStart = w.pageStart;
+    c.eolCount = w.eolCount;
+    c.linePos = s.lineBytePos * 8 + s.lineBitPos;
+    int rc = 0;
+    for (;;) {
+        if (c.count < CodeTable::kLookupBits)
+            TakeBytes(c, data, end);
+        if (c.invalidMode && !SkipInvalidOnes(c)) {
+            if (data == end)
+                break;
+            continue;
+        }
+        if (c.inFill) {
+            if (!SkipFill(c)) {
+                if (data == end)
+                    break;
+                continue;
             }
-            break;
-        case TreeStep::EndOfLine:
-            if (const int rc = EndOfLine(s, w))
-                return rc;
-            break;
-        case TreeStep::Invalid:
+            if (LineEndPauses(s, c, stopAware, rc))
+                break;
+            continue;
+        }
+        const CodeStep& step = table.Lookup(c.black, c.bits);
+        if (step.length > c.count)
+            break; // all bytes are taken: the code goes on in the next ones
+        DropBits(c, step.length);
+        if (step.kind == CodeKind::Run) {
+            // A dropped run keeps the colour; a terminating code switches it.
+            if (AddRunAt(s, c, step.run) && step.run < 64)
+                c.black = !c.black;
+        } else if (step.kind == CodeKind::EndOfLine) {
+            if (LineEndPauses(s, c, stopAware, rc))
+                break;
+        } else if (step.kind == CodeKind::Invalid) {
             ++s.invalidCodes;
-            break;
-        case TreeStep::None:
-            break;
+            c.invalidMode = true;
+        } else {
+            c.inFill = true;
         }
     }
-    w.tablePosition = entry.next;
-    return 0;
+    cursor = c;
+    w.pageStart = c.pageStart;
+    w.eolCount = c.eolCount;
+    s.lineBytePos = c.linePos >> 3;
+    s.lineBitPos = c.linePos & 7;
+    return rc;
+}
+
+// Decodes the codes that end within `count` bytes.
+// Decoding stops only between bytes: when a line ends the page or aborts it,
+// the rest of its byte is still decoded and the whole bytes after it are left
+// unused. `used` tells how many bytes were taken.
+int DecodeBytes(UnpackState& s, Walker& w, CodeCursor& c, const CodeTable& table, const uint8_t* data,
+                std::size_t count, std::size_t& used)
+{
+    const uint8_t* const start = data;
+    const uint8_t* const end = data + count;
+    const int rc = DecodeCodes(s, w, c, table, data, end, true);
+    used = static_cast<std::size_t>(data - start);
+    if (rc != 0 || !c.stopCheck)
+        return rc;
+    // The bits in the cursor end on a byte boundary, so those of the
+    // current byte are the lowest count % 8 of them.
+    c.stopCheck = false;
+    used -= c.count / 8;
+    c.count %= 8;
+    c.bits &= (uint64_t{1} << c.count) - 1;
+    const uint8_t* none = data;
+    return DecodeCodes(s, w, c, table, none, none, false);
 }
 
 void AddBytesRead(UnpackState& s, int64_t count)
@@ -299,10 +492,9 @@ int ReportStatus(UnpackState& s, const std::string& fileName)
 int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
 {
     PageInput input(s, reader);
-    const ByteDecodeTable* table = s.bitByBit ? nullptr : ByteDecodeTable::Instance();
+    const CodeTable* table = s.bitByBit ? nullptr : CodeTable::Instance();
     Walker w;
-    if (table)
-        w.tablePosition = table->PositionOf(w.walk);
+    CodeCursor cursor;
     std::size_t filled = 0;
     std::size_t next = 0;
     TEventPumpSchedule pumpSchedule;
@@ -315,9 +507,16 @@ int DecodeStream(UnpackState& s, ApfReader& reader, const std::string& fileName)
             if (done)
                 break;
         }
-        const unsigned byte = s.input[next++];
-        if (const int rc = table ? DecodeByte(s, w, *table, byte) : DecodeBits(s, w, byte, 0))
-            return rc;
+        std::size_t used = 1;
+        if (!table) {
+            if (const int rc = DecodeBits(s, w, s.input[next], 0))
+                return rc;
+        } else {
+            const std::size_t step = s.statusCallback ? 1 : std::min(kBytesPerStep, filled - next);
+            if (const int rc = DecodeBytes(s, w, cursor, *table, s.input.data() + next, step, used))
+                return rc;
+        }
+        next += used;
         if (s.options & kUnpackAbort)
             break;
         // Letting events run takes far longer than decoding a byte, so it

@@ -49,9 +49,10 @@ struct UnpackState {
     int32_t bytesRead = 0;
     std::unique_ptr<DecodeTree> whiteTree;
     std::unique_ptr<DecodeTree> blackTree;
-    // One spare byte: a run accepted near the end of the line may reach
-    // into byte 512 with its last bits.
-    std::array<uint8_t, kLineBufferSize + 1> line{};
+    // Spare bytes: a run accepted near the end of the line may reach into
+    // byte 512 with its last bits, and runs are painted eight bytes
+    // at a time.
+    std::array<uint8_t, kLineBufferSize + 8> line{};
     std::array<uint8_t, kLineBufferSize> blankLine{};
     std::array<uint8_t, kInputBufferSize> input{};
     ApfFileHeader fileHeader;
@@ -68,8 +69,8 @@ struct UnpackState {
     uint32_t chunksAllocated = 0;
     std::vector<uint8_t> rows;
     bool invert = false; // line bytes are inverted before output (1 = white)
-    // Decode bit by bit through the trees instead of a byte at a time
-    // through the byte table; both give the same lines (tests compare them).
+    // Decode bit by bit through the trees instead of a code at a time
+    // through the code table; both give the same lines (tests compare them).
     bool bitByBit = false;
 };
 

@@ -12,6 +12,9 @@ constexpr uint32_t kRowsPerChunk = 1024;
 // More rows than any paper fax has (over four metres at fine resolution);
 // a damaged file must not make the row memory grow without bound.
 constexpr uint32_t kMaxRows = 32 * kRowsPerChunk;
+// Row memory of up to this many chunks stays with the state between pages:
+// taking fresh memory for every page costs more than decoding a short one.
+constexpr uint32_t kKeptChunks = 4;
 
 uint8_t Background(const UnpackState& s) { return s.invert ? 0xFF : 0x00; }
 
@@ -33,44 +36,55 @@ uint32_t LastDifferentByte(const uint8_t* data, uint32_t length, uint8_t backgro
     return end;
 }
 
+// Makes room for `chunks` chunks of rows. Memory kept from an earlier page
+// is overwritten row by row, so only newly taken memory is zero-filled.
+int ReserveChunks(UnpackState& s, uint32_t chunks)
+{
+    const std::size_t bytes = static_cast<std::size_t>(chunks) * kRowsPerChunk * s.rowStride;
+    try {
+        if (s.rows.size() < bytes)
+            s.rows.resize(bytes);
+    } catch (const std::bad_alloc&) {
+        return kErrOutOfMemory;
+    }
+    s.chunksAllocated = chunks;
+    return 0;
+}
+
 } // namespace
+
+void PageRaster::CopyRow(int y, uint8_t* to) const
+{
+    std::memcpy(to, rows + static_cast<std::size_t>(y) * rowStride, usedWidth);
+    if (static_cast<uint32_t>(stride) != usedWidth)
+        to[usedWidth] = background;
+}
 
 int RasterStartPage(UnpackState& s)
 {
     s.rowStride = (s.pageHeader.Flags() & kApfWide) ? kWideLineBytes : kNarrowLineBytes;
     s.rowsStored = 0;
     s.usedWidth = 1;
-    // The memory of a chunk is taken at once, but each row is zero-filled
-    // only when it is stored: a short page touches only the rows it uses.
-    try {
-        s.rows.clear();
-        s.rows.reserve(static_cast<std::size_t>(kRowsPerChunk) * s.rowStride);
-    } catch (const std::bad_alloc&) {
-        return kErrOutOfMemory;
-    }
-    s.chunksAllocated = 1;
-    return 0;
+    return ReserveChunks(s, 1);
 }
 
 int RasterAddLine(UnpackState& s, const uint8_t* data, int length)
 {
     if (s.rowsStored >= kMaxRows)
         return kErrOutOfMemory;
-    if (s.rowsStored != 0 && s.rowsStored % kRowsPerChunk == 0) {
-        try {
-            s.rows.reserve(s.rows.size() + static_cast<std::size_t>(kRowsPerChunk) * s.rowStride);
-        } catch (const std::bad_alloc&) {
-            return kErrOutOfMemory;
-        }
-        ++s.chunksAllocated;
+    if (s.rowsStored == s.chunksAllocated * kRowsPerChunk) {
+        if (const int rc = ReserveChunks(s, s.chunksAllocated + 1))
+            return rc;
     }
-    s.rows.resize(s.rows.size() + s.rowStride); // within the chunk: no allocation
     uint8_t* row = s.rows.data() + static_cast<std::size_t>(s.rowsStored) * s.rowStride;
     const uint8_t background = Background(s);
     uint32_t used = 0;
     if (length > 0) {
+        // A line narrower than the row leaves the rest of the row as freshly
+        // allocated row memory would be: zero.
         const uint32_t copied = std::min<uint32_t>(static_cast<uint32_t>(length), s.rowStride);
         std::memcpy(row, data, copied);
+        std::memset(row + copied, 0, s.rowStride - copied);
         used = std::min(LastDifferentByte(data, static_cast<uint32_t>(length), background), s.rowStride);
     } else {
         std::memset(row, background, s.rowStride);
@@ -83,23 +97,25 @@ int RasterAddLine(UnpackState& s, const uint8_t* data, int length)
 int RasterEndPage(UnpackState& s, PageRaster& raster)
 {
     raster = PageRaster{};
-    if (s.rowsStored == 0) {
-        s.rows.clear();
+    if (s.rowsStored == 0)
         return 0;
-    }
     const uint32_t stride = (s.usedWidth + 1) & ~1u;
-    for (uint32_t r = 0; r < s.rowsStored; ++r) {
-        uint8_t* to = s.rows.data() + static_cast<std::size_t>(r) * stride;
-        std::memmove(to, s.rows.data() + static_cast<std::size_t>(r) * s.rowStride, s.usedWidth);
-        if (stride != s.usedWidth)
-            to[s.usedWidth] = Background(s);
-    }
-    s.rows.resize(static_cast<std::size_t>(s.rowsStored) * stride);
-    s.rows.shrink_to_fit();
     raster.stride = static_cast<int>(stride);
     raster.width = static_cast<int>(stride * 8);
     raster.height = static_cast<int>(s.rowsStored);
-    raster.bits = std::move(s.rows);
-    s.rows.clear();
+    raster.rows = s.rows.data();
+    raster.rowStride = s.rowStride;
+    raster.usedWidth = s.usedWidth;
+    raster.background = Background(s);
     return 0;
+}
+
+void RasterReleaseRows(UnpackState& s, bool keepSmall)
+{
+    s.rowsStored = 0;
+    if (keepSmall && s.rows.size() <= static_cast<std::size_t>(kKeptChunks) * kRowsPerChunk * kWideLineBytes)
+        return;
+    s.rows.clear();
+    s.rows.shrink_to_fit();
+    s.chunksAllocated = 0;
 }

@@ -56,6 +56,7 @@ public:
     }
     void WhiteLine(int width = 1728) { Line({width}); }
     const std::vector<uint8_t>& Bytes() const { return bytes_; }
+    int BitCount() const { return bitCount_; }
 
 private:
     void Code(bool black, int run)

@@ -23,7 +23,7 @@ struct Decoded {
     int invalidCodes = 0;
 };
 
-// Every case runs with the byte table and with the bit-by-bit tree walk.
+// Every case runs with the code table and with the bit-by-bit tree walk.
 class PageDecoderTest : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override
@@ -148,6 +148,42 @@ TEST_P(PageDecoderTest, FillZerosAndThreeEolsEndThePage)
     ASSERT_EQ(d.rc, 0);
     EXPECT_EQ(d.lines.size(), 1u);
     EXPECT_GE(d.invalidCodes, 2);
+}
+
+// The page end and an abort take effect after the byte in which they
+// happen: codes completed in the rest of that byte still count, later bytes
+// do not, however many bytes the decoder takes at once.
+TEST_P(PageDecoderTest, DecodingStopsOnlyBetweenBytes)
+{
+    for (const bool runInSameByte : {true, false}) {
+        CodeWriter w;
+        w.Eol();
+        w.Line({0, 1728}); // EOL count 1
+        w.Eol();           // 2
+        // Fill so that the third EOL leaves four bits of its byte, or none.
+        const int wanted = runInSameByte ? 4 : 0;
+        w.Bits(std::string(static_cast<std::size_t>((wanted - w.BitCount() - 12) & 7), '0'));
+        w.Eol();       // 3
+        w.Bits("0111"); // white 2: a run resets the EOL count
+        w.Eol();
+        w.Line({0, 1728});
+        const Decoded d = Decode(w.Bytes());
+        ASSERT_EQ(d.rc, 0);
+        EXPECT_EQ(d.lines.size(), runInSameByte ? 2u : 1u) << runInSameByte;
+    }
+
+    CodeWriter w;
+    w.Eol();
+    for (int i = 0; i < 200; ++i)
+        w.Line({0, 1728});
+    int seen = 0;
+    state->lineCallback = [&](UnpackState& s, int kind, const uint8_t*, int, int) {
+        if (kind == kLineData && ++seen == 3)
+            SetUnpackOption(s, kUnpackAbort);
+        return 0;
+    };
+    EXPECT_EQ(Decode(w.Bytes()).rc, 0);
+    EXPECT_EQ(seen, 3);
 }
 
 TEST_P(PageDecoderTest, InvalidCodesSkipToTheNextZeroBit)
@@ -383,11 +419,11 @@ TEST_P(PageDecoderTest, YieldingLetsEventsRunNowAndThenNotAfterEveryByte)
 }
 
 INSTANTIATE_TEST_SUITE_P(Decoders, PageDecoderTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "BitByBit" : "ByteTable"; });
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "BitByBit" : "CodeTable"; });
 
-// The byte table against the tree walk on damaged data: random bytes, runs
+// The code table against the tree walk on damaged data: random bytes, runs
 // that overflow the line, invalid codes and fill in every bit position.
-TEST(ByteTableDecoder, MatchesTheTreeWalkOnArbitraryData)
+TEST(CodeTableDecoder, MatchesTheTreeWalkOnArbitraryData)
 {
     FaxTempFiles files;
     uint32_t seed = 12345;
