@@ -91,6 +91,7 @@ public:
     QLineEdit* edtHost = nullptr;
     QLineEdit* edtUserName = nullptr;
     QLineEdit* edtPassword = nullptr;
+    QComboBox* cmbSecurity = nullptr; // "TLS (POP3S)", "STARTTLS" or "None"
     QPushButton* BitBtn6 = nullptr; // Save
     QPushButton* BitBtn7 = nullptr; // Cancel
     QPushButton* BitBtn8 = nullptr; // Import on Browse Faxes
@@ -107,6 +108,7 @@ public:
     TQlRegistryVariable* rgUserName = nullptr;
     TQlRegistryVariable* rgPassword = nullptr;
     TQlRegistryVariable* rgConnection = nullptr;
+    TQlRegistryVariable* rgSecurity = nullptr;
     TtvAPIThing* tvAPIThing1 = nullptr;
 
 private:
@@ -115,6 +117,7 @@ private:
     QWidget* BuildConnectSheet();
     QWidget* BuildBrowseFaxesSheet();
     QWidget* BuildConfigureSheet();
+    void LoadSecurityChoice();
     TQlRegistryVariable* MakeSetting(const char* name);
 
     // Catalogue
