@@ -2,13 +2,12 @@
 // server (certificate from a test CA): the POP3 client against Python's
 // poplib.POP3_SSL retrieving the same mailbox in the same run. Both trust
 // the test CA only and verify the server's name.
+#include "bench/pop3_bench_mailbox.h"
 #include "mail/pop3_client.h"
-#include "tests/support/dovecot_server.h"
 #include "tests/support/test_certificates.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QProcess>
 
 #include "bench/qt_bench_main.h"
 #include <benchmark/benchmark.h>
@@ -19,8 +18,7 @@
 
 namespace {
 
-constexpr int kMessages = 1000;
-constexpr std::size_t kMessageBytes = 50 * 1024;
+using pop3bench::kMessages;
 const char* kUser = "bench";
 const char* kPassword = "bench-secret";
 
@@ -41,24 +39,10 @@ TlsMailbox* Mailbox()
             return std::unique_ptr<TlsMailbox>();
         }
         m->server.AddUser(kUser, kPassword);
-        for (int i = 0; i < kMessages; ++i) {
-            std::string mail = "From: sender@example.com\r\nSubject: message " + std::to_string(i) + "\r\n\r\n";
-            for (int line = 0; mail.size() < kMessageBytes; ++line) {
-                std::string text = std::to_string(line) + " ";
-                text.resize(74, 'a' + static_cast<char>(line % 26));
-                mail += text + "\r\n";
-            }
-            m->server.PutMessage(kUser, mail);
-        }
+        pop3bench::FillMailbox(m->server, kUser);
         return m;
     }();
     return mailbox.get();
-}
-
-void Report(benchmark::State& state, double messages, double bytes)
-{
-    state.counters["messages/s"] = benchmark::Counter(messages, benchmark::Counter::kIsRate);
-    state.counters["MB/s"] = benchmark::Counter(bytes / (1024.0 * 1024.0), benchmark::Counter::kIsRate);
 }
 
 void BM_Pop3ClientTlsRetr(benchmark::State& state)
@@ -105,7 +89,7 @@ void BM_Pop3ClientTlsRetr(benchmark::State& state)
         }
         run(&TPop3Client::Quit);
     }
-    Report(state, messages, bytes);
+    pop3bench::Report(state, messages, bytes);
 }
 
 void BM_PythonPoplibSslRetr(benchmark::State& state)
@@ -115,30 +99,11 @@ void BM_PythonPoplibSslRetr(benchmark::State& state)
         state.SkipWithError("Dovecot unavailable");
         return;
     }
-    const QString script = QString::fromStdString(
-        "import poplib, ssl\n"
-        "context = ssl.create_default_context(cafile='" + mailbox->certificates.CaFile() + "')\n"
-        "p = poplib.POP3_SSL('127.0.0.1', " + mailbox->server.TlsPortText() + ", context=context)\n"
-        "p.user('" + kUser + "'); p.pass_('" + kPassword + "')\n"
-        "total = 0\n"
-        "for i in range(1, " + std::to_string(kMessages) + " + 1):\n"
-        "    resp, lines, octets = p.retr(i)\n"
-        "    total += sum(len(l) + 2 for l in lines)\n"
-        "p.quit()\n"
-        "print(total)\n");
-    double messages = 0, bytes = 0;
-    for (auto _ : state) {
-        QProcess python;
-        python.start("python3", {"-c", script});
-        python.waitForFinished(600000);
-        if (python.exitCode() != 0) {
-            state.SkipWithError(("poplib failed: " + python.readAllStandardError().toStdString()).c_str());
-            return;
-        }
-        bytes += python.readAllStandardOutput().trimmed().toDouble();
-        messages += kMessages;
-    }
-    Report(state, messages, bytes);
+    pop3bench::RunPoplib(state,
+                         "import poplib, ssl\n"
+                         "context = ssl.create_default_context(cafile='" + mailbox->certificates.CaFile() + "')\n"
+                         "p = poplib.POP3_SSL('127.0.0.1', " + mailbox->server.TlsPortText() + ", context=context)",
+                         kUser, kPassword);
 }
 
 }  // namespace

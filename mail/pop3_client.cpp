@@ -214,6 +214,16 @@ void TCustomPop3Client::CheckSecured(const char* command)
     throw Pop3Exception(text);
 }
 
+void TCustomPop3Client::ExpectReply(TPop3ProtocolState nextState, Continuation continuation, MultiKind kind)
+{
+    replyHandler_ = Reply::SingleLine;
+    nextState_ = nextState;
+    continuation_ = continuation;
+    multiKind_ = kind;
+    SetState(pop3WaitingReply);
+    StartIdleTimer();
+}
+
 void TCustomPop3Client::StartRequest(TPop3Request request, const std::string& command, TPop3ProtocolState nextState,
                                      Continuation continuation, MultiKind kind)
 {
@@ -221,12 +231,7 @@ void TCustomPop3Client::StartRequest(TPop3Request request, const std::string& co
     if (!highLevel_)
         requestType_ = request;
     requestDoneSent_ = false;
-    replyHandler_ = Reply::SingleLine;
-    nextState_ = nextState;
-    continuation_ = continuation;
-    multiKind_ = kind;
-    SetState(pop3WaitingReply);
-    StartIdleTimer();
+    ExpectReply(nextState, continuation, kind);
     Display("> " + command);
     QCoreApplication::processEvents();
     // The connection may have closed meanwhile; that close already reported
@@ -477,12 +482,7 @@ void TCustomPop3Client::SocketConnected(std::uint16_t error)
 // the one that is reported.
 void TCustomPop3Client::SendNegotiation(const std::string& command, Continuation continuation, MultiKind kind)
 {
-    replyHandler_ = Reply::SingleLine;
-    nextState_ = protocolState_;
-    continuation_ = continuation;
-    multiKind_ = kind;
-    SetState(pop3WaitingReply);
-    StartIdleTimer();
+    ExpectReply(protocolState_, continuation, kind);
     Display("> " + command);
     socket_->SendStr(command + "\r\n");
 }

@@ -145,6 +145,7 @@ private:
 
     void SetState(TPop3ClientState value);
     void Display(const std::string& text);
+    void ExpectReply(TPop3ProtocolState nextState, Continuation continuation, MultiKind kind);
     void StartRequest(TPop3Request request, const std::string& command, TPop3ProtocolState nextState,
                       Continuation continuation, MultiKind kind = MultiKind::Message);
     void CheckProtocolState(bool allowed, const std::string& text);
