@@ -36,8 +36,8 @@ protected:
             {"good", {"DNS:localhost,IP:127.0.0.1", false}},
             {"wrongname", {"DNS:mail.example.org", false}},
             {"expired", {"DNS:localhost,IP:127.0.0.1", true}}};
-        for (const auto& [name, spec] : kinds) {
-            const std::string base = certificates_->Issue(name, spec.first, spec.second);
+        for (const auto& [name, certificate] : kinds) {
+            const std::string base = certificates_->Issue(name, certificate.first, certificate.second);
             auto server = std::make_unique<DovecotServer>();
             server->SetTlsCertificate(base + ".crt", base + ".key");
             servers_[name] = std::move(server);
