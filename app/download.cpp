@@ -4,9 +4,11 @@
 #include "app/list_file.h"
 #include "app/main_window.h"
 #include "app/native_path.h"
+#include "app/security_choice.h"
 #include "mail/pop3_client.h"
 #include "mail/socks_proxy.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -50,11 +52,11 @@ bool ContainsText(const std::string& text, const std::string& pattern)
     return Upper(text).find(Upper(pattern)) != std::string::npos;
 }
 
-void SplitHostPort(const QString& text, QString& host, QString& port)
+void SplitHostPort(const QString& text, QString& host, QString& port, const QString& defaultPort)
 {
     const QString t = text.trimmed();
     host = t;
-    port = QStringLiteral("pop3");
+    port = defaultPort;
     if (t.startsWith(QLatin1Char('['))) {
         const qsizetype close = t.indexOf(QLatin1Char(']'));
         if (close > 0) {
@@ -174,7 +176,9 @@ bool TMailboxDownload::ChooseProxy()
 bool TMailboxDownload::RunRequest(const QString& label, const std::function<void()>& request)
 {
     QString host, port;
-    SplitHostPort(form_.edtHost->text(), host, port);
+    const TPop3Security security = SecurityFromChoice(form_.cmbSecurity->currentText());
+    client_.SetSecurity(security);
+    SplitHostPort(form_.edtHost->text(), host, port, DefaultPortFor(security));
     client_.SetHost(host.toStdString());
     client_.SetPort(port.toStdString());
     client_.SetUserName(form_.edtUserName->text().toLatin1().toStdString());
@@ -224,6 +228,8 @@ void TMailboxDownload::Pop3ClientRequestDone(int rqType, uint16_t error)
     }
     if (rqType == kOpenRequest) {
         form_.Log(QStringLiteral("Connecting to email account"));
+        if (const std::string tls = client_.TlsDescription(); !tls.empty())
+            form_.Log(QStringLiteral("Connection secured with ") + Latin1(tls));
         form_.Log(QStringLiteral("Connected. Checking for faxes."));
         StartMailboxScan();
         return;

@@ -30,8 +30,9 @@ enum class TRunOutcome {
 // True when pattern occurs in text, comparing ASCII letters without regard to case.
 bool ContainsText(const std::string& text, const std::string& pattern);
 
-// "host", "host:port" or "[v6address]:port"; without a port the service is "pop3".
-void SplitHostPort(const QString& text, QString& host, QString& port);
+// "host", "host:port" or "[v6address]:port"; without a port the service is defaultPort.
+void SplitHostPort(const QString& text, QString& host, QString& port,
+                   const QString& defaultPort = QStringLiteral("pop3"));
 
 class TMailboxDownload : public QObject {
     Q_OBJECT

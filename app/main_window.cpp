@@ -9,6 +9,7 @@
 #include "app/line_edit_fit.h"
 #include "app/message_box.h"
 #include "app/registry_variable.h"
+#include "app/security_choice.h"
 #include "app/system_info.h"
 #include "mail/pop3_client.h"
 #include "qdb/record_view.h"
@@ -103,6 +104,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     rgUserName = MakeSetting("rgUserName");
     rgPassword = MakeSetting("rgPassword");
     rgConnection = MakeSetting("rgConnection");
+    rgSecurity = MakeSetting("rgSecurity");
     tvAPIThing1 = new TtvAPIThing(this);
     tvAPIThing1->setObjectName(QStringLiteral("tvAPIThing1"));
 
@@ -234,11 +236,18 @@ QWidget* TForm1::BuildConfigureSheet()
     style->setParent(edtPassword);
     edtPassword->setStyle(style);
     edtPassword->setEchoMode(QLineEdit::Password);
+    cmbSecurity = new QComboBox(sheet);
+    cmbSecurity->setObjectName(QStringLiteral("cmbSecurity"));
+    cmbSecurity->addItems(SecurityChoices());
+    cmbSecurity->setCurrentText(DefaultSecurityChoice());
+    cmbSecurity->setToolTip(QStringLiteral("TLS (POP3S) is recommended: the password and the faxes then travel "
+                                           "encrypted, and the server's certificate is checked."));
 
     fields->addRow(QStringLiteral("Connection:"), cmbConnection);
     fields->addRow(QStringLiteral("Host:"), edtHost);
     fields->addRow(QStringLiteral("User Name:"), edtUserName);
     fields->addRow(QStringLiteral("Password:"), edtPassword);
+    fields->addRow(QStringLiteral("Security:"), cmbSecurity);
     layout->addLayout(fields);
 
     auto* buttons = new QHBoxLayout;
@@ -295,7 +304,23 @@ void TForm1::ConfigureSheetShow()
             damageReported = true;
         }
     }
+    LoadSecurityChoice();
     Edit1->setText(cmbConnection->currentText());
+}
+
+// Like the text settings: a stored choice replaces what is shown, a missing
+// one leaves it (at start-up "None"). A stored value that names no choice
+// is shown as "None" rather than guessed at.
+void TForm1::LoadSecurityChoice()
+{
+    if (!rgSecurity->VariableExists())
+        return;
+    QVariant value;
+    rgSecurity->ReadVariable(value);
+    if (!value.isValid())
+        return;
+    const QString listed = ListedSecurityChoice(value.toString());
+    cmbSecurity->setCurrentText(listed.isEmpty() ? DefaultSecurityChoice() : listed);
 }
 
 QString TForm1::PeersFolder()
@@ -339,6 +364,7 @@ void TForm1::BitBtn6Click()
     rgHost->WriteVariable(edtHost->text());
     rgUserName->WriteVariable(edtUserName->text());
     rgPassword->WriteVariable(edtPassword->text());
+    rgSecurity->WriteVariable(cmbSecurity->currentText());
     Edit1->setText(cmbConnection->currentText());
 }
 

@@ -93,6 +93,7 @@ public:
     QLineEdit* edtHost = nullptr;
     QLineEdit* edtUserName = nullptr;
     QLineEdit* edtPassword = nullptr;
+    QComboBox* cmbSecurity = nullptr; // "TLS (POP3S)", "STARTTLS" or "None"
     QPushButton* BitBtn6 = nullptr; // Save
     QPushButton* BitBtn7 = nullptr; // Cancel
     QPushButton* BitBtn8 = nullptr; // Import on Browse Faxes
@@ -109,6 +110,7 @@ public:
     TQlRegistryVariable* rgUserName = nullptr;
     TQlRegistryVariable* rgPassword = nullptr;
     TQlRegistryVariable* rgConnection = nullptr;
+    TQlRegistryVariable* rgSecurity = nullptr;
     TtvAPIThing* tvAPIThing1 = nullptr;
 
 protected:
@@ -122,6 +124,7 @@ private:
     QWidget* BuildConnectSheet();
     QWidget* BuildBrowseFaxesSheet();
     QWidget* BuildConfigureSheet();
+    void LoadSecurityChoice();
     TQlRegistryVariable* MakeSetting(const char* name);
 
     // Catalogue

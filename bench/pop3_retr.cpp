@@ -3,8 +3,8 @@
 // A second mailbox holds one 2.6 MB message with a 600 KB line among short
 // ones, against the same size in short lines only: the client's cost must
 // stay linear in the bytes received.
+#include "bench/pop3_bench_mailbox.h"
 #include "mail/pop3_client.h"
-#include "tests/support/dovecot_server.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -20,8 +20,8 @@
 
 namespace {
 
-constexpr int kMessages = 1000;
-constexpr std::size_t kMessageBytes = 50 * 1024;
+using pop3bench::kMessages;
+using pop3bench::Report;
 const char* kUser = "bench";
 const char* kPassword = "bench-secret";
 const char* kLongUser = "bench-long";  // message 1: with the long line; 2: short lines only
@@ -50,27 +50,13 @@ DovecotServer* Server()
             return std::unique_ptr<DovecotServer>();
         }
         s->AddUser(kUser, kPassword);
-        for (int i = 0; i < kMessages; ++i) {
-            std::string m = "From: sender@example.com\r\nSubject: message " + std::to_string(i) + "\r\n\r\n";
-            for (int line = 0; m.size() < kMessageBytes; ++line) {
-                std::string text = std::to_string(line) + " ";
-                text.resize(74, 'a' + static_cast<char>(line % 26));
-                m += text + "\r\n";
-            }
-            s->PutMessage(kUser, m);
-        }
+        pop3bench::FillMailbox(*s, kUser);
         s->AddUser(kLongUser, kPassword);
         s->PutMessage(kLongUser, BigMessage(true));
         s->PutMessage(kLongUser, BigMessage(false));
         return s;
     }();
     return server.get();
-}
-
-void Report(benchmark::State& state, double messages, double bytes)
-{
-    state.counters["messages/s"] = benchmark::Counter(messages, benchmark::Counter::kIsRate);
-    state.counters["MB/s"] = benchmark::Counter(bytes / (1024.0 * 1024.0), benchmark::Counter::kIsRate);
 }
 
 // Runs one request to its end.
@@ -160,29 +146,8 @@ void BM_PythonPoplibRetr(benchmark::State& state)
         state.SkipWithError("Dovecot unavailable");
         return;
     }
-    const QString script = QString::fromStdString(
-        "import poplib\n"
-        "p = poplib.POP3('127.0.0.1', " + server->PortText() + ")\n"
-        "p.user('" + kUser + "'); p.pass_('" + kPassword + "')\n"
-        "total = 0\n"
-        "for i in range(1, " + std::to_string(kMessages) + " + 1):\n"
-        "    resp, lines, octets = p.retr(i)\n"
-        "    total += sum(len(l) + 2 for l in lines)\n"
-        "p.quit()\n"
-        "print(total)\n");
-    double messages = 0, bytes = 0;
-    for (auto _ : state) {
-        QProcess python;
-        python.start("python3", {"-c", script});
-        python.waitForFinished(600000);
-        if (python.exitCode() != 0) {
-            state.SkipWithError("poplib failed");
-            return;
-        }
-        bytes += python.readAllStandardOutput().trimmed().toDouble();
-        messages += kMessages;
-    }
-    Report(state, messages, bytes);
+    pop3bench::RunPoplib(state, "import poplib\np = poplib.POP3('127.0.0.1', " + server->PortText() + ")", kUser,
+                         kPassword);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-TCustomLineNetSocket::TCustomLineNetSocket(QObject* owner) : TCustomSocksNetSocket(owner) {}
+TCustomLineNetSocket::TCustomLineNetSocket(QObject* owner) : TCustomTlsNetSocket(owner) {}
 
 void TCustomLineNetSocket::SetLineMode(bool value)
 {
@@ -23,7 +23,7 @@ int TCustomLineNetSocket::RcvdCount()
         return lineLength_;
     if (!lineMode_ && heldCount_ > 0)
         return heldCount_;
-    return TCustomSocksNetSocket::RcvdCount();
+    return TCustomTlsNetSocket::RcvdCount();
 }
 
 // Consumed bytes only move the start of the held data; the block is
@@ -50,14 +50,14 @@ void TCustomLineNetSocket::Compact()
 bool TCustomLineNetSocket::NotifyDataAvailable(std::uint16_t error)
 {
     if (!lineMode_ || lineEnd_.empty())
-        return TCustomSocksNetSocket::NotifyDataAvailable(error);
-    const int waiting = TCustomSocksNetSocket::RcvdCount();
+        return TCustomTlsNetSocket::NotifyDataAvailable(error);
+    const int waiting = TCustomTlsNetSocket::RcvdCount();
     if (waiting > 0) {
         Compact();
         const size_t need = static_cast<size_t>(heldCount_) + static_cast<size_t>(waiting) + 1;
         if (held_.size() < need)
             held_.resize(need);
-        const int got = TCustomSocksNetSocket::RecvRaw(held_.data() + heldCount_, waiting, 0);
+        const int got = TCustomTlsNetSocket::RecvRaw(held_.data() + heldCount_, waiting, 0);
         if (got > 0) {
             heldCount_ += got;
             held_[static_cast<size_t>(heldCount_)] = '\0';
@@ -99,7 +99,7 @@ bool TCustomLineNetSocket::DeliverCurrentLine(std::uint16_t error)
 {
     while (lineMode_ && lineLength_ > 0) {
         const int before = lineLength_;
-        if (!TCustomSocksNetSocket::NotifyDataAvailable(error)) {
+        if (!TCustomTlsNetSocket::NotifyDataAvailable(error)) {
             // Nobody listens: the line is dropped, like unread data below.
             DropFront(lineLength_);
             lineLength_ = 0;
@@ -136,7 +136,7 @@ int TCustomLineNetSocket::RecvRaw(char* buffer, int size, int flags)
     else if (!lineMode_ && heldCount_ > 0)
         n = std::min(size, heldCount_);
     else
-        return TCustomSocksNetSocket::RecvRaw(buffer, size, flags);
+        return TCustomTlsNetSocket::RecvRaw(buffer, size, flags);
     n = std::max(n, 0);
     std::memcpy(buffer, held_.data() + heldStart_, static_cast<size_t>(n));
     DropFront(n);
@@ -157,7 +157,7 @@ void TCustomLineNetSocket::NotifySessionClosed(std::uint16_t error)
         // so that nothing received is dropped silently.
         while (!lineMode_ && heldCount_ > 0) {
             const int before = heldCount_;
-            if (!TCustomSocksNetSocket::NotifyDataAvailable(error) || heldCount_ == before)
+            if (!TCustomTlsNetSocket::NotifyDataAvailable(error) || heldCount_ == before)
                 break;
         }
     } catch (...) {
@@ -167,5 +167,5 @@ void TCustomLineNetSocket::NotifySessionClosed(std::uint16_t error)
     heldCount_ = 0;
     lineLength_ = 0;
     searchFrom_ = 0;
-    TCustomSocksNetSocket::NotifySessionClosed(error);
+    TCustomTlsNetSocket::NotifySessionClosed(error);
 }

@@ -3,11 +3,11 @@
 // line (terminator included) with Receive.
 #pragma once
 
-#include "mail/socks_net_socket.h"
+#include "mail/tls_net_socket.h"
 
 #include <vector>
 
-class TCustomLineNetSocket : public TCustomSocksNetSocket {
+class TCustomLineNetSocket : public TCustomTlsNetSocket {
 public:
     explicit TCustomLineNetSocket(QObject* owner = nullptr);
 

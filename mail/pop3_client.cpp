@@ -96,6 +96,7 @@ TCustomPop3Client::TCustomPop3Client(QObject* owner)
     QObject::connect(&idleTimer_, &QTimer::timeout, this, [this] { IdleTimerFired(); });
     socket_->OnSessionClosed = [this](QObject*, std::uint16_t error) { SocketClosed(error); };
     socket_->OnSocksError = [this](QObject*, int, const std::string& message) { socksError_ = message; };
+    socket_->OnTlsDone = [this](QObject*, std::uint16_t error) { TlsDone(error); };
 }
 
 TCustomPop3Client::~TCustomPop3Client()
@@ -106,6 +107,14 @@ TCustomPop3Client::~TCustomPop3Client()
     socket_->OnSessionConnected = nullptr;
     socket_->OnDnsLookupDone = nullptr;
     socket_->OnSocksError = nullptr;
+    socket_->OnTlsDone = nullptr;
+}
+
+std::string TCustomPop3Client::TlsDescription() const
+{
+    if (!socket_->TlsActive())
+        return {};
+    return socket_->TlsProtocol() + ", " + socket_->TlsCipher();
 }
 
 // ---------------------------------------------------------------- notifications
@@ -196,6 +205,27 @@ void TCustomPop3Client::CheckReadyAndConnected()
         throw Pop3Exception("POP3 component not connected");
 }
 
+// With TLS asked for, credentials never travel outside it.
+void TCustomPop3Client::CheckSecured(const char* command)
+{
+    if (security_ == pop3SecurityNone || socket_->TlsActive())
+        return;
+    const std::string text = std::string("-ERR ") + command + " refused: the connection is not secured by TLS";
+    errorMessage_ = text;
+    Display(text);
+    throw Pop3Exception(text);
+}
+
+void TCustomPop3Client::ExpectReply(TPop3ProtocolState nextState, Continuation continuation, MultiKind kind)
+{
+    replyHandler_ = Reply::SingleLine;
+    nextState_ = nextState;
+    continuation_ = continuation;
+    multiKind_ = kind;
+    SetState(pop3WaitingReply);
+    StartIdleTimer();
+}
+
 void TCustomPop3Client::StartRequest(TPop3Request request, const std::string& command, TPop3ProtocolState nextState,
                                      Continuation continuation, MultiKind kind)
 {
@@ -203,12 +233,7 @@ void TCustomPop3Client::StartRequest(TPop3Request request, const std::string& co
     if (!highLevel_)
         requestType_ = request;
     requestDoneSent_ = false;
-    replyHandler_ = Reply::SingleLine;
-    nextState_ = nextState;
-    continuation_ = continuation;
-    multiKind_ = kind;
-    SetState(pop3WaitingReply);
-    StartIdleTimer();
+    ExpectReply(nextState, continuation, kind);
     Display("> " + command);
     QCoreApplication::processEvents();
     // The connection may have closed meanwhile; that close already reported
@@ -222,18 +247,21 @@ void TCustomPop3Client::User()
 {
     CheckProtocolState(protocolState_ == pop3Disconnected || protocolState_ == pop3WaitingUser,
                        "-ERR USER command invalid now");
+    CheckSecured("USER");
     StartRequest(pop3User, "USER " + TrimSocketText(userName_), pop3WaitingPass, Continuation::None);
 }
 
 void TCustomPop3Client::Pass()
 {
     CheckProtocolState(protocolState_ <= pop3WaitingPass, "-ERR PASS command invalid now");
+    CheckSecured("PASS");
     StartRequest(pop3Pass, "PASS " + TrimSocketText(passWord_), pop3Transaction, Continuation::None);
 }
 
 void TCustomPop3Client::RPop()
 {
     CheckProtocolState(protocolState_ <= pop3WaitingPass, "-ERR RPOP command invalid now");
+    CheckSecured("RPOP");
     StartRequest(pop3RPop, "RPOP " + TrimSocketText(passWord_), pop3Transaction, Continuation::None);
 }
 
@@ -241,6 +269,7 @@ void TCustomPop3Client::APop()
 {
     CheckProtocolState(protocolState_ == pop3WaitingUser, "-ERR APOP command invalid now");
     CheckProtocolState(!timestamp_.empty(), "-ERR Server do not support APOP (no timestamp)");
+    CheckSecured("APOP");
     const QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(timestamp_ + passWord_),
                                                        QCryptographicHash::Md5)
                                   .toHex()
@@ -325,6 +354,12 @@ void TCustomPop3Client::Uidl()
         StartRequest(pop3Uidl, "UIDL", pop3Transaction, Continuation::MultiLine, MultiKind::Uidl);
 }
 
+void TCustomPop3Client::Capa()
+{
+    CheckProtocolState(protocolState_ != pop3Disconnected, "-ERR CAPA command invalid now");
+    StartRequest(pop3Capa, "CAPA", protocolState_, Continuation::MultiLine, MultiKind::Capa);
+}
+
 // ---------------------------------------------------------------- connecting
 
 void TCustomPop3Client::Connect()
@@ -339,6 +374,7 @@ void TCustomPop3Client::Connect()
     received_.Clear();
     errorCode_ = 0;
     socksError_.clear();
+    negotiating_ = false;
     SetState(pop3LookingUpHost);
     StartIdleTimer();
     socket_->OnDataSent = nullptr;
@@ -453,7 +489,90 @@ void TCustomPop3Client::SocketConnected(std::uint16_t error)
         return;
     }
     connected_ = true;
+    if (security_ == pop3SecurityTls) {
+        BeginTls();
+        return;
+    }
     SetState(pop3WaitingGreeting);
+}
+
+// ---------------------------------------------------------------- TLS
+
+// A command of the connect itself (CAPA, STLS): the connect request stays
+// the one that is reported.
+void TCustomPop3Client::SendNegotiation(const std::string& command, Continuation continuation, MultiKind kind)
+{
+    ExpectReply(protocolState_, continuation, kind);
+    Display("> " + command);
+    socket_->SendStr(command + "\r\n");
+}
+
+void TCustomPop3Client::AfterCapabilities()
+{
+    const bool offered = std::any_of(capabilities_.begin(), capabilities_.end(), [](const std::string& line) {
+        std::string word = line.substr(0, line.find(' '));
+        for (char& c : word)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return word == "STLS";
+    });
+    if (!offered) {
+        FailNegotiation(tlserr::StlsNotOffered, "-ERR " + TlsErrorText(tlserr::StlsNotOffered) +
+                                                    "; nothing is sent in the clear (error #" +
+                                                    std::to_string(tlserr::StlsNotOffered) + ")");
+        return;
+    }
+    SendNegotiation("STLS", Continuation::StartTls, MultiKind::Message);
+}
+
+// Ends the connect with error and drops the connection, which is not fit
+// for credentials.
+void TCustomPop3Client::FailNegotiation(std::uint16_t error, const std::string& reply)
+{
+    negotiating_ = false;
+    lastResponse_ = reply;
+    statusCode_ = 500;
+    errorCode_ = error;
+    if (errorMessage_.empty())
+        errorMessage_ = reply;
+    Display(reply);
+    received_.Clear();
+    NotifyRequestDone(error);
+    if (socket_->State() != wsClosed)
+        socket_->Close();
+}
+
+void TCustomPop3Client::BeginTls()
+{
+    SetState(pop3TlsHandshake);
+    // The handshake has its own time limit, the client's.
+    idleTimer_.stop();
+    // Whatever came in the clear after the STLS reply is not trusted.
+    received_.Clear();
+    socket_->SetHandshakeTimeout(timeout_ > 0 ? static_cast<int>(std::min<qint64>(qint64(timeout_) * 1000, INT_MAX)) : 0);
+    Display("TLS handshake with " + host_);
+    socket_->StartTls(host_);
+}
+
+void TCustomPop3Client::TlsDone(std::uint16_t error)
+{
+    if (state_ != pop3TlsHandshake)
+        return;
+    if (error != 0) {
+        // The socket closes the connection right after this.
+        FailNegotiation(error, "-ERR " + socket_->TlsErrorMessage() + " (error #" + std::to_string(error) + ")");
+        return;
+    }
+    Display("TLS session: " + TlsDescription());
+    if (!negotiating_) {
+        // POP3S: the greeting comes over TLS.
+        SetState(pop3WaitingGreeting);
+        StartIdleTimer();
+        return;
+    }
+    negotiating_ = false;
+    capabilities_.clear();
+    SetState(pop3Connected);
+    NotifyRequestDone(0);
 }
 
 void TCustomPop3Client::SocketClosed(std::uint16_t error)
@@ -556,6 +675,11 @@ void TCustomPop3Client::HandleGreeting()
     protocolState_ = pop3WaitingUser;
     SetState(pop3Connected);
     NotifySessionConnected(0);
+    if (security_ == pop3SecurityStartTls && !socket_->TlsActive() && connected_) {
+        negotiating_ = true;
+        SendNegotiation("CAPA", Continuation::MultiLine, MultiKind::Capa);
+        return;
+    }
     NotifyRequestDone(0);
 }
 
@@ -563,6 +687,16 @@ void TCustomPop3Client::HandleSingleLine()
 {
     Display("< " + lastResponse_);
     if (lastResponse_.empty() || lastResponse_[0] != '+') {
+        if (negotiating_) {
+            // A server without CAPA has no STLS either.
+            if (multiKind_ == MultiKind::Capa && continuation_ == Continuation::MultiLine) {
+                capabilities_.clear();
+                AfterCapabilities();
+            }
+            else
+                FailNegotiation(500, lastResponse_);
+            return;
+        }
         statusCode_ = 500;
         errorCode_ = 500;
         if (errorMessage_.empty())
@@ -591,7 +725,12 @@ void TCustomPop3Client::HandleSingleLine()
         break;
     case Continuation::MultiLine:
         replyHandler_ = Reply::MultiLine;
+        if (multiKind_ == MultiKind::Capa)
+            capabilities_.clear();
         FireMulti(0);
+        break;
+    case Continuation::StartTls:
+        BeginTls();
         break;
     }
 }
@@ -602,6 +741,8 @@ void TCustomPop3Client::FireMulti(int which)
     const TPop3Notify* events[3][3] = {{&OnListBegin, &OnListLine, &OnListEnd},
                                        {&OnUidlBegin, &OnUidlLine, &OnUidlEnd},
                                        {&OnMessageBegin, &OnMessageLine, &OnMessageEnd}};
+    if (multiKind_ == MultiKind::Capa)
+        return;
     const TPop3Notify& event = *events[static_cast<int>(multiKind_)][which];
     if (event)
         event(this);
@@ -613,6 +754,10 @@ void TCustomPop3Client::HandleMultiLine()
         FireMulti(2);
         lastResponse_.clear();
         replyHandler_ = Reply::None;
+        if (negotiating_ && multiKind_ == MultiKind::Capa) {
+            AfterCapabilities();
+            return;
+        }
         NotifyRequestDone(0);
         return;
     }
@@ -622,6 +767,8 @@ void TCustomPop3Client::HandleMultiLine()
         ParseTwoNumbers(lastResponse_, msgNum_, msgSize_);
     else if (multiKind_ == MultiKind::Uidl)
         ParseNumberAndId(lastResponse_, msgNum_, msgUidl_);
+    else if (multiKind_ == MultiKind::Capa)
+        capabilities_.push_back(lastResponse_);
     FireMulti(1);
 }
 

@@ -2,6 +2,11 @@
 // request method and later receives exactly one OnRequestDone for it, always
 // from the event loop; multi-line answers arrive line by line in between.
 // One request runs at a time. Open chains connect, USER and PASS.
+//
+// Security chooses how the session is protected: in the clear, TLS from the
+// first byte (POP3S), or STLS after the greeting once CAPA lists it. When TLS
+// is asked for and cannot be had, the connect fails and the connection is
+// closed; no USER, PASS, RPOP or APOP is ever sent outside TLS then.
 #pragma once
 
 #include "mail/socks_proxy.h"
@@ -27,12 +32,14 @@ enum TPop3ProtocolState { pop3Disconnected, pop3WaitingUser, pop3WaitingPass, po
 
 enum TPop3ClientState {
     pop3Ready, pop3LookingUpHost, pop3Connecting, pop3Connected, pop3ReadyForNext, pop3WaitingGreeting,
-    pop3WaitingReply, pop3Aborting
+    pop3WaitingReply, pop3Aborting, pop3TlsHandshake
 };
+
+enum TPop3Security { pop3SecurityNone, pop3SecurityTls, pop3SecurityStartTls };
 
 enum TPop3Request : std::uint8_t {
     pop3Connect, pop3User, pop3Pass, pop3RPop, pop3Quit, pop3Stat, pop3List, pop3Retr, pop3Top, pop3Dele,
-    pop3Noop, pop3Last, pop3RSet, pop3Uidl, pop3APop, pop3Open
+    pop3Noop, pop3Last, pop3RSet, pop3Uidl, pop3APop, pop3Open, pop3Capa
 };
 
 using TPop3Display = std::function<void(QObject* Sender, const std::string& Msg)>;
@@ -69,6 +76,9 @@ public:
     virtual void Last();
     virtual void RSet();
     virtual void Uidl();
+    // Asks for the server's capabilities (a multi-line reply); they end up
+    // in Capabilities(), one line each.
+    virtual void Capa();
     virtual void Abort();
 
     // --- properties
@@ -95,6 +105,13 @@ public:
     int Tag() const { return tag_; }
     void SetTag(int value) { tag_ = value; }
     int StatusCode() const { return statusCode_; }
+    TPop3Security Security() const { return security_; }
+    void SetSecurity(TPop3Security value) { security_ = value; }
+    // The lines of the last CAPA reply (emptied once STLS succeeded, since
+    // what the server said in the clear no longer counts).
+    const std::vector<std::string>& Capabilities() const { return capabilities_; }
+    // "TLSv1.3, TLS_AES_256_GCM_SHA384" while the session runs over TLS, else empty.
+    std::string TlsDescription() const;
     // Seconds a request may wait without receiving a byte (0: no limit). A
     // request that waits longer ends with 10060 and the connection is dropped
     // without QUIT, as if it had broken.
@@ -128,15 +145,22 @@ protected:
 
 private:
     enum class Reply { None, SingleLine, MultiLine };
-    enum class Continuation { None, Stat, NumberAndSize, NumberAndUidl, MultiLine };
-    enum class MultiKind { List, Uidl, Message };
+    enum class Continuation { None, Stat, NumberAndSize, NumberAndUidl, MultiLine, StartTls };
+    enum class MultiKind { List, Uidl, Message, Capa };
 
     void SetState(TPop3ClientState value);
     void Display(const std::string& text);
+    void ExpectReply(TPop3ProtocolState nextState, Continuation continuation, MultiKind kind);
     void StartRequest(TPop3Request request, const std::string& command, TPop3ProtocolState nextState,
                       Continuation continuation, MultiKind kind = MultiKind::Message);
     void CheckProtocolState(bool allowed, const std::string& text);
     void CheckReadyAndConnected();
+    void CheckSecured(const char* command);
+    void SendNegotiation(const std::string& command, Continuation continuation, MultiKind kind);
+    void AfterCapabilities();
+    void BeginTls();
+    void TlsDone(std::uint16_t error);
+    void FailNegotiation(std::uint16_t error, const std::string& reply);
     void DnsLookupDone(std::uint16_t error);
     void SocketConnected(std::uint16_t error);
     void SocketClosed(std::uint16_t error);
@@ -181,6 +205,9 @@ private:
     bool inRequestCall_ = false;  // a request method runs on the caller's stack
     Continuation continuation_ = Continuation::None;
     MultiKind multiKind_ = MultiKind::Message;
+    TPop3Security security_ = pop3SecurityNone;
+    bool negotiating_ = false;  // CAPA and STLS run as part of the connect
+    std::vector<std::string> capabilities_;
     std::string host_, port_ = "pop3", userName_, passWord_, lastResponse_, errorMessage_, timestamp_;
     int msgCount_ = 0, msgSize_ = 0, msgNum_ = 0, msgLines_ = 0;
     std::string msgUidl_;

@@ -1,4 +1,6 @@
-# The POP3 benchmark starts its own Dovecot server through the test fixture.
-if(TARGET bench_pop3_retr)
-  target_link_libraries(bench_pop3_retr PRIVATE pellimar_test_support)
-endif()
+# The POP3 benchmarks start their own Dovecot server through the test fixture.
+foreach(target bench_pop3_retr bench_pop3_tls_retr)
+  if(TARGET ${target})
+    target_link_libraries(${target} PRIVATE pellimar_test_support)
+  endif()
+endforeach()

@@ -5,6 +5,8 @@
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/registry_store.h"
+#include "app/download.h"
+#include "app/security_choice.h"
 #include "tests/support/temp_registry.h"
 
 #include <QComboBox>
@@ -134,6 +136,42 @@ TEST_F(MainWindowTest, CancelReturnsEveryStoredField)
     EXPECT_EQ(w.edtHost->text(), QStringLiteral("h"));
     EXPECT_EQ(w.edtUserName->text(), QStringLiteral("u"));
     EXPECT_EQ(w.edtPassword->text(), QStringLiteral("p"));
+}
+
+// The Security choice: a missing or unknown stored value reads as "None"; a
+// saved choice comes back, and POP3S moves the default port to 995.
+TEST_F(MainWindowTest, SecurityChoiceIsStoredAndChoosesTheDefaultPort)
+{
+    {
+        TForm1 w;
+        EXPECT_EQ(w.cmbSecurity->currentText(), QStringLiteral("None"));
+        EXPECT_EQ(w.cmbSecurity->count(), 3);
+        w.cmbSecurity->setCurrentText(QStringLiteral("TLS (POP3S)"));
+        w.BitBtn6->click();
+        EXPECT_NE(registry_.Contents().indexOf("\"rgSecurity\"=\"TLS (POP3S)\""), -1);
+    }
+    {
+        TForm1 w;
+        EXPECT_EQ(w.cmbSecurity->currentText(), QStringLiteral("TLS (POP3S)"));
+        w.cmbSecurity->setCurrentText(QStringLiteral("None"));
+        w.BitBtn7->click();
+        EXPECT_EQ(w.cmbSecurity->currentText(), QStringLiteral("TLS (POP3S)"));
+    }
+    Store("rgSecurity", "bogus");
+    EXPECT_EQ(TForm1().cmbSecurity->currentText(), QStringLiteral("None"));
+
+    struct Case {
+        const char* choice;
+        const char* host;
+        const char* port;
+    };
+    for (const Case& c : {Case{"TLS (POP3S)", "pop.example.com", "995"}, Case{"TLS (POP3S)", "pop.example.com:9950", "9950"},
+                          Case{"STARTTLS", "pop.example.com", "pop3"}, Case{"None", "[::1]", "pop3"}}) {
+        QString host, port;
+        SplitHostPort(QLatin1String(c.host), host, port, DefaultPortFor(SecurityFromChoice(QLatin1String(c.choice))));
+        EXPECT_EQ(port, QLatin1String(c.port)) << c.choice << " " << c.host;
+    }
+    EXPECT_TRUE(boxes_.isEmpty());
 }
 
 TEST_F(MainWindowTest, ConnectionListTakesTheFirstSixteenPeersInNameOrder)

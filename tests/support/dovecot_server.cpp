@@ -97,7 +97,8 @@ void DovecotServer::WriteConfig()
       << "log_path = " << root_ << "/dovecot.log\n"
       << "protocols = pop3\n"
       << "listen = " << listenAddress_ << "\n"
-      << "ssl = no\n"
+      << (certFile_.empty() ? "ssl = no\n"
+                            : "ssl = required\nssl_cert = <" + certFile_ + "\nssl_key = <" + keyFile_ + "\n")
       << "disable_plaintext_auth = no\n"
       << "auth_mechanisms = plain apop\n"
       // Tests log in with wrong passwords on purpose; no delays for that.
@@ -112,17 +113,21 @@ void DovecotServer::WriteConfig()
       << "passdb {\n  driver = passwd-file\n  args = " << root_ << "/users/%u\n}\n"
       << "userdb {\n  driver = static\n  args = uid=dovecot gid=dovecot home=" << root_ << "/mail/%u\n}\n"
       << "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    address = " << listenAddress_ << "\n    port = "
-      << port_ << "\n  }\n}\n"
+      << port_ << "\n  }\n";
+    if (!certFile_.empty())
+        c << "  inet_listener pop3s {\n    address = " << listenAddress_ << "\n    port = " << tlsPort_
+          << "\n    ssl = yes\n  }\n";
+    c << "}\n"
       << "service anvil {\n  chroot =\n}\n"
       << "service imap-login {\n  chroot =\n}\n";
     WriteFile(root_ + "/dovecot.conf", c.str());
 }
 
-bool DovecotServer::WaitUntilListening(int limitMs) const
+bool DovecotServer::WaitUntilListening(std::uint16_t port, int limitMs) const
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (LoopbackAccepts(listenAddress_, port_))
+        if (LoopbackAccepts(listenAddress_, port))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -135,11 +140,14 @@ bool DovecotServer::Start(std::string* error)
         return true;
     for (int attempt = 0; attempt < 3 && !running_; ++attempt) {
         port_ = FreeLoopbackPort(listenAddress_);
+        tlsPort_ = 0;
+        while (!certFile_.empty() && (tlsPort_ == 0 || tlsPort_ == port_))
+            tlsPort_ = FreeLoopbackPort(listenAddress_);
         WriteConfig();
         const QString conf = QString::fromStdString(root_ + "/dovecot.conf");
         if (!RunTool("dovecot", {"-c", conf}))
             continue;
-        running_ = WaitUntilListening(10000);
+        running_ = WaitUntilListening(port_, 10000) && (tlsPort_ == 0 || WaitUntilListening(tlsPort_, 10000));
         if (!running_)
             RunTool("dovecot", {"-c", conf, "stop"});
     }

@@ -2,7 +2,8 @@
 // benchmarks. It runs as root with its own configuration, run and state
 // folders and maildir mailboxes under one temporary folder, which it removes
 // when stopped. Users are added with plain passwords (so APOP works) and
-// messages are put into a mailbox as raw bytes.
+// messages are put into a mailbox as raw bytes. With a certificate set it
+// runs with ssl = required: STLS on Port(), implicit TLS on TlsPort().
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,12 @@ public:
     // "::1"; set before Start.
     void SetListenAddress(const std::string& address) { listenAddress_ = address; }
     const std::string& ListenAddress() const { return listenAddress_; }
+    // PEM files of the server's certificate (chain) and key; set before Start.
+    void SetTlsCertificate(const std::string& certFile, const std::string& keyFile)
+    {
+        certFile_ = certFile;
+        keyFile_ = keyFile;
+    }
 
     // Starts on a free loopback port and waits until it accepts connections.
     bool Start(std::string* error = nullptr);
@@ -38,6 +45,9 @@ public:
 
     std::uint16_t Port() const { return port_; }
     std::string PortText() const { return std::to_string(port_); }
+    // The POP3S port (0 without a certificate).
+    std::uint16_t TlsPort() const { return tlsPort_; }
+    std::string TlsPortText() const { return std::to_string(tlsPort_); }
     const std::string& Root() const { return root_; }
     // The server's log, for failure messages.
     std::string Log() const;
@@ -45,11 +55,13 @@ public:
 private:
     std::string Maildir(const std::string& user) const;
     void WriteConfig();
-    bool WaitUntilListening(int limitMs) const;
+    bool WaitUntilListening(std::uint16_t port, int limitMs) const;
 
     std::string root_;
     std::string listenAddress_ = "127.0.0.1";
     std::uint16_t port_ = 0;
+    std::uint16_t tlsPort_ = 0;
+    std::string certFile_, keyFile_;
     bool running_ = false;
     unsigned delivered_ = 0;
 };

@@ -1,0 +1,18 @@
+#pragma once
+// The Configure page's "Security" choice: its texts (which are also the
+// stored values) and what each asks of the POP3 client.
+#include "mail/pop3_client.h"
+
+#include <QString>
+#include <QStringList>
+
+// "TLS (POP3S)", "STARTTLS", "None", in the order the page lists them.
+QStringList SecurityChoices();
+// The default shown and assumed when nothing is stored.
+QString DefaultSecurityChoice();
+// The listed text that value names (compared without regard to case), or
+// an empty text for a value that names none.
+QString ListedSecurityChoice(const QString& value);
+TPop3Security SecurityFromChoice(const QString& choice);
+// The port used when the host names none: 995 for POP3S, else the pop3 service.
+QString DefaultPortFor(TPop3Security security);
