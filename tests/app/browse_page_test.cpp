@@ -325,3 +325,4 @@ TEST(RecordDateSortKey, OrdersTheCatalogueDateFormat)
     for (const char* bad : {"", "yesterday", "13/xx/2026 10:00 AM", "12/31/2026 00:10 PM"})
         EXPECT_EQ(RecordDateSortKey(QLatin1String(bad)), -1) << bad;
 }
+
