@@ -58,13 +58,15 @@ TFaxBrowser::TFaxBrowser(TForm1& form, QTableView& grid, QLineEdit& filter)
             BitBtn5Click();
     });
     connect(&filter, &QLineEdit::textChanged, model_, &TFaxGridModel::SetFilterText);
+    // The catalogue goes before the pages when the window closes: a page
+    // change then has nothing to show.
     connect(form_.pgCntrl, &QTabWidget::currentChanged, this, [this](int index) {
-        if (form_.pgCntrl->widget(index) == form_.BrowseFaxesSheet)
+        if (form_.QDBView && form_.pgCntrl->widget(index) == form_.BrowseFaxesSheet)
             BrowseFaxesSheetShow();
     });
     // Faxes downloaded or imported while the page is showing appear at once.
     connect(&form_, &TForm1::CatalogueChanged, this, [this] {
-        if (form_.pgCntrl->currentWidget() == form_.BrowseFaxesSheet)
+        if (form_.QDBView && form_.pgCntrl->currentWidget() == form_.BrowseFaxesSheet)
             BrowseFaxesSheetShow();
     });
 }
