@@ -205,6 +205,7 @@ void TFaxExtraction::DecodeFaxes()
     }
     SaveWhatRemains(kept);
     form_.Log(QStringLiteral("A total of %1 Faxes where added.").arg(form_.FaxCount));
+    emit form_.CatalogueChanged();
     download_.FinishRun();
 }
 

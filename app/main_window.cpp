@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/ani_icon.h"
+#include "app/browse_page.h"
 #include "app/download.h"
 #include "app/extraction.h"
 #include "app/fax_import.h"
@@ -22,11 +23,13 @@
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QVBoxLayout>
@@ -204,13 +207,46 @@ QWidget* TForm1::BuildBrowseFaxesSheet()
     layout->addWidget(BuildRcvdPanel(sheet), 0, Qt::AlignLeft);
     auto* strip = MaroonStrip(sheet);
     auto* buttons = new QHBoxLayout(strip);
+    BitBtn5 = MakeButton(QStringLiteral("&View Fax"), "BitBtn5", strip);
     BitBtn8 = MakeButton(QStringLiteral("Import Fax..."), "BitBtn8", strip);
+    BitBtn4 = MakeButton(QStringLiteral("&Remove Fax"), "BitBtn4", strip);
     BitBtn2 = MakeButton(QStringLiteral("Help"), "BitBtn2", strip);
+    buttons->addWidget(BitBtn5);
     buttons->addWidget(BitBtn8);
+    buttons->addWidget(BitBtn4);
     buttons->addWidget(BitBtn2);
     buttons->addStretch();
     layout->addWidget(strip);
-    layout->addStretch();
+
+    edtGridFilter = new QLineEdit(sheet);
+    edtGridFilter->setObjectName(QStringLiteral("edtGridFilter"));
+    edtGridFilter->setAccessibleName(QStringLiteral("Filter"));
+    edtGridFilter->setPlaceholderText(QStringLiteral("Filter: show the faxes containing this text"));
+    edtGridFilter->setClearButtonEnabled(true);
+    layout->addWidget(edtGridFilter);
+
+    faxGrid = new QTableView(sheet);
+    faxGrid->setObjectName(QStringLiteral("faxGrid"));
+    faxGrid->setAccessibleName(QStringLiteral("faxGrid"));
+    faxGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    faxGrid->setSelectionMode(QAbstractItemView::SingleSelection);
+    faxGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    faxGrid->setShowGrid(true);
+    faxGrid->setWordWrap(false);
+    faxGrid->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    faxGrid->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    faxGrid->verticalHeader()->hide();
+    faxGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    faxGrid->verticalHeader()->setMinimumSectionSize(18);
+    faxGrid->verticalHeader()->setDefaultSectionSize(18);
+    faxGrid->horizontalHeader()->setDefaultSectionSize(120);
+    faxGrid->horizontalHeader()->setHighlightSections(false);
+    faxGrid->horizontalHeader()->setStyleSheet(QStringLiteral("QHeaderView::section { background-color: silver; }"));
+    layout->addWidget(faxGrid, 1);
+
+    Browser = new TFaxBrowser(*this, *faxGrid, *edtGridFilter);
+    connect(BitBtn5, &QPushButton::clicked, Browser, &TFaxBrowser::BitBtn5Click);
+    connect(BitBtn4, &QPushButton::clicked, Browser, &TFaxBrowser::BitBtn4Click);
     return sheet;
 }
 

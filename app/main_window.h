@@ -17,6 +17,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
+class QTableView;
+class TFaxBrowser;
 class QTextEdit;
 class QWidget;
 class TAniIcon;
@@ -98,6 +100,12 @@ public:
     QPushButton* BitBtn7 = nullptr; // Cancel
     QPushButton* BitBtn8 = nullptr; // Import on Browse Faxes
     QPushButton* BitBtn2 = nullptr; // Help on Browse Faxes
+    QPushButton* BitBtn5 = nullptr; // View Fax
+    QPushButton* BitBtn4 = nullptr; // Remove Fax
+    QLineEdit* edtGridFilter = nullptr;
+    QTableView* faxGrid = nullptr;
+    // The Browse Faxes page's grid, View and Remove.
+    TFaxBrowser* Browser = nullptr;
 
     TPop3Client* Pop3Client = nullptr;
     TMailboxDownload* Download = nullptr;
