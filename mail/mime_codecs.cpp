@@ -27,6 +27,51 @@ constexpr std::array<uint8_t, 256> MakeBase64Table()
 
 constexpr std::array<uint8_t, 256> kBase64 = MakeBase64Table();
 
+// The six bits of each character already shifted to their place in a group
+// of four, so that a group is four lookups ORed together. Pad and invalid
+// characters set the top byte, which no valid group has.
+constexpr uint32_t kNotData = 0xff000000u;
+
+constexpr std::array<uint32_t, 256> MakeShiftedTable(int shift)
+{
+    std::array<uint32_t, 256> table{};
+    for (int ch = 0; ch < 256; ++ch)
+        table[ch] = kBase64[ch] < kPad ? uint32_t(kBase64[ch]) << shift : kNotData;
+    return table;
+}
+
+constexpr std::array<uint32_t, 256> kShifted18 = MakeShiftedTable(18);
+constexpr std::array<uint32_t, 256> kShifted12 = MakeShiftedTable(12);
+constexpr std::array<uint32_t, 256> kShifted6 = MakeShiftedTable(6);
+constexpr std::array<uint32_t, 256> kShifted0 = MakeShiftedTable(0);
+
+// Decodes whole groups of four alphabet characters from line[in] on, three
+// bytes each, writing at line[out]; stops before the first group that holds
+// a pad, a space, a NUL or any other character outside the alphabet, which
+// the general path then decodes. Output never overtakes the input still to
+// be read, so decoding in place is safe.
+void DecodePlainGroups(char* line, int length, int& in, int& out)
+{
+    // Local copies: stores through char* could alias the references, which
+    // would make the compiler reload them on every group.
+    const auto* text = reinterpret_cast<const uint8_t*>(line);
+    int from = in;
+    int to = out;
+    while (length - from >= 4) {
+        const uint32_t bits = kShifted18[text[from]] | kShifted12[text[from + 1]] | kShifted6[text[from + 2]] |
+                              kShifted0[text[from + 3]];
+        if (bits & kNotData)
+            break;
+        line[to] = char(bits >> 16);
+        line[to + 1] = char(bits >> 8);
+        line[to + 2] = char(bits);
+        from += 4;
+        to += 3;
+    }
+    in = from;
+    out = to;
+}
+
 // Value of a quoted-printable digit; letters in either case give 10..15.
 int HexValue(char ch)
 {
@@ -51,6 +96,9 @@ int DecodeBase64Line(char* line, int length)
         ++in;
     int out = 0;
     while (in < length) {
+        DecodePlainGroups(line, length, in, out);
+        if (in >= length)
+            break;
         unsigned w[4] = {kPad, kPad, kPad, kPad};
         int got = 0;
         while (got < 4 && in < length && line[in] != '\0' && line[in] != ' ')
