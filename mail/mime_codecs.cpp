@@ -78,39 +78,38 @@ void DecodePlainGroups(char* line, int length, int& in, int& out)
 }
 
 #ifdef PELLIMAR_BASE64_SSSE3
-// Sixteen characters at a time, while all of them are in the alphabet: the
-// values come from range compares, are packed to twelve bytes by two
-// multiply-adds and a shuffle, and are stored as sixteen bytes of which the
-// last four are overwritten by the next block or lie beyond the result.
-// Output stays behind the input: the store ends where the block read ended.
+// Sixteen characters at a time, while all of them are in the alphabet.
+// Each character is classified by two table lookups on its nibbles: every
+// character outside the alphabet (pad, blank, NUL, bytes of 128 and above)
+// has a bit set in both, so a non-zero AND sends the block to the general
+// path. The value is the character plus an offset chosen by its high nibble
+// ("/" shares its nibble with "+" and is moved to its own entry). Two
+// multiply-adds pack the values to twelve bytes; the sixteen-byte store's
+// last four bytes are overwritten by the next block or lie beyond the
+// result, and the store never reaches past the block just read, so output
+// never overtakes unread input.
 __attribute__((target("ssse3"))) void DecodeVectorBlocks(char* line, int length, int& in, int& out)
 {
-    // Signed byte compares: bytes of 128 and above are negative and fall
-    // outside every range.
-    auto inRange = [](__m128i text, char low, char high) {
-        return _mm_and_si128(_mm_cmpgt_epi8(text, _mm_set1_epi8(char(low - 1))),
-                             _mm_cmplt_epi8(text, _mm_set1_epi8(char(high + 1))));
-    };
-    auto offsetWhere = [](__m128i mask, int offset) { return _mm_and_si128(mask, _mm_set1_epi8(char(offset))); };
-    const __m128i pairs = _mm_set1_epi32(0x01400140);   // a*64 + b in each 16-bit half
-    const __m128i quads = _mm_set1_epi32(0x00011000);   // (ab)*4096 + cd in each 32-bit lane
+    const __m128i lowClass = _mm_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1a,
+                                           0x1b, 0x1b, 0x1b, 0x1a);
+    const __m128i highClass = _mm_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10,
+                                            0x10, 0x10, 0x10, 0x10);
+    const __m128i offsets = _mm_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i nibble = _mm_set1_epi8(0x0f);
+    const __m128i pairs = _mm_set1_epi32(0x01400140); // a*64 + b in each 16-bit half
+    const __m128i quads = _mm_set1_epi32(0x00011000); // (ab)*4096 + cd in each 32-bit lane
     const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1);
     int from = in;
     int to = out;
     while (length - from >= 16) {
         const __m128i text = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line + from));
-        const __m128i upper = inRange(text, 'A', 'Z');
-        const __m128i lower = inRange(text, 'a', 'z');
-        const __m128i digit = inRange(text, '0', '9');
-        const __m128i plus = _mm_cmpeq_epi8(text, _mm_set1_epi8('+'));
-        const __m128i slash = _mm_cmpeq_epi8(text, _mm_set1_epi8('/'));
-        const __m128i valid = _mm_or_si128(_mm_or_si128(upper, lower), _mm_or_si128(digit, _mm_or_si128(plus, slash)));
-        if (_mm_movemask_epi8(valid) != 0xffff)
+        const __m128i high = _mm_and_si128(_mm_srli_epi32(text, 4), nibble);
+        const __m128i outside = _mm_and_si128(_mm_shuffle_epi8(lowClass, _mm_and_si128(text, nibble)),
+                                              _mm_shuffle_epi8(highClass, high));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(outside, _mm_setzero_si128())) != 0xffff)
             break;
-        const __m128i offset = _mm_or_si128(
-            _mm_or_si128(offsetWhere(upper, -'A'), offsetWhere(lower, 26 - 'a')),
-            _mm_or_si128(offsetWhere(digit, 52 - '0'), _mm_or_si128(offsetWhere(plus, 62 - '+'), offsetWhere(slash, 63 - '/'))));
-        const __m128i values = _mm_add_epi8(text, offset);
+        const __m128i slash = _mm_cmpeq_epi8(text, _mm_set1_epi8('/'));
+        const __m128i values = _mm_add_epi8(text, _mm_shuffle_epi8(offsets, _mm_add_epi8(high, slash)));
         const __m128i packed = _mm_madd_epi16(_mm_maddubs_epi16(values, pairs), quads);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(line + to), _mm_shuffle_epi8(packed, order));
         from += 16;
