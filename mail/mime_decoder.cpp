@@ -12,7 +12,9 @@
 
 namespace {
 
-constexpr int kInitialBufferSize = 2048;
+// Large enough that a mail file is read in few, big reads straight into the
+// line buffer; it grows only for a line longer than about a quarter of it.
+constexpr int kInitialBufferSize = 64 * 1024;
 constexpr size_t kMaxNameLength = 255;
 
 bool IsCutMarker(std::string_view line)
@@ -104,7 +106,9 @@ TMimeDecoder::~TMimeDecoder() = default;
 void TMimeDecoder::DecodeFile(const QString& fileName)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
+    // Unbuffered: the line buffer does the buffering, so the file's data is
+    // copied once, not twice.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         throw EMimeStreamError("Cannot open file \"" + fileName.toStdString() + "\". " + file.errorString().toStdString());
     DecodeStream(&file); // QFile closes on destruction, also when this throws
 }
@@ -147,6 +151,7 @@ void TMimeDecoder::Reset()
     partStarted_ = false;
     partHeaderBegun_ = false;
     lineHandler_ = TLineHandler::MessageHeader;
+    encoding_ = TTransferEncoding::AsIs;
 }
 
 void TMimeDecoder::ReadLines(QIODevice* stream)
@@ -341,6 +346,15 @@ void TMimeDecoder::BeginPartData()
     inHeader_ = false;
     lineCount_ = 0;
     lineHandler_ = TLineHandler::PartData;
+    // Looked up once here rather than compared as text on every data line.
+    if (partEncoding_ == "base64")
+        encoding_ = TTransferEncoding::Base64;
+    else if (partEncoding_ == "quoted-printable")
+        encoding_ = TTransferEncoding::QuotedPrintable;
+    else if (partEncoding_ == "x-uuencode")
+        encoding_ = TTransferEncoding::Uuencode;
+    else
+        encoding_ = TTransferEncoding::AsIs;
 }
 
 void TMimeDecoder::ParsePartField(std::string_view line)
@@ -416,18 +430,22 @@ void TMimeDecoder::HandlePartData(char* line, int length)
         partStarted_ = true;
         NotifyPartBegin();
     }
-    if (partEncoding_ == "x-uuencode") {
-        HandleUuencodeLine(line, length);
-        return;
-    }
     // Decoded data is handed out as it is; only raw text is screened for
     // inline uuencoded blocks, so attachment bytes are never mistaken for one.
-    if (partEncoding_ == "base64")
+    switch (encoding_) {
+    case TTransferEncoding::Uuencode:
+        HandleUuencodeLine(line, length);
+        break;
+    case TTransferEncoding::Base64:
         Sink(line, DecodeBase64Line(line, length), false);
-    else if (partEncoding_ == "quoted-printable")
+        break;
+    case TTransferEncoding::QuotedPrintable:
         Sink(line, DecodeQuotedPrintableLine(line, length), false);
-    else
+        break;
+    case TTransferEncoding::AsIs:
         Sink(line, length, true);
+        break;
+    }
 }
 
 void TMimeDecoder::HandleUuencodeLine(char* line, int length)

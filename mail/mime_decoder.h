@@ -100,6 +100,8 @@ protected:
 
 private:
     enum class TLineHandler { MessageHeader, Preamble, PartHeader, PartData, SinglePartBody };
+    // PartEncoding as the part data handler uses it, fixed when the data begins.
+    enum class TTransferEncoding { AsIs, Base64, QuotedPrintable, Uuencode };
 
     void Reset();
     void ReadLines(QIODevice* stream);
@@ -128,6 +130,7 @@ private:
     int32_t lineCount_ = 0;
     const char* currentLine_ = nullptr;
     TLineHandler lineHandler_ = TLineHandler::MessageHeader;
+    TTransferEncoding encoding_ = TTransferEncoding::AsIs;
     QIODevice* destStream_ = nullptr;
     std::string inlineFileName_;
     TMimeBoundaries boundaries_;
