@@ -14,7 +14,6 @@
 #include <QLineEdit>
 
 #include <exception>
-#include <stdexcept>
 
 namespace {
 
@@ -116,6 +115,9 @@ void TMailboxDownload::btnDownloadClick()
     outcome_ = TRunOutcome::Completed;
     deleted_.clear();
     examined_.clear();
+    completed_.clear();
+    completedFaxData_.clear();
+    earlierCaptures_.clear();
     scanComplete_ = false;
     quitSent_ = false;
     form_.SetControlsEnabled(false);
@@ -330,12 +332,14 @@ void TMailboxDownload::ScanRequestDone(uint16_t error)
             CaptureFileName = TempDir + QStringLiteral("Msg ") + SafeFileName(client_.MsgUidl()) + QStringLiteral(".txt");
             examined_.insert(CaptureFileName);
             ScanState = 2;
-            if (QFileInfo::exists(NativePath(CaptureFileName))) {
+            if (const bool earlier = QFileInfo::exists(NativePath(CaptureFileName));
+                earlier || completed_.contains(CaptureFileName)) {
                 // Captured completely by an earlier run whose logout never
-                // happened, so the mail is still here: delete it now.
+                // happened, so the mail is still here: delete it now. (A
+                // unique id the server repeats counts as captured, too.)
                 form_.Log(QStringLiteral("Fax already downloaded. Deleting it from the server."));
-                if (!SyncFile(NativePath(CaptureFileName)))
-                    throw std::runtime_error("could not sync " + CaptureFileName.toStdString());
+                if (earlier)
+                    earlierCaptures_ << NativePath(CaptureFileName);
                 DeleteMessage();
             } else {
                 OpenPart();
@@ -407,17 +411,72 @@ void TMailboxDownload::EndScan()
 void TMailboxDownload::SendQuit()
 {
     // The server removes the mails marked with DELE only once it accepts
-    // QUIT; a session that ends any other way deletes nothing. Hence the
-    // invariant this run keeps: every capture whose mail was marked for
-    // deletion is complete, under its final name and synced to disk, with
-    // its fax data, before QUIT is sent. DELE is issued only after that
-    // (CompleteCapture, or the sync of a capture an earlier run left), so
-    // QUIT may be sent at any point of the walk, also after a failure.
+    // QUIT; a session that ends any other way deletes nothing. So DELE may
+    // follow a capture at once, as long as every capture whose mail was
+    // marked is complete, under its final name and synced to disk, with its
+    // fax data, before QUIT is sent: all of them are committed here in one
+    // go. When that fails, the connection is dropped without QUIT and every
+    // mail stays on the server.
+    QString problem;
+    if (!CommitCaptures(problem)) {
+        form_.Log(problem + QStringLiteral("; no mail is deleted from the server."));
+        outcome_ = TRunOutcome::ScanFailed;
+        client_.Abort();
+        quitSent_ = false;
+        Pop3ClientRequestDone(-1, 0);
+        return;
+    }
     quitSent_ = client_.Connected();
     if (!RunRequest(QStringLiteral("Quit"), [this] { client_.Quit(); })) {
         quitSent_ = false;
         Pop3ClientRequestDone(-1, 0);
     }
+}
+
+bool TMailboxDownload::CommitCaptures(QString& error)
+{
+    // The captures' data and their fax data reach the disk before any of
+    // them takes its final name: a capture under its final name is
+    // complete and has its data.
+    QStringList files = earlierCaptures_;
+    for (const QString& capture : std::as_const(completed_))
+        files << NativePath(capture + kPartSuffix);
+    QString failed;
+    bool ok = SyncFiles(files, failed);
+    if (!ok)
+        error = QStringLiteral("Error: could not write the capture file ") + failed;
+    if (ok && !completedFaxData_.isEmpty()) {
+        QString problem;
+        ok = WriteListFile(kFaxDataFile, ReadListFile(kFaxDataFile) + completedFaxData_, problem);
+        if (!ok)
+            error = QStringLiteral("Error: could not save ") + kFaxDataFile + QStringLiteral(": ") + problem;
+    }
+    ok = ok && NameCompletedCaptures(error);
+    for (const QString& capture : std::as_const(completed_))
+        QFile::remove(NativePath(capture + kPartSuffix)); // left only by a failure
+    completed_.clear();
+    completedFaxData_.clear();
+    earlierCaptures_.clear();
+    return ok;
+}
+
+bool TMailboxDownload::NameCompletedCaptures(QString& error)
+{
+    bool ok = true;
+    for (const QString& capture : std::as_const(completed_)) {
+        QString problem;
+        if (!RenameReplacing(NativePath(capture + kPartSuffix), NativePath(capture), problem)) {
+            error = QStringLiteral("Error: could not name the capture file ") + capture + QStringLiteral(": ")
+                    + problem;
+            ok = false;
+            break;
+        }
+        form_.MessageList.append(capture);
+    }
+    if (!completed_.isEmpty())
+        SyncFolderOf(NativePath(completed_.first()));
+    form_.FaxDataList.append(completedFaxData_);
+    return ok;
 }
 
 void TMailboxDownload::OpenPart()
@@ -448,38 +507,21 @@ void TMailboxDownload::WritePartLine(const std::string& line)
 
 bool TMailboxDownload::CompleteCapture(QString& error)
 {
+    // The capture stays under its temporary name until QUIT (CommitCaptures).
     Capturing = false;
-    const QString part = NativePath(CaptureFileName + kPartSuffix);
-    bool ok = partError_.isEmpty() && SyncOpenFile(CaptureFile);
+    bool ok = partError_.isEmpty() && CaptureFile.flush();
     CaptureFile.close();
     ok = ok && CaptureFile.error() == QFileDevice::NoError;
     error = partError_.isEmpty() ? QStringLiteral("Error: could not write the capture file ") + CaptureFileName
                                  : partError_;
     partError_.clear();
-    // The mail's fax data goes to disk first, then the capture takes its
-    // name: a capture under its final name is complete and has its data.
-    QStringList group;
-    if (sender_ || faxDate_) // one group of three; a missing value is an empty line
-        group = {CaptureFileName, sender_.value_or(QString()), faxDate_.value_or(QString())};
-    if (ok && !group.isEmpty()) {
-        QString problem;
-        ok = WriteListFile(kFaxDataFile, ReadListFile(kFaxDataFile) + group, problem);
-        if (!ok)
-            error = QStringLiteral("Error: could not save ") + kFaxDataFile + QStringLiteral(": ") + problem;
-    }
-    if (ok) {
-        QString problem;
-        ok = RenameDurably(part, NativePath(CaptureFileName), problem);
-        if (!ok)
-            error = QStringLiteral("Error: could not name the capture file ") + CaptureFileName
-                    + QStringLiteral(": ") + problem;
-    }
     if (!ok) {
-        QFile::remove(part);
+        QFile::remove(NativePath(CaptureFileName + kPartSuffix));
         return false;
     }
-    form_.MessageList.append(CaptureFileName);
-    form_.FaxDataList.append(group);
+    completed_ << CaptureFileName;
+    if (sender_ || faxDate_) // one group of three; a missing value is an empty line
+        completedFaxData_ << CaptureFileName << sender_.value_or(QString()) << faxDate_.value_or(QString());
     return true;
 }
 

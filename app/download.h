@@ -86,6 +86,8 @@ private:
     void OpenPart();
     void WritePartLine(const std::string& line);
     bool CompleteCapture(QString& error);
+    bool CommitCaptures(QString& error);
+    bool NameCompletedCaptures(QString& error);
     void DiscardPart();
     void AbandonCapture();
 
@@ -99,6 +101,12 @@ private:
     // Capture paths of this session: of every message looked at, and of the
     // messages the server acknowledged a DELE for.
     QSet<QString> examined_, deleted_;
+    // Captures complete under their temporary name, and the fax data groups
+    // they carried; they are synced and named together just before QUIT.
+    QStringList completed_, completedFaxData_;
+    // Captures an earlier run left whose mails were deleted again in this
+    // session; synced before QUIT, too.
+    QStringList earlierCaptures_;
     bool scanComplete_ = false; // every message of the mailbox was looked at
     bool quitSent_ = false;     // QUIT went to a connected server
     TRunOutcome outcome_ = TRunOutcome::Completed;

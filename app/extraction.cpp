@@ -61,6 +61,9 @@ bool FitsAsFaxName(const QString& name)
 
 const QString kFailedFolder = QStringLiteral("temp\\failed\\");
 const QString kLedgerSuffix = QStringLiteral(".faxes");
+// Extracted captures are committed (synced, catalogued, removed) in groups
+// of this many, so the disk waits once per group rather than once per fax.
+constexpr qsizetype kCommitEvery = 100;
 
 } // namespace
 
@@ -176,6 +179,7 @@ void TFaxExtraction::DecodeFaxes()
     // Each capture on its own: one that fails does not hold up the others.
     QStringList kept; // captures left listed for the next run
     QStringList done;
+    QStringList extracted; // not yet committed
     for (const QString& capture : std::as_const(form_.MessageList)) {
         // A capture already handled (listed twice, or extracted by a run
         // that was cut short before it could shorten the list) is skipped.
@@ -186,7 +190,9 @@ void TFaxExtraction::DecodeFaxes()
         QString error;
         switch (ExtractCapture(capture, error)) {
         case TCaptureResult::Extracted:
-            RemoveCapture(capture);
+            extracted << capture;
+            if (extracted.size() >= kCommitEvery)
+                CommitExtracted(extracted, kept);
             break;
         case TCaptureResult::NoFaxFile:
             if (!SetAside(capture))
@@ -203,6 +209,7 @@ void TFaxExtraction::DecodeFaxes()
             break;
         }
     }
+    CommitExtracted(extracted, kept);
     SaveWhatRemains(kept);
     form_.Log(QStringLiteral("A total of %1 Faxes where added.").arg(form_.FaxCount));
     emit form_.CatalogueChanged();
@@ -230,6 +237,42 @@ TFaxExtraction::TCaptureResult TFaxExtraction::ExtractCapture(const QString& cap
     return attachmentCount_ > 0 ? TCaptureResult::Extracted : TCaptureResult::NoFaxFile;
 }
 
+void TFaxExtraction::CommitExtracted(QStringList& extracted, QStringList& kept)
+{
+    // The fax files written so far, and the ledgers naming them, reach the
+    // disk before the catalogue records them; the captures go only after
+    // that: a crash never leaves a record without its file, nor loses a
+    // capture whose faxes are not recorded yet.
+    QString problem;
+    bool ok = SyncFiles(unsynced_, problem);
+    if (!ok)
+        problem = QStringLiteral("could not write ") + problem;
+    if (ok && !unsynced_.isEmpty()) {
+        SyncFolder(NativePath(QStringLiteral("faxes")));
+        SyncFolder(NativePath(QStringLiteral("temp")));
+        try {
+            form_.QDBView->Flush();
+        } catch (const std::exception& e) {
+            ok = false;
+            problem = QStringLiteral("could not save the catalogue: ") + QString::fromLocal8Bit(e.what());
+        }
+    }
+    unsynced_.clear();
+    if (!ok) {
+        for (const QString& capture : std::as_const(extracted))
+            form_.Log(QStringLiteral("Error extracting ") + capture + QStringLiteral(": ") + problem
+                      + QStringLiteral(". It stays in temp\\ for the next download."));
+        kept << extracted;
+        download_.NoteExtractionFailed();
+    } else {
+        for (const QString& capture : std::as_const(extracted))
+            RemoveCapture(capture);
+        if (!extracted.isEmpty())
+            SyncFolder(NativePath(QStringLiteral("temp")));
+    }
+    extracted.clear();
+}
+
 void TFaxExtraction::RemoveCapture(const QString& capture)
 {
     // The capture goes before its ledger: a capture is never left without
@@ -238,8 +281,7 @@ void TFaxExtraction::RemoveCapture(const QString& capture)
         ShowMessageBox(TMessageKind::Information, QStringLiteral("Could not delete ") + capture);
         return;
     }
-    SyncFolderOf(NativePath(capture));
-    QFile::remove(NativePath(ledgerPath_));
+    QFile::remove(NativePath(capture + kLedgerSuffix));
 }
 
 bool TFaxExtraction::SetAside(const QString& capture)
@@ -352,8 +394,10 @@ void TFaxExtraction::MimeDecoder1PartBegin()
         ledger_ << name;
         reserved_.insert(name.toLower());
         QString problem;
-        if (!WriteListFile(ledgerPath_, ledger_, problem))
+        if (!WriteListFile(ledgerPath_, ledger_, problem, TListSync::Later))
             throw std::runtime_error("could not save " + ledgerPath_.toStdString() + ": " + problem.toStdString());
+        if (!unsynced_.contains(NativePath(ledgerPath_)))
+            unsynced_ << NativePath(ledgerPath_);
     }
     AttachmentFileName = QStringLiteral("faxes\\") + name;
     AttachmentFile.setFileName(NativePath(AttachmentFileName));
@@ -391,11 +435,13 @@ void TFaxExtraction::CloseAttachment()
 
 void TFaxExtraction::CatalogueFax()
 {
-    // The fax is on disk before the record that points to it.
-    const bool written = SyncOpenFile(AttachmentFile);
+    // The fax reaches the disk before the catalogue is saved with its
+    // record (CommitExtracted).
+    const bool written = AttachmentFile.flush();
     CloseAttachment();
     if (!written || AttachmentFile.error() != QFileDevice::NoError)
         throw std::runtime_error("could not write " + AttachmentFileName.toStdString());
+    unsynced_ << NativePath(AttachmentFileName);
     form_.QDBView->Insert();
     form_.edtFilename->setText(AttachmentFileName);
     form_.edtStatus->setText(QStringLiteral("New"));
@@ -403,7 +449,6 @@ void TFaxExtraction::CatalogueFax()
     form_.edteMailDate->setText(FormatEMailDate(QDateTime::currentDateTime()));
     form_.edtFaxDate->setText(LookupFaxDate(CurrentMessageFile));
     form_.QDBView->Post();
-    form_.QDBView->Flush();
     form_.Log(QStringLiteral("Added Fax SenderId: ") + form_.edtSenderID->text() + QStringLiteral(" Received On: ")
               + form_.edtFaxDate->text() + QStringLiteral(" File: ") + AttachmentFileName);
     ++form_.FaxCount;

@@ -64,6 +64,7 @@ public:
 private:
     enum class TCaptureResult { Extracted, NoFaxFile, Failed };
     TCaptureResult ExtractCapture(const QString& capture, QString& error);
+    void CommitExtracted(QStringList& extracted, QStringList& kept);
     void RemoveCapture(const QString& capture);
     bool SetAside(const QString& capture);
     void SaveWhatRemains(const QStringList& kept);
@@ -88,4 +89,5 @@ private:
     QStringList ledger_;
     QSet<QString> reserved_; // names in any ledger, in lower case
     int attachmentCount_ = 0; // named attachments met in the current capture
+    QStringList unsynced_;    // fax files and ledgers written since the last commit (native paths)
 };

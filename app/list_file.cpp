@@ -22,14 +22,17 @@ QStringList ReadListFile(const QString& dataPath)
     return lines;
 }
 
-bool WriteListFile(const QString& dataPath, const QStringList& lines, QString& error)
+bool WriteListFile(const QString& dataPath, const QStringList& lines, QString& error, TListSync sync)
 {
     QSaveFile file(NativePath(dataPath));
     if (file.open(QIODevice::WriteOnly)) {
         for (const QString& line : lines)
             file.write(line.toLatin1() + "\r\n");
-        // The new content is on disk before it replaces the old one.
-        if (SyncOpenFile(file) && file.commit()) {
+        if (sync == TListSync::Later) {
+            if (file.commit())
+                return true;
+        } else if (SyncOpenFile(file) && file.commit()) {
+            // The new content was on disk before it replaced the old one.
             SyncFolderOf(NativePath(dataPath));
             return true;
         }

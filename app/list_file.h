@@ -6,6 +6,10 @@
 
 // The lines of the file, or none when it cannot be read.
 QStringList ReadListFile(const QString& dataPath);
-// Replaces the file atomically and durably (synced before and after the
-// switch); on failure returns false with the reason.
-bool WriteListFile(const QString& dataPath, const QStringList& lines, QString& error);
+// When a written list file reaches the disk: synced before and after the
+// switch, or later, by the caller, together with other files.
+enum class TListSync { Now, Later };
+// Replaces the file atomically, and durably unless sync is Later; on failure
+// returns false with the reason.
+bool WriteListFile(const QString& dataPath, const QStringList& lines, QString& error,
+                   TListSync sync = TListSync::Now);

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Wall time of `pellimar --fetch` over a Dovecot mailbox of fax mails and
 # other mails, next to fetchmail retrieving the same mailbox into a file.
-# Each program gets a fresh copy of the mailbox.
+# Each program gets a fresh copy of the mailbox for every run; the two take
+# turns (the order swapping every round), and the medians are compared.
 #   bench/fetch_vs_fetchmail.sh [faxes] [others] [fax-size-bytes]
+# RUNS (default 5) sets the number of rounds, PELLIMAR_BIN the program.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 faxes=${1:-500}
 others=${2:-500}
 size=${3:-100000}
+runs=${RUNS:-5}
 pellimar=${PELLIMAR_BIN:-$here/build/app/pellimar}
 work=$(mktemp -d)
 chmod 755 "$work" # Dovecot runs as its own users
@@ -16,13 +19,28 @@ trap 'python3 "$here/tools/local_pop3_server.py" stop "$work/server" >/dev/null;
 echo "Making $faxes fax mails of about $size bytes and $others other mails..."
 mkdir -p "$work/mails"
 head -c "$size" /dev/urandom > "$work/fax.apf"
-for i in $(seq 1 "$faxes"); do
-  python3 "$here/tools/make_fax_mail.py" --sender "+1 555 $i" --date "12/08/2026 09:$((i % 60))" \
-    --attach "$work/fax.apf" --name "fax$i.apf" > "$work/mails/f$i.eml"
-done
-for i in $(seq 1 "$others"); do
-  python3 "$here/tools/make_fax_mail.py" --plain --body "mail $i" > "$work/mails/o$i.eml"
-done
+# One Python process builds every mail (a process per mail takes minutes on a
+# busy machine); the fax dates are zero-padded, "12/08/2026 09:05".
+python3 - "$here/tools" "$work" "$faxes" "$others" <<'PY'
+import argparse, sys
+sys.path.insert(0, sys.argv[1])
+from make_fax_mail import build
+work, faxes, others = sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+
+def write(path, **fields):
+    args = argparse.Namespace(sender=None, date=None, attach=[], name=None, subject=None, body=None,
+                              name_on_type=False, subject_last=False, plain=False, padding=0,
+                              sender_address="Varnel Fax <fax@varnel.example>", to="office@example.com")
+    vars(args).update(fields)
+    with open(path, "wb") as f:
+        f.write(build(args).as_bytes())
+
+for i in range(1, faxes + 1):
+    write(f"{work}/mails/f{i}.eml", sender=f"+1 555 {i}", date=f"12/08/2026 {9 + i // 60 % 12:02d}:{i % 60:02d}",
+          attach=[f"{work}/fax.apf"], name=f"fax{i}.apf")
+for i in range(1, others + 1):
+    write(f"{work}/mails/o{i}.eml", plain=True, body=f"mail {i}")
+PY
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 
 fresh_mailbox() {
@@ -31,24 +49,57 @@ fresh_mailbox() {
 
 now() { date +%s.%N; }
 
-fresh_mailbox
-mkdir -p "$work/pellimar/temp" "$work/pellimar/faxes"
 export PELLIMAR_REGISTRY="$work/registry.reg"
 key='HKEY_CURRENT_USER\Software\Quenlo\Dravimex\QlVariableStore'
 printf 'REGEDIT4\n\n[%s]\n"rgHost"="127.0.0.1:%s"\n"rgUserName"="fax"\n"rgPassword"="fax"\n' "$key" "$port" > "$PELLIMAR_REGISTRY"
-start=$(now)
-(cd "$work/pellimar" && "$pellimar" --fetch > "$work/pellimar.log")
-pellimar_time=$(echo "$(now) - $start" | bc)
 
-fresh_mailbox
-cat > "$work/fetchmailrc" <<RC
+# One fetch by each program; prints its wall time in seconds.
+run_pellimar() {
+  fresh_mailbox
+  rm -rf "$work/pellimar"
+  mkdir -p "$work/pellimar/temp" "$work/pellimar/faxes"
+  local start
+  start=$(now)
+  (cd "$work/pellimar" && "$pellimar" --fetch > "$work/pellimar.log")
+  echo "$(now) - $start" | bc
+  local captured
+  captured=$(grep -c 'Fax Detected' "$work/pellimar.log" || true)
+  [ "$captured" -eq "$faxes" ] || { echo "pellimar captured $captured of $faxes faxes" >&2; exit 1; }
+}
+
+run_fetchmail() {
+  fresh_mailbox
+  rm -f "$work/fetchmail.mbox" "$work/fetchids"
+  cat > "$work/fetchmailrc" <<RC
 poll 127.0.0.1 port $port protocol pop3 user "fax" password "fax" sslproto "" fetchall mda "cat >> $work/fetchmail.mbox"
 RC
-chmod 600 "$work/fetchmailrc"
-start=$(now)
-fetchmail -f "$work/fetchmailrc" --nosyslog --silent -i "$work/fetchids" || true
-fetchmail_time=$(echo "$(now) - $start" | bc)
+  chmod 600 "$work/fetchmailrc"
+  local start
+  start=$(now)
+  fetchmail -f "$work/fetchmailrc" --nosyslog --silent -i "$work/fetchids" || true
+  echo "$(now) - $start" | bc
+  local retrieved
+  retrieved=$(grep -c '^Subject:' "$work/fetchmail.mbox" || true)
+  [ "$retrieved" -eq $((faxes + others)) ] || { echo "fetchmail retrieved $retrieved mails" >&2; exit 1; }
+}
 
-echo "pellimar --fetch: ${pellimar_time}s ($(grep -c 'Fax Detected' "$work/pellimar.log") faxes captured)"
-echo "fetchmail:        ${fetchmail_time}s ($(grep -c '^Subject:' "$work/fetchmail.mbox") mails retrieved)"
-echo "ratio pellimar/fetchmail: $(echo "scale=2; $pellimar_time / $fetchmail_time" | bc)"
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+pellimar_times=()
+fetchmail_times=()
+for round in $(seq 1 "$runs"); do
+  if [ $((round % 2)) -eq 1 ]; then
+    p=$(run_pellimar); f=$(run_fetchmail)
+  else
+    f=$(run_fetchmail); p=$(run_pellimar)
+  fi
+  pellimar_times+=("$p")
+  fetchmail_times+=("$f")
+  printf 'round %d: pellimar %.2fs, fetchmail %.2fs, ratio %.2f\n' "$round" "$p" "$f" "$(echo "$p / $f" | bc -l)"
+done
+
+pellimar_median=$(printf '%s\n' "${pellimar_times[@]}" | median)
+fetchmail_median=$(printf '%s\n' "${fetchmail_times[@]}" | median)
+echo "pellimar --fetch: median ${pellimar_median}s of $runs runs ($faxes faxes captured each)"
+echo "fetchmail:        median ${fetchmail_median}s of $runs runs ($((faxes + others)) mails retrieved each)"
+printf 'ratio pellimar/fetchmail: %.2f\n' "$(echo "$pellimar_median / $fetchmail_median" | bc -l)"

@@ -3,6 +3,29 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+// Bytes asked for by one receive: enough that a fast stream needs few
+// receives, small enough that what is held stays modest.
+constexpr std::size_t kReceiveBlock = 64 * 1024;
+
+// Offset of the first line end in held[from, count), or -1.
+int FindLineEnd(const char* held, int count, int from, const std::string& lineEnd)
+{
+    const int endLength = static_cast<int>(lineEnd.size());
+    for (int i = std::max(from, 0); i + endLength <= count; ++i) {
+        const void* hit = std::memchr(held + i, lineEnd[0], static_cast<size_t>(count - endLength + 1 - i));
+        if (!hit)
+            return -1;
+        i = static_cast<int>(static_cast<const char*>(hit) - held);
+        if (std::memcmp(held + i, lineEnd.data(), static_cast<size_t>(endLength)) == 0)
+            return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
 TCustomLineNetSocket::TCustomLineNetSocket(QObject* owner) : TCustomTlsNetSocket(owner) {}
 
 void TCustomLineNetSocket::SetLineMode(bool value)
@@ -51,17 +74,18 @@ bool TCustomLineNetSocket::NotifyDataAvailable(std::uint16_t error)
 {
     if (!lineMode_ || lineEnd_.empty())
         return TCustomTlsNetSocket::NotifyDataAvailable(error);
-    const int waiting = TCustomTlsNetSocket::RcvdCount();
-    if (waiting > 0) {
-        Compact();
-        const size_t need = static_cast<size_t>(heldCount_) + static_cast<size_t>(waiting) + 1;
-        if (held_.size() < need)
-            held_.resize(need);
-        const int got = TCustomTlsNetSocket::RecvRaw(held_.data() + heldCount_, waiting, 0);
-        if (got > 0) {
-            heldCount_ += got;
-            held_[static_cast<size_t>(heldCount_)] = '\0';
-        }
+    // One receive of up to a block behind the held bytes, without asking
+    // first how many are waiting; the receive loop below calls again while
+    // more are.
+    Compact();
+    const size_t need = static_cast<size_t>(heldCount_) + kReceiveBlock + 1;
+    if (held_.size() < need)
+        held_.resize(need);
+    const int space = static_cast<int>(held_.size()) - heldCount_ - 1;
+    const int got = TCustomTlsNetSocket::RecvRaw(held_.data() + heldCount_, space, 0);
+    if (got > 0) {
+        heldCount_ += got;
+        held_[static_cast<size_t>(heldCount_)] = '\0';
     }
     DeliverLines(error);
     return true;
@@ -71,15 +95,7 @@ void TCustomLineNetSocket::DeliverLines(std::uint16_t error)
 {
     const int endLength = static_cast<int>(lineEnd_.size());
     while (lineMode_ && endLength > 0) {
-        int found = -1;
-        const char* held = held_.data() + heldStart_;
-        for (int i = std::max(searchFrom_, 0); i + endLength <= heldCount_; ++i) {
-            if (held[i] == lineEnd_[0] &&
-                std::memcmp(held + i, lineEnd_.data(), static_cast<size_t>(endLength)) == 0) {
-                found = i;
-                break;
-            }
-        }
+        const int found = FindLineEnd(held_.data() + heldStart_, heldCount_, searchFrom_, lineEnd_);
         if (found < 0) {
             // Only the new bytes (plus a split terminator) are scanned next time.
             searchFrom_ = std::max(0, heldCount_ - endLength + 1);

@@ -1,6 +1,7 @@
-// The order in which a fetch commits: a capture takes its name only once it
-// is complete, DELE follows the capture and its fax data onto disk, and
-// captures are extracted only after the server accepted QUIT. A scripted
+// The order in which a fetch commits: DELE may follow a capture at once, but
+// a capture takes its name only once it is complete, and all of them, with
+// their fax data, are on disk under their names before QUIT; captures are
+// extracted only after the server accepted QUIT. A scripted
 // POP3 server lets the test stop a retrieval halfway, kill the program
 // there, look at the disk when DELE and QUIT arrive, and refuse a logout.
 #include "app/download.h"
@@ -131,7 +132,7 @@ protected:
     QString output_;
 };
 
-TEST_F(CaptureCommitTest, CapturesAreCompleteOnDiskBeforeDeleAndExtractedOnlyAfterQuit)
+TEST_F(CaptureCommitTest, CapturesAreCommittedBeforeQuitAndExtractedOnlyAfterIt)
 {
     const ScriptedMail a = MailFor("uid-a", {QStringLiteral("--sender"), QStringLiteral("A"), QStringLiteral("--date"),
                                               QStringLiteral("1"), QStringLiteral("--attach"),
@@ -175,8 +176,9 @@ TEST_F(CaptureCommitTest, CapturesAreCompleteOnDiskBeforeDeleAndExtractedOnlyAft
     fetch.waitForFinished(10000);
     EXPECT_EQ(Entries(QStringLiteral("temp")), QStringList{QStringLiteral("Msg uid-a.txt.part")});
 
-    // 2. The leftover is dropped, never extracted. Each DELE finds its capture
-    // complete with its fax data; as QUIT is refused, nothing is extracted.
+    // 2. The leftover is dropped, never extracted. At each DELE nothing is
+    // committed yet; QUIT finds both captures complete with their fax data.
+    // As QUIT is refused, nothing is extracted.
     EXPECT_EQ(Fetch(), int(TRunOutcome::ScanFailed)) << output_.toStdString();
     EXPECT_TRUE(output_.startsWith(QStringLiteral(
         "Removed the incomplete capture temp\\Msg uid-a.txt.part; its mail is fetched again.\n")))
@@ -197,14 +199,36 @@ TEST_F(CaptureCommitTest, CapturesAreCompleteOnDiskBeforeDeleAndExtractedOnlyAft
     server_->Join();
 
     const std::vector<std::string> expected = {
-        "DELE 1: Msg uid-a.txt faxdata.lst a-complete a-data",
-        "DELE 2: Msg uid-a.txt Msg uid-b.txt faxdata.lst a-complete b-complete a-data b-data",
+        "DELE 1: Msg uid-a.txt.part",
+        "DELE 2: Msg uid-a.txt.part Msg uid-b.txt.part",
         "QUIT: Msg uid-a.txt Msg uid-b.txt faxdata.lst a-complete b-complete a-data b-data",
         "DELE 1: Msg uid-a.txt Msg uid-b.txt faxdata.lst a-complete b-complete a-data b-data",
         "DELE 2: Msg uid-a.txt Msg uid-b.txt faxdata.lst a-complete b-complete a-data b-data",
         "QUIT: Msg uid-a.txt Msg uid-b.txt faxdata.lst a-complete b-complete a-data b-data",
     };
     EXPECT_EQ(seen, expected);
+}
+
+TEST_F(CaptureCommitTest, CapturesThatCannotBeCommittedKeepTheirMailsOnTheServer)
+{
+    // The fax data list cannot be saved (a folder holds its name): the
+    // captures are not committed, so the session must end without QUIT.
+    const ScriptedMail a = MailFor("uid-a", {QStringLiteral("--sender"), QStringLiteral("A"), QStringLiteral("--date"),
+                                              QStringLiteral("1"), QStringLiteral("--attach"),
+                                              QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/multi.apf")});
+    std::atomic<bool> quitSeen{false};
+    StartServer({{{a}, false, false, [&](const std::string& command) {
+                      if (command.rfind("QUIT", 0) == 0)
+                          quitSeen = true;
+                  }}});
+    ASSERT_TRUE(QDir(work_.path()).mkpath(QStringLiteral("temp/faxdata.lst")));
+
+    EXPECT_EQ(Fetch(), int(TRunOutcome::ScanFailed)) << output_.toStdString();
+    EXPECT_TRUE(output_.contains(QStringLiteral("no mail is deleted from the server"))) << output_.toStdString();
+    server_->Join();
+    EXPECT_FALSE(quitSeen);
+    EXPECT_EQ(Entries(QStringLiteral("temp")), QStringList{QStringLiteral("faxdata.lst")});
+    EXPECT_EQ(Entries(QStringLiteral("faxes")), QStringList());
 }
 
 } // namespace

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds Pellimar's benchmarks in Release (in build-release, without the
+# tests), runs each of them with its peers side by side, and prints one
+# markdown table of the ratios against the goals.
+#   bench/run_all.sh [results-folder]
+# The raw results (JSON and logs) stay in the results folder (default: a
+# fresh temporary one). BUILD_DIR overrides the build folder.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$here/build-release}
+results=${1:-$(mktemp -d)}
+mkdir -p "$results"
+
+echo "Building in $build..." >&2
+cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLIMAR_BENCH=ON -DPELLIMAR_TESTS=OFF \
+  > "$results/configure.log"
+cmake --build "$build" > "$results/build.log"
+
+# The benchmarks of the table; the others (viewer, storage) have no peer goal.
+for name in fax_decode socket_line_receive qdb_engine mime_decode pop3_retr; do
+  echo "Running bench_$name..." >&2
+  QT_QPA_PLATFORM=offscreen "$build/bench/bench_$name" --benchmark_out="$results/bench_$name.json" \
+    --benchmark_out_format=json > "$results/bench_$name.log" 2>&1 \
+    || echo "bench_$name failed; see $results/bench_$name.log" >&2
+done
+echo "Running the fetch against fetchmail..." >&2
+PELLIMAR_BIN="$build/app/pellimar" "$here/bench/fetch_vs_fetchmail.sh" > "$results/fetch.txt" 2>&1 \
+  || echo "the fetch benchmark failed; see $results/fetch.txt" >&2
+
+python3 "$here/bench/ratio_table.py" "$results"
+echo "Raw results: $results" >&2
