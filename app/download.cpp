@@ -118,6 +118,7 @@ void TMailboxDownload::btnDownloadClick()
     completed_.clear();
     completedFaxData_.clear();
     earlierCaptures_.clear();
+    sinceCommit_.start();
     scanComplete_ = false;
     quitSent_ = false;
     form_.SetControlsEnabled(false);
@@ -359,6 +360,8 @@ void TMailboxDownload::ScanRequestDone(uint16_t error)
                     EndScan();
                     break;
                 }
+                if (!CommitGroupIfDue())
+                    break;
                 DeleteMessage();
             } else {
                 DiscardPart(); // not a fax mail
@@ -419,11 +422,7 @@ void TMailboxDownload::SendQuit()
     // mail stays on the server.
     QString problem;
     if (!CommitCaptures(problem)) {
-        form_.Log(problem + QStringLiteral("; no mail is deleted from the server."));
-        outcome_ = TRunOutcome::ScanFailed;
-        client_.Abort();
-        quitSent_ = false;
-        Pop3ClientRequestDone(-1, 0);
+        DropWithoutQuit(problem);
         return;
     }
     quitSent_ = client_.Connected();
@@ -431,6 +430,33 @@ void TMailboxDownload::SendQuit()
         quitSent_ = false;
         Pop3ClientRequestDone(-1, 0);
     }
+}
+
+void TMailboxDownload::DropWithoutQuit(const QString& problem)
+{
+    form_.Log(problem + QStringLiteral("; no mail is deleted from the server."));
+    outcome_ = TRunOutcome::ScanFailed;
+    client_.Abort();
+    quitSent_ = false;
+    Pop3ClientRequestDone(-1, 0);
+}
+
+bool TMailboxDownload::CommitGroupIfDue()
+{
+    // Captures are also committed in groups while the walk goes on, so that
+    // a run cut short (a dropped line, a crash) keeps what it fetched: the
+    // next run finds them under their final names and only deletes their
+    // mails again, instead of fetching everything anew.
+    constexpr qsizetype kCommitGroup = 100;
+    constexpr qint64 kCommitIntervalMs = 2000;
+    if (completed_.size() < kCommitGroup && !sinceCommit_.hasExpired(kCommitIntervalMs))
+        return true;
+    QString problem;
+    const bool ok = CommitCaptures(problem);
+    sinceCommit_.restart();
+    if (!ok) // earlier captures of this session may be gone with it: no QUIT
+        DropWithoutQuit(problem);
+    return ok;
 }
 
 bool TMailboxDownload::CommitCaptures(QString& error)

@@ -3,6 +3,7 @@
 // mails of the forwarding server into "temp\" and delete them from the
 // server, log out, and save the lists of what was captured for extraction.
 // Every step runs in the request-done event of the POP3 client.
+#include <QElapsedTimer>
 #include <QFile>
 #include <QObject>
 #include <QSet>
@@ -87,6 +88,8 @@ private:
     void WritePartLine(const std::string& line);
     bool CompleteCapture(QString& error);
     bool CommitCaptures(QString& error);
+    bool CommitGroupIfDue();
+    void DropWithoutQuit(const QString& problem);
     bool NameCompletedCaptures(QString& error);
     void DiscardPart();
     void AbandonCapture();
@@ -107,6 +110,8 @@ private:
     // Captures an earlier run left whose mails were deleted again in this
     // session; synced before QUIT, too.
     QStringList earlierCaptures_;
+    // Time since the captures were last committed (CommitGroupIfDue).
+    QElapsedTimer sinceCommit_;
     bool scanComplete_ = false; // every message of the mailbox was looked at
     bool quitSent_ = false;     // QUIT went to a connected server
     TRunOutcome outcome_ = TRunOutcome::Completed;
