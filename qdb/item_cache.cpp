@@ -2,17 +2,11 @@
 
 namespace qdb {
 
-TCacheList::TCacheList()
+void TCacheList::Remove(Order::iterator at)
 {
-    SetCaseSensitive(true);
-    SetSorted(true);
-}
-
-void TCacheList::Remove(int32_t i)
-{
-    held_ -= int64_t(Entry(i)->data.size());
-    FreeObject(GetObject(i));
-    Delete(i);
+    held_ -= int64_t(at->cache.data.size());
+    byKey_.erase(at->key);
+    byStamp_.erase(at);
 }
 
 void TCacheList::Offer(const std::string& key, const std::string& data)
@@ -20,22 +14,18 @@ void TCacheList::Offer(const std::string& key, const std::string& data)
     const int64_t size = int64_t(data.size());
     if (size >= capacity_)
         return;
-    while (Count() > 0 && size + held_ > capacity_) {
-        int32_t oldest = 0;
-        for (int32_t i = 1; i < Count(); ++i)
-            if (Entry(i)->stamp < Entry(oldest)->stamp)
-                oldest = i;
-        Remove(oldest);
+    while (!byStamp_.empty() && size + held_ > capacity_) {
+        Remove(byStamp_.begin());
         ++evictions_;
     }
-    int32_t at = 0;
-    if (Find(key, at))
+    if (byKey_.count(key))
         return;
-    auto* entry = new TCache{++clock_, data};
+    byStamp_.push_back(Entry{key, TCache{++clock_, data}});
+    const auto at = std::prev(byStamp_.end());
     try {
-        Add(key, entry);
+        byKey_.emplace(at->key, at);
     } catch (...) {
-        delete entry;
+        byStamp_.pop_back();
         throw;
     }
     held_ += size;
@@ -44,11 +34,13 @@ void TCacheList::Offer(const std::string& key, const std::string& data)
 
 bool TCacheList::Lookup(const std::string& key, std::string& data)
 {
-    int32_t at = 0;
-    if (!Find(key, at))
+    const auto found = byKey_.find(key);
+    if (found == byKey_.end())
         return false;
-    Entry(at)->stamp = ++clock_;
-    data = Entry(at)->data;
+    const auto at = found->second;
+    at->cache.stamp = ++clock_;
+    byStamp_.splice(byStamp_.end(), byStamp_, at);
+    data = at->cache.data;
     ++hits_;
     ++lookups_;
     return true;
@@ -56,15 +48,15 @@ bool TCacheList::Lookup(const std::string& key, std::string& data)
 
 void TCacheList::Drop(const std::string& key)
 {
-    int32_t at = 0;
-    if (Find(key, at))
-        Remove(at);
+    const auto found = byKey_.find(key);
+    if (found != byKey_.end())
+        Remove(found->second);
 }
 
 void TCacheList::Empty()
 {
-    for (int32_t i = Count() - 1; i >= 0; --i)
-        Remove(i);
+    byKey_.clear();
+    byStamp_.clear();
     held_ = 0;
 }
 
