@@ -5,8 +5,40 @@ namespace qdb {
 void TCacheList::Remove(Order::iterator at)
 {
     held_ -= int64_t(at->cache.data.size());
-    byKey_.erase(at->key);
-    byStamp_.erase(at);
+    ByKey::node_type node = byKey_.extract(at->key);
+    if (spare_.empty()) {
+        spare_.splice(spare_.begin(), byStamp_, at);
+        spareNode_ = std::move(node);
+    } else {
+        byStamp_.erase(at);
+    }
+}
+
+TCacheList::Order::iterator TCacheList::Append(const std::string& key, const std::string& data)
+{
+    if (spare_.empty()) {
+        byStamp_.push_back(Entry{key, TCache{0, data}});
+    } else {
+        spare_.front().key = key;
+        spare_.front().cache.data = data;
+        byStamp_.splice(byStamp_.end(), spare_, spare_.begin());
+    }
+    const auto at = std::prev(byStamp_.end());
+    at->cache.stamp = ++clock_;
+    try {
+        if (spareNode_) {
+            spareNode_.key() = at->key;
+            spareNode_.mapped() = at;
+            byKey_.insert(std::move(spareNode_));
+            spareNode_ = {};
+        } else {
+            byKey_.emplace(at->key, at);
+        }
+    } catch (...) {
+        byStamp_.pop_back();
+        throw;
+    }
+    return at;
 }
 
 void TCacheList::Offer(const std::string& key, const std::string& data)
@@ -20,14 +52,7 @@ void TCacheList::Offer(const std::string& key, const std::string& data)
     }
     if (byKey_.count(key))
         return;
-    byStamp_.push_back(Entry{key, TCache{++clock_, data}});
-    const auto at = std::prev(byStamp_.end());
-    try {
-        byKey_.emplace(at->key, at);
-    } catch (...) {
-        byStamp_.pop_back();
-        throw;
-    }
+    Append(key, data);
     held_ += size;
     ++lookups_;
 }
@@ -57,6 +82,8 @@ void TCacheList::Empty()
 {
     byKey_.clear();
     byStamp_.clear();
+    spare_.clear();
+    spareNode_ = {};
     held_ = 0;
 }
 

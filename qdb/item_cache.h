@@ -47,13 +47,20 @@ private:
         TCache cache;
     };
     using Order = std::list<Entry>;
+    using ByKey = std::unordered_map<std::string_view, Order::iterator>;
     void Remove(Order::iterator at);
+    Order::iterator Append(const std::string& key, const std::string& data);
 
     // Entries by use stamp, the oldest first: every use moves an entry to the
     // back with a new, larger stamp, so the front is always the entry with the
     // smallest stamp and eviction needs no search.
     Order byStamp_;
-    std::unordered_map<std::string_view, Order::iterator> byKey_;
+    ByKey byKey_;
+    // The last evicted entry with its lookup node, reused by the next offer:
+    // a full cache that takes one item for another then allocates nothing
+    // but what a larger item needs.
+    Order spare_;
+    ByKey::node_type spareNode_;
     int32_t capacity_ = 65536;
     int64_t held_ = 0;
     uint32_t clock_ = 0;

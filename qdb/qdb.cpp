@@ -279,8 +279,8 @@ void TQDB::LoadIndex()
     items_.SetCaseSensitive(false);
     items_.SetSorted(false);
     items_.SetCapacity(n);
+    std::string key; // reused: the list keeps its own copy
     for (int32_t i = 1; i <= n; ++i) {
-        std::string key;
         TIndex e;
         if (!in.ReadText(key) || !in.ReadInt32(e.offset) || !in.ReadInt32(e.size) || !in.ReadInt32(e.flags))
             IndexNotValid();
