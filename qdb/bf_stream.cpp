@@ -206,9 +206,12 @@ TTempBFStream::~TTempBFStream()
 
 void TTempBFStream::Commit()
 {
-    Sync();
+    // No flush to stable storage: the target is a working file, which a crash
+    // discards anyway. What must survive is the database file assembled from
+    // it, and that is flushed when it is written.
     Finish();
-    MoveFileOver(fileName_, target_);
+    if (::rename(fileName_.c_str(), target_.c_str()) != 0)
+        MoveFileOver(fileName_, target_);
     committed_ = true;
 }
 

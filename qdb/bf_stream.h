@@ -57,7 +57,8 @@ public:
     explicit TTempBFStream(const std::string& target, const std::string& reportName = {});
     // Removes the temporary file when Commit was not reached.
     ~TTempBFStream() override;
-    // Writes out, flushes to stable storage and moves the file over the target.
+    // Writes out and moves the file over the target (a working file, so
+    // without flushing it to stable storage).
     void Commit();
 
 private:

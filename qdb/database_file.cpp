@@ -56,6 +56,9 @@ public:
         return true;
     }
     void Back(int64_t n) { position_ -= n; }
+    void Skip(int64_t n) { position_ += n; }
+    int Descriptor() const { return fd_; }
+    int64_t Position() const { return position_; }
     [[noreturn]] void Invalid() const { throw EQDBFileError(Format(msg::NotValid, path_)); }
 
 private:
@@ -84,9 +87,15 @@ void CopySection(SourceFile& in, int32_t length, const std::string& target, cons
     if (fd < 0)
         RaiseErrno(errno, msg::NotValid, reportName);
     try {
+        // A plain section needs no deciphering: the kernel copies it.
+        int32_t done = 0;
+        if (!key) {
+            done = int32_t(KernelCopy(in.Descriptor(), in.Position(), fd, length, reportName));
+            in.Skip(done);
+        }
         const int32_t z = ChunkSize(length);
-        std::vector<char> chunk(static_cast<size_t>(z));
-        for (int32_t done = 0; done < length;) {
+        std::vector<char> chunk(done < length ? size_t(z) : 0);
+        while (done < length) {
             const int32_t n = std::min(z, length - done);
             if (!in.Read(chunk.data(), size_t(n)))
                 in.Invalid();
@@ -126,9 +135,10 @@ void WriteSection(int out, const std::string& source, const PasswordKey* key, co
         std::string header;
         PutInt32(header, length);
         WriteAll(out, header.data(), header.size(), reportName);
+        int32_t done = key ? 0 : int32_t(KernelCopy(in, 0, out, length, reportName));
         const int32_t z = ChunkSize(length);
-        std::vector<char> chunk(static_cast<size_t>(z));
-        for (int32_t done = 0; done < length;) {
+        std::vector<char> chunk(done < length ? size_t(z) : 0);
+        while (done < length) {
             const int32_t n = std::min(z, length - done);
             if (!ReadAllAt(in, chunk.data(), size_t(n), done, reportName))
                 RaiseFileError(-1, msg::NotValid, reportName);

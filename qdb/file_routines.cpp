@@ -259,4 +259,25 @@ bool ReadAllAt(int fd, void* data, size_t size, int64_t offset, const std::strin
     return true;
 }
 
+int64_t KernelCopy(int in, int64_t inOffset, int out, int64_t length, const std::string& fileName)
+{
+    off64_t from = inOffset;
+    int64_t done = 0;
+    while (done < length) {
+        const ssize_t got = ::copy_file_range(in, &from, out, nullptr, size_t(length - done), 0);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            // Not supported for these files: the caller's own copy takes over.
+            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF)
+                break;
+            RaiseErrno(errno, msg::CannotExtend, fileName);
+        }
+        if (got == 0)
+            break;
+        done += got;
+    }
+    return done;
+}
+
 } // namespace qdb

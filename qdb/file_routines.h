@@ -62,5 +62,10 @@ void WriteAll(int fd, const void* data, size_t size, const std::string& fileName
 void WriteAllAt(int fd, const void* data, size_t size, int64_t offset, const std::string& fileName);
 // Returns false when the file ends first.
 bool ReadAllAt(int fd, void* data, size_t size, int64_t offset, const std::string& fileName);
+// Copies up to length bytes from in (at inOffset) to out's current position
+// inside the kernel, without passing them through this process. Returns the
+// count copied: fewer when the source ends or the kernel cannot copy between
+// these files, in which case the caller copies the rest itself.
+int64_t KernelCopy(int in, int64_t inOffset, int out, int64_t length, const std::string& fileName);
 
 } // namespace qdb

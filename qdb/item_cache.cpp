@@ -2,17 +2,43 @@
 
 namespace qdb {
 
-TCacheList::TCacheList()
+void TCacheList::Remove(Order::iterator at)
 {
-    SetCaseSensitive(true);
-    SetSorted(true);
+    held_ -= int64_t(at->cache.data.size());
+    ByKey::node_type node = byKey_.extract(at->key);
+    if (spare_.empty()) {
+        spare_.splice(spare_.begin(), byStamp_, at);
+        spareNode_ = std::move(node);
+    } else {
+        byStamp_.erase(at);
+    }
 }
 
-void TCacheList::Remove(int32_t i)
+TCacheList::Order::iterator TCacheList::Append(const std::string& key, const std::string& data)
 {
-    held_ -= int64_t(Entry(i)->data.size());
-    FreeObject(GetObject(i));
-    Delete(i);
+    if (spare_.empty()) {
+        byStamp_.push_back(Entry{key, TCache{0, data}});
+    } else {
+        spare_.front().key = key;
+        spare_.front().cache.data = data;
+        byStamp_.splice(byStamp_.end(), spare_, spare_.begin());
+    }
+    const auto at = std::prev(byStamp_.end());
+    at->cache.stamp = ++clock_;
+    try {
+        if (spareNode_) {
+            spareNode_.key() = at->key;
+            spareNode_.mapped() = at;
+            byKey_.insert(std::move(spareNode_));
+            spareNode_ = {};
+        } else {
+            byKey_.emplace(at->key, at);
+        }
+    } catch (...) {
+        byStamp_.pop_back();
+        throw;
+    }
+    return at;
 }
 
 void TCacheList::Offer(const std::string& key, const std::string& data)
@@ -20,35 +46,26 @@ void TCacheList::Offer(const std::string& key, const std::string& data)
     const int64_t size = int64_t(data.size());
     if (size >= capacity_)
         return;
-    while (Count() > 0 && size + held_ > capacity_) {
-        int32_t oldest = 0;
-        for (int32_t i = 1; i < Count(); ++i)
-            if (Entry(i)->stamp < Entry(oldest)->stamp)
-                oldest = i;
-        Remove(oldest);
+    while (!byStamp_.empty() && size + held_ > capacity_) {
+        Remove(byStamp_.begin());
         ++evictions_;
     }
-    int32_t at = 0;
-    if (Find(key, at))
+    if (byKey_.count(key))
         return;
-    auto* entry = new TCache{++clock_, data};
-    try {
-        Add(key, entry);
-    } catch (...) {
-        delete entry;
-        throw;
-    }
+    Append(key, data);
     held_ += size;
     ++lookups_;
 }
 
 bool TCacheList::Lookup(const std::string& key, std::string& data)
 {
-    int32_t at = 0;
-    if (!Find(key, at))
+    const auto found = byKey_.find(key);
+    if (found == byKey_.end())
         return false;
-    Entry(at)->stamp = ++clock_;
-    data = Entry(at)->data;
+    const auto at = found->second;
+    at->cache.stamp = ++clock_;
+    byStamp_.splice(byStamp_.end(), byStamp_, at);
+    data = at->cache.data;
     ++hits_;
     ++lookups_;
     return true;
@@ -56,15 +73,17 @@ bool TCacheList::Lookup(const std::string& key, std::string& data)
 
 void TCacheList::Drop(const std::string& key)
 {
-    int32_t at = 0;
-    if (Find(key, at))
-        Remove(at);
+    const auto found = byKey_.find(key);
+    if (found != byKey_.end())
+        Remove(found->second);
 }
 
 void TCacheList::Empty()
 {
-    for (int32_t i = Count() - 1; i >= 0; --i)
-        Remove(i);
+    byKey_.clear();
+    byStamp_.clear();
+    spare_.clear();
+    spareNode_ = {};
     held_ = 0;
 }
 

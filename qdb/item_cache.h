@@ -2,10 +2,11 @@
 // case-sensitively, evicting the least recently used entries.
 #pragma once
 
-#include "qdb/string_list.h"
-
 #include <cstdint>
+#include <list>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace qdb {
 
@@ -14,10 +15,11 @@ struct TCache {
     std::string data;
 };
 
-class TCacheList : public TQDBStringList {
+class TCacheList {
 public:
-    TCacheList();
-    ~TCacheList() override { Empty(); }
+    TCacheList() = default;
+    TCacheList(const TCacheList&) = delete;
+    TCacheList& operator=(const TCacheList&) = delete;
 
     // Caches a copy of data under key when it is smaller than the capacity.
     void Offer(const std::string& key, const std::string& data);
@@ -26,6 +28,7 @@ public:
     void Drop(const std::string& key);
     void Empty();
 
+    int32_t Count() const { return int32_t(byKey_.size()); }
     int32_t Capacity() const { return capacity_; }
     // Empties the cache and zeroes every counter.
     void SetCapacity(int32_t bytes);
@@ -38,13 +41,26 @@ public:
     uint32_t Hits() const { return hits_; }
     uint32_t Evictions() const { return evictions_; }
 
-protected:
-    void FreeObject(void* object) override { delete static_cast<TCache*>(object); }
-
 private:
-    TCache* Entry(int32_t i) const { return static_cast<TCache*>(GetObject(i)); }
-    void Remove(int32_t i);
+    struct Entry {
+        std::string key;
+        TCache cache;
+    };
+    using Order = std::list<Entry>;
+    using ByKey = std::unordered_map<std::string_view, Order::iterator>;
+    void Remove(Order::iterator at);
+    Order::iterator Append(const std::string& key, const std::string& data);
 
+    // Entries by use stamp, the oldest first: every use moves an entry to the
+    // back with a new, larger stamp, so the front is always the entry with the
+    // smallest stamp and eviction needs no search.
+    Order byStamp_;
+    ByKey byKey_;
+    // The last evicted entry with its lookup node, reused by the next offer:
+    // a full cache that takes one item for another then allocates nothing
+    // but what a larger item needs.
+    Order spare_;
+    ByKey::node_type spareNode_;
     int32_t capacity_ = 65536;
     int64_t held_ = 0;
     uint32_t clock_ = 0;

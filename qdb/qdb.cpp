@@ -190,45 +190,32 @@ void TQDB::EndProgress()
 
 void TQDB::OpenDataFile()
 {
-    dataFd_ = ::open(working_.data.c_str(), O_RDWR | O_CLOEXEC);
-    if (dataFd_ < 0)
-        RaiseErrno(errno, msg::NotValid, fileName_);
-    struct stat st;
-    if (::flock(dataFd_, LOCK_EX | LOCK_NB) != 0 || ::fstat(dataFd_, &st) != 0) {
-        const int err = errno;
-        CloseDataFile();
-        RaiseErrno(err, msg::NotValid, fileName_);
-    }
-    dataSize_ = st.st_size;
+    data_.Open(working_.data, fileName_);
 }
 
 void TQDB::CloseDataFile()
 {
-    if (dataFd_ >= 0)
-        ::close(dataFd_);
-    dataFd_ = -1;
+    data_.Close();
 }
 
 int32_t TQDB::DataEnd() const
 {
-    if (dataSize_ > INT32_MAX)
+    if (data_.Size() > INT32_MAX)
         NotValid();
-    return int32_t(dataSize_);
+    return int32_t(data_.Size());
 }
 
 void TQDB::WriteData(const std::string& bytes, int64_t offset)
 {
     if (offset + int64_t(bytes.size()) > INT32_MAX)
         RaiseFileError(-1, msg::CannotExtend, fileName_);
-    WriteAllAt(dataFd_, bytes.data(), bytes.size(), offset, fileName_);
-    dataSize_ = std::max<int64_t>(dataSize_, offset + int64_t(bytes.size()));
+    data_.Write(bytes, offset);
 }
 
 std::string TQDB::ReadEntry(const TIndex& entry)
 {
     std::string stored(size_t(entry.size), '\0');
-    if (int64_t(entry.offset) + entry.size > dataSize_ ||
-        !ReadAllAt(dataFd_, stored.data(), stored.size(), entry.offset, fileName_))
+    if (!data_.Read(stored.data(), stored.size(), entry.offset))
         throw EQDBIndexError(Format(msg::NotValid, fileName_));
     if (!(entry.flags & FlagCompressed))
         return stored;
@@ -292,12 +279,12 @@ void TQDB::LoadIndex()
     items_.SetCaseSensitive(false);
     items_.SetSorted(false);
     items_.SetCapacity(n);
+    std::string key; // reused: the list keeps its own copy
     for (int32_t i = 1; i <= n; ++i) {
-        std::string key;
         TIndex e;
         if (!in.ReadText(key) || !in.ReadInt32(e.offset) || !in.ReadInt32(e.size) || !in.ReadInt32(e.flags))
             IndexNotValid();
-        if (e.offset < 0 || e.size < 0 || int64_t(e.offset) + e.size > dataSize_)
+        if (e.offset < 0 || e.size < 0 || int64_t(e.offset) + e.size > data_.Size())
             IndexNotValid();
         auto* entry = new TIndex(e);
         try {
@@ -358,11 +345,11 @@ void TQDB::LoadIndex()
 // kExpansionAllowance), far more than catalogue records need. Measuring
 // reads each stored byte once: entries that share bytes cannot sum past the
 // data section, and a file whose entries do is refused with them.
-void TQDB::CheckExpansion(int64_t indexSize) const
+void TQDB::CheckExpansion(int64_t indexSize)
 {
     constexpr uint64_t kMaxExpansion = 64;
     constexpr uint64_t kExpansionAllowance = 16 << 20;
-    const uint64_t fileSize = uint64_t(dataSize_ + indexSize) + 16;
+    const uint64_t fileSize = uint64_t(data_.Size() + indexSize) + 16;
     const uint64_t budget = std::max(kMaxExpansion * fileSize, kExpansionAllowance);
     uint64_t stored = 0;
     uint64_t expanded = 0;
@@ -372,10 +359,10 @@ void TQDB::CheckExpansion(int64_t indexSize) const
             if (!(entry.flags & FlagCompressed))
                 continue;
             stored += uint64_t(entry.size);
-            if (stored > uint64_t(dataSize_))
+            if (stored > uint64_t(data_.Size()))
                 IndexNotValid();
             std::string bytes(size_t(entry.size), '\0');
-            if (!ReadAllAt(dataFd_, bytes.data(), bytes.size(), entry.offset, fileName_))
+            if (!data_.Read(bytes.data(), bytes.size(), entry.offset))
                 IndexNotValid();
             uint64_t size = 0;
             // A malformed stream is reported when its item is read.
@@ -442,6 +429,7 @@ void TQDB::Close()
             WriteIndex();
         }
         cache_.Empty();
+        data_.WriteOut();
         CloseDataFile();
         modified_ = false;
         PackFile();
@@ -474,6 +462,7 @@ void TQDB::Flush()
     if (!ready_ || !modified_ || readOnly_)
         return;
     StartProgress(TProgressOrigin::Flush, Count());
+    data_.WriteOut();
     WriteIndex();
     PackFile();
     modified_ = false;
@@ -496,7 +485,7 @@ void TQDB::AddItem(const std::string& data, const TKey& key)
     WriteData(stored, end);
     auto* entry = new TIndex{end, int32_t(stored.size()), compression_ ? FlagCompressed : 0};
     try {
-        at = items_.Add(key, entry);
+        items_.InsertAt(at, key, entry);
     } catch (const EQDBListError&) {
         delete entry;
         throw EQDBIndexError(Format(msg::IndexMemory, fileName_));
@@ -525,9 +514,9 @@ void TQDB::ChangeItem(const std::string& data)
     TIndex* entry = items_.Index(itemIndex_);
     int32_t offset = entry->offset;
     if (int64_t(stored.size()) > entry->size) {
-        if (dataSize_ > INT32_MAX)
+        if (data_.Size() > INT32_MAX)
             RaiseFileError(-1, msg::CannotExtend, fileName_);
-        offset = int32_t(dataSize_);
+        offset = int32_t(data_.Size());
     }
     WriteData(stored, offset);
     entry->offset = offset;
@@ -809,9 +798,9 @@ void TQDB::ChangeAdminItem(const void* data, int32_t size)
     const std::string bytes(static_cast<const char*>(data), size_t(std::max(size, 0)));
     int32_t offset = entry->offset;
     if (int64_t(bytes.size()) > entry->size) {
-        if (dataSize_ > INT32_MAX)
+        if (data_.Size() > INT32_MAX)
             RaiseFileError(-1, msg::CannotExtend, fileName_);
-        offset = int32_t(dataSize_);
+        offset = int32_t(data_.Size());
     }
     WriteData(bytes, offset);
     entry->offset = offset;

@@ -3,6 +3,7 @@
 // optional key filter, an item cache, compression and password protection.
 #pragma once
 
+#include "qdb/data_file.h"
 #include "qdb/database_file.h"
 #include "qdb/file_routines.h"
 #include "qdb/item_cache.h"
@@ -166,7 +167,7 @@ private:
     void EndProgress();
 
     void LoadIndex();
-    void CheckExpansion(int64_t indexSize) const;
+    void CheckExpansion(int64_t indexSize);
     void WriteIndex();
     void PackFile();
     void OpenDataFile();
@@ -200,8 +201,7 @@ private:
     int32_t adminIndex_ = 0;
     TCacheList cache_;
     WorkingFiles working_;
-    int dataFd_ = -1;
-    int64_t dataSize_ = 0;
+    TDataFile data_;
     FileStamp stamp_;
     TProgressOrigin origin_ = TProgressOrigin::Load;
     int32_t step_ = 1;

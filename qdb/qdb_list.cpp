@@ -65,16 +65,22 @@ void TQDBList::Insert(int32_t index, Slot value)
         SetCapacity(capacity_ + 1);
     if ((uint32_t(count_) & mask_) == 0)
         AllocateBlock();
+    // Every block before the last is full; the last holds `used` slots. Only
+    // occupied slots move, so appending moves nothing.
     const int32_t size = BlockSize();
     const int32_t first = index >> shift_;
-    for (int32_t b = BlocksAllocated() - 1; b > first; --b) {
+    const int32_t last = BlocksAllocated() - 1;
+    const int32_t used = count_ - (last << shift_);
+    for (int32_t b = last; b > first; --b) {
         Slot* block = blocks_[b].get();
-        std::move_backward(block, block + size - 1, block + size);
+        const int32_t occupied = b == last ? used : size - 1;
+        std::move_backward(block, block + occupied, block + occupied + 1);
         block[0] = blocks_[b - 1][size - 1];
     }
     Slot* block = blocks_[first].get();
     const int32_t at = index & int32_t(mask_);
-    std::move_backward(block + at, block + size - 1, block + size);
+    const int32_t occupied = first == last ? used : size - 1;
+    std::move_backward(block + at, block + occupied, block + occupied + 1);
     block[at] = value;
     ++count_;
 }

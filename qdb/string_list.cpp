@@ -18,6 +18,9 @@ int CompareKeys(const std::string& a, const std::string& b, bool caseSensitive)
 {
     const size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
+        // Keys in one list mostly share long prefixes: equal bytes need no folding.
+        if (a[i] == b[i])
+            continue;
         const unsigned char x = Fold(a[i]), y = Fold(b[i]);
         if (x != y)
             return x < y ? -1 : 1;
@@ -39,6 +42,12 @@ bool TQDBStringList::Find(const std::string& key, int32_t& index) const
 {
     bool found = false;
     int32_t lo = 0, hi = Count() - 1;
+    // Keys often arrive in ascending order: a key after the last one needs
+    // a single comparison.
+    if (hi >= 0 && Compare(GetKey(hi), key) < 0) {
+        index = Count();
+        return false;
+    }
     while (lo <= hi) {
         const int32_t mid = lo + (hi - lo) / 2;
         const int c = Compare(GetKey(mid), key);
@@ -61,6 +70,12 @@ int32_t TQDBStringList::Add(const std::string& key, void* object)
     int32_t index = Count();
     if (sorted_ && Find(key, index))
         throw EQDBListError(msg::Duplicate);
+    InsertAt(index, key, object);
+    return index;
+}
+
+void TQDBStringList::InsertAt(int32_t index, const std::string& key, void* object)
+{
     Entry* e = nullptr;
     try {
         e = new Entry{key.substr(0, 255), object};
@@ -73,7 +88,6 @@ int32_t TQDBStringList::Add(const std::string& key, void* object)
         delete e;
         throw;
     }
-    return index;
 }
 
 void TQDBStringList::Delete(int32_t index)

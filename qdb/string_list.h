@@ -27,6 +27,8 @@ public:
     // Binary search; returns the match's position or the insertion position.
     bool Find(const std::string& key, int32_t& index) const;
     int32_t Add(const std::string& key, void* object);
+    // Inserts at a position that Find returned for this key, without searching again.
+    void InsertAt(int32_t index, const std::string& key, void* object);
     void Delete(int32_t index);
     const std::string& GetKey(int32_t index) const { return entry(index)->key; }
     void* GetObject(int32_t index) const { return entry(index)->object; }
