@@ -95,7 +95,7 @@ def imports_from_elsewhere(binary, fax, home, folder):
         check("the fax is copied into faxes/",
               eventually(lambda: os.path.isfile(copied) and open(copied, "rb").read() == open(fax, "rb").read()))
         check("the log names the imported file", eventually(lambda: ("Added 1 Fax: " + source) in log_text(main)))
-        # Checks of the Browse Faxes page go here, while the program runs.
+        check_grid(main)
         close = wait_for("Close", lambda: find(main, "push button", "Close"), 90)
         try:
             press(close)
@@ -106,6 +106,21 @@ def imports_from_elsewhere(binary, fax, home, folder):
     finally:
         program.stop()
     return source
+
+
+def check_grid(main):
+    """The Browse Faxes page lists the imported fax, without a sender."""
+    press(find(main, "page tab", "Browse Faxes"))
+    table = wait_for("the fax grid", lambda: find(main, "table", "faxGrid"), 90)
+
+    def rows():
+        grid = table.queryTable()
+        return [[grid.getAccessibleAt(r, c).name for c in range(3)] for r in range(grid.nRows)]
+
+    listed = wait_for("a row in the grid", lambda: rows() or None, 60)
+    check("the Browse grid lists the imported fax as New with <none available> as its Sender ID",
+          listed == [["New", "faxes\\fax7.apf", "<none available>"]])
+    press(find(main, "page tab", "Get Faxes"))
 
 
 def catalogued(binary, folder):
