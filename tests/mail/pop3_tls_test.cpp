@@ -2,6 +2,7 @@
 // certificates from a test CA, and scripted peers for handshakes that break.
 #include "mail/tls_net_socket.h"
 #include "tests/mail/pop3_session.h"
+#include "tests/support/dante_server.h"
 #include "tests/support/dovecot_server.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/test_certificates.h"
@@ -128,6 +129,37 @@ TEST_F(Pop3Tls, Pop3sAndStlsCarryWholeMails)
         ASSERT_EQ(s->Run([&] { s->client.Dele(); }), 0);
         ASSERT_EQ(s->Run([&] { s->client.Quit(); }), 0);
     }
+}
+
+// TLS runs over a SOCKS tunnel: the proxy's own bytes never reach the TLS
+// layer, and the certificate is checked against the target, not the proxy.
+TEST_F(Pop3Tls, SecuredSessionsPassThroughASocksProxy)
+{
+    std::string why;
+    if (!DanteServer::Available(&why))
+        GTEST_SKIP() << why;
+    DanteServer dante;
+    ASSERT_TRUE(dante.Start(&why)) << why;
+    TSocksProxy proxy;
+    proxy.Server = "127.0.0.1";
+    proxy.Port = dante.PortText();
+    DovecotServer& server = Server("good");
+    for (const TPop3Security security : {pop3SecurityTls, pop3SecurityStartTls}) {
+        SCOPED_TRACE(security);
+        server.PutMessage(user_, "Subject: through the proxy\r\n\r\nbody\r\n");
+        auto s = Session("127.0.0.1", security == pop3SecurityTls ? server.TlsPortText() : server.PortText(), security);
+        s->client.SetSocksProxy(proxy);
+        ASSERT_EQ(s->Run([&] { s->client.Open(); }), 0) << s->client.ErrorMessage() << dante.Log();
+        EXPECT_EQ(s->client.TlsDescription().rfind("TLSv1.", 0), 0u) << s->client.TlsDescription();
+        s->client.SetMsgNum(1);
+        ASSERT_EQ(s->Run([&] { s->client.Retr(); }), 0) << s->client.ErrorMessage();
+        EXPECT_EQ(s->lines, (std::vector<std::string>{"Subject: through the proxy", "", "body"}));
+        ASSERT_EQ(s->Run([&] { s->client.Dele(); }), 0);
+        ASSERT_EQ(s->Run([&] { s->client.Quit(); }), 0);
+    }
+    // The proxy carried both sessions.
+    EXPECT_NE(dante.Log().find(server.TlsPortText()), std::string::npos) << dante.Log();
+    EXPECT_NE(dante.Log().find(server.PortText()), std::string::npos) << dante.Log();
 }
 
 // Every refusal ends the connect with its own error before USER: the server
