@@ -448,7 +448,7 @@ bool TMailboxDownload::CommitGroupIfDue()
     // next run finds them under their final names and only deletes their
     // mails again, instead of fetching everything anew.
     constexpr qsizetype kCommitGroup = 100;
-    constexpr qint64 kCommitIntervalMs = 2000;
+    constexpr qint64 kCommitIntervalMs = 30000;
     if (completed_.size() < kCommitGroup && !sinceCommit_.hasExpired(kCommitIntervalMs))
         return true;
     QString problem;
