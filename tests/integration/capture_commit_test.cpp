@@ -44,6 +44,7 @@ struct Session {
     bool stallInFirstRetr = false; // send half of message 1, then wait to be killed
     bool refuseQuit = false;       // drop the connection instead of answering QUIT
     std::function<void(const std::string& command)> beforeReply; // runs on DELE and QUIT
+    int stallAtRetr = 0; // like stallInFirstRetr, for this message number
 };
 
 std::string Stuffed(const std::string& text)
@@ -79,7 +80,7 @@ void Serve(ScriptedPeer& p, const Session& s, std::atomic<bool>& stalled)
             p.Send("+OK " + std::to_string(n) + " " + s.mails[n - 1].uid + "\r\n");
         } else if (command == "RETR" && known) {
             const std::string body = Stuffed(s.mails[n - 1].text);
-            if (s.stallInFirstRetr && n == 1) {
+            if ((s.stallInFirstRetr && n == 1) || n == s.stallAtRetr) {
                 p.Send("+OK\r\n" + body.substr(0, body.size() / 2));
                 stalled = true;
                 p.WaitForClose(60000);
@@ -207,6 +208,42 @@ TEST_F(CaptureCommitTest, CapturesAreCommittedBeforeQuitAndExtractedOnlyAfterIt)
         "QUIT: Msg uid-a.txt Msg uid-b.txt faxdata.lst a-complete b-complete a-data b-data",
     };
     EXPECT_EQ(seen, expected);
+}
+
+// A long walk commits its captures in groups, so that a run cut short keeps
+// what it fetched: the next run only deletes those mails again.
+TEST_F(CaptureCommitTest, ALongWalkCommitsItsCapturesInGroups)
+{
+    const ScriptedMail fax = MailFor("", {QStringLiteral("--sender"), QStringLiteral("S"), QStringLiteral("--date"),
+                                          QStringLiteral("1"), QStringLiteral("--attach"),
+                                          QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/multi.apf")});
+    std::vector<ScriptedMail> mails;
+    for (int i = 1; i <= 101; ++i) {
+        mails.push_back(fax);
+        mails.back().uid = "uid-" + std::to_string(i);
+    }
+    Session cut{mails, false, false, {}};
+    cut.stallAtRetr = 101; // the line drops while the 101st mail arrives
+    StartServer({cut, {mails, false, false, {}}});
+
+    QProcess fetch;
+    fetch.setWorkingDirectory(work_.path());
+    fetch.start(PellimarProgram(), {QStringLiteral("--fetch")});
+    for (QDeadlineTimer limit(90000); !limit.hasExpired() && !stalled_;)
+        fetch.waitForFinished(100);
+    ASSERT_TRUE(stalled_);
+    fetch.kill();
+    fetch.waitForFinished(10000);
+    const QStringList left = Entries(QStringLiteral("temp"));
+    EXPECT_EQ(left.size(), 102) << left.join(QLatin1Char(' ')).toStdString(); // 100 captures, the list, one part
+    EXPECT_TRUE(left.contains(QStringLiteral("Msg uid-101.txt.part")));
+    EXPECT_EQ(ReadFile(WorkPath(QStringLiteral("temp/Msg uid-100.txt"))), QByteArray::fromStdString(fax.capture));
+
+    EXPECT_EQ(Fetch(), 0) << output_.toStdString();
+    EXPECT_EQ(output_.count(QStringLiteral("Fax already downloaded. Deleting it from the server.")), 100);
+    EXPECT_TRUE(output_.endsWith(QStringLiteral("A total of 101 Faxes where added.\n"))) << output_.toStdString();
+    EXPECT_EQ(Entries(QStringLiteral("temp")), QStringList());
+    server_->Join();
 }
 
 TEST_F(CaptureCommitTest, CapturesThatCannotBeCommittedKeepTheirMailsOnTheServer)
