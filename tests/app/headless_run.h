@@ -13,15 +13,13 @@ struct THeadlessRun {
     QString out, err;
 };
 
-inline THeadlessRun RunPellimarHeadless(const QStringList& arguments)
+// Runs the program in folder with the given environment, without a display.
+inline THeadlessRun RunPellimarIn(const QString& folder, const QStringList& arguments, QProcessEnvironment env)
 {
-    QTemporaryDir folder;
     QProcess pellimar;
-    pellimar.setWorkingDirectory(folder.path());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    pellimar.setWorkingDirectory(folder);
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     pellimar.setProcessEnvironment(env);
     pellimar.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), arguments);
     THeadlessRun run;
@@ -30,6 +28,15 @@ inline THeadlessRun RunPellimarHeadless(const QStringList& arguments)
     run.status = pellimar.exitCode();
     run.out = QString::fromLocal8Bit(pellimar.readAllStandardOutput());
     run.err = QString::fromLocal8Bit(pellimar.readAllStandardError());
+    return run;
+}
+
+inline THeadlessRun RunPellimarHeadless(const QStringList& arguments)
+{
+    QTemporaryDir folder;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    const THeadlessRun run = RunPellimarIn(folder.path(), arguments, env);
     EXPECT_TRUE(QDir(folder.path()).isEmpty()) << arguments.join(QLatin1Char(' ')).toStdString();
     return run;
 }

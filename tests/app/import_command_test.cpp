@@ -14,22 +14,10 @@ const QString kFax = QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/multi.a
 
 THeadlessRun RunIn(const QString& folder, const QStringList& arguments)
 {
-    QProcess pellimar;
-    pellimar.setWorkingDirectory(folder);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.remove(QStringLiteral("QT_QPA_PLATFORM")); // the program must choose to run without a display
     env.insert(QStringLiteral("PELLIMAR_REGISTRY"), folder + QStringLiteral("/registry.reg"));
-    pellimar.setProcessEnvironment(env);
-    pellimar.start(QStringLiteral(PELLIMAR_BINARY_DIR "/app/pellimar"), arguments);
-    THeadlessRun run;
-    if (!pellimar.waitForFinished(60000) || pellimar.exitStatus() != QProcess::NormalExit)
-        return run;
-    run.status = pellimar.exitCode();
-    run.out = QString::fromLocal8Bit(pellimar.readAllStandardOutput());
-    run.err = QString::fromLocal8Bit(pellimar.readAllStandardError());
-    return run;
+    return RunPellimarIn(folder, arguments, env);
 }
 
 TEST(ImportCommandTest, ImportsEachFileKeepsWhatIsThereAndSaysWhichFailed)

@@ -13,16 +13,9 @@ import subprocess
 import sys
 import tempfile
 
-from desktop import Desktop, Program, application, descendants, find, import_pyatspi, press, skip, wait_for
+from desktop import Desktop, Program, application, descendants, find, import_pyatspi, press, skip, wait_for, check, exit_with_checks
 
-failures = []
 FAXES = ("fax0001.apf", "fax0002.apf", "fax0003.apf")
-
-
-def check(what, condition):
-    print(("ok      " if condition else "FAILED  ") + what)
-    if not condition:
-        failures.append(what)
 
 
 def window(app, starts, exact=False):
@@ -161,9 +154,7 @@ def main():
             subprocess.run([sys.executable, os.path.join(source, "tools/local_pop3_server.py"), "stop", server],
                            capture_output=True)
         desktop.close()
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        sys.exit(1)
+    exit_with_checks()
 
 
 if __name__ == "__main__":

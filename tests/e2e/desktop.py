@@ -176,3 +176,20 @@ def press(node):
 
 def set_text(node, text):
     node.queryEditableText().setTextContents(text)
+
+
+failures = []
+
+
+def check(what, condition):
+    """Prints one check's outcome; a failed check fails the script at its end."""
+    print(("ok      " if condition else "FAILED  ") + what)
+    if not condition:
+        failures.append(what)
+
+
+def exit_with_checks():
+    if failures:
+        print("%d check(s) failed" % len(failures))
+        sys.exit(1)
+    print("all checks passed")

@@ -13,16 +13,7 @@ import subprocess
 import sys
 import tempfile
 
-from desktop import descendants, Desktop, Program, application, find, import_pyatspi, press, wait_for
-
-failures = []
-
-
-def check(what, condition):
-    print(("ok      " if condition else "FAILED  ") + what)
-    if not condition:
-        failures.append(what)
-
+from desktop import descendants, Desktop, Program, application, find, import_pyatspi, press, wait_for, check, exit_with_checks
 
 def top_window(app, title):
     for i in range(app.childCount):
@@ -145,10 +136,7 @@ def main():
             catalogued(binary, folder)
     finally:
         desktop.close()
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        sys.exit(1)
-    print("all checks passed")
+    exit_with_checks()
 
 
 if __name__ == "__main__":

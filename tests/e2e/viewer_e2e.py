@@ -11,16 +11,7 @@ import sys
 import tempfile
 
 import cups
-from desktop import Desktop, Program, application, find, import_pyatspi, press, set_text, wait_for
-
-failures = []
-
-
-def check(what, condition):
-    print(("ok      " if condition else "FAILED  ") + what)
-    if not condition:
-        failures.append(what)
-
+from desktop import Desktop, Program, application, find, import_pyatspi, press, set_text, wait_for, check, exit_with_checks
 
 def viewer_frame(app, starts):
     """The top-level window whose title begins with `starts` (Qt gives plain
@@ -116,9 +107,7 @@ def main():
             prints_to_cups(pyatspi, binary, os.path.join(source, "tests/data/fax/multi.apf"), folder)
     finally:
         desktop.close()
-    if failures:
-        print("%d check(s) failed" % len(failures))
-        sys.exit(1)
+    exit_with_checks()
 
 
 if __name__ == "__main__":
