@@ -78,6 +78,22 @@ void TDataFile::WriteOut()
     pending_.clear();
 }
 
+void TDataFile::CopyTo(int fd, int64_t at, int64_t offset, int64_t length)
+{
+    WriteOut();
+    if (::lseek(fd, at, SEEK_SET) < 0)
+        RaiseErrno(errno, msg::CannotExtend, reportName_);
+    int64_t done = KernelCopy(fd_, offset, fd, length, reportName_);
+    std::vector<char> chunk(done < length ? WindowSize : 0);
+    while (done < length) {
+        const size_t n = size_t(std::min<int64_t>(int64_t(chunk.size()), length - done));
+        if (!ReadAllAt(fd_, chunk.data(), n, offset + done, reportName_))
+            RaiseFileError(-1, msg::NotValid, reportName_);
+        WriteAllAt(fd, chunk.data(), n, at + done, reportName_);
+        done += int64_t(n);
+    }
+}
+
 bool TDataFile::InWindow(int64_t offset, size_t size) const
 {
     return offset >= windowStart_ && offset + int64_t(size) <= windowStart_ + int64_t(window_.size());

@@ -37,6 +37,8 @@ public:
     bool Read(char* data, size_t size, int64_t offset);
     // Writes the collected appends to the file.
     void WriteOut();
+    // Copies length bytes from offset into the file fd at position at.
+    void CopyTo(int fd, int64_t at, int64_t offset, int64_t length);
 
 private:
     bool InWindow(int64_t offset, size_t size) const;

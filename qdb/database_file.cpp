@@ -119,8 +119,9 @@ std::string SiblingName(const std::string& dataName, const char* prefix)
     return name;
 }
 
-// Appends one section (length, then content in chunks) to the new file.
-void WriteSection(int out, const std::string& source, const PasswordKey* key, const std::string& reportName)
+// Appends one section (length, then content in chunks) to the new file and
+// returns its length.
+int32_t WriteSection(int out, const std::string& source, const PasswordKey* key, const std::string& reportName)
 {
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
@@ -147,11 +148,12 @@ void WriteSection(int out, const std::string& source, const PasswordKey* key, co
             WriteAll(out, chunk.data(), size_t(n), reportName);
             done += n;
         }
+        ::close(in);
+        return length;
     } catch (...) {
         ::close(in);
         throw;
     }
-    ::close(in);
 }
 } // namespace
 
@@ -205,7 +207,7 @@ void RemoveWorkingFiles(const WorkingFiles& files)
 }
 
 WorkingFiles UnpackDatabase(const std::string& path, std::string& password,
-                            const std::function<void(std::string&)>& demandPassword)
+                            const std::function<void(std::string&)>& demandPassword, StoredLayout* layout)
 {
     SourceFile in(path);
     char marker[4];
@@ -238,6 +240,8 @@ WorkingFiles UnpackDatabase(const std::string& path, std::string& password,
             in.Invalid();
         const int32_t indexLength = ReadSectionLength(in);
         CopySection(in, indexLength, files.index, protectedFile ? &key : nullptr, path);
+        if (layout)
+            *layout = {dataLength, indexLength, in.Remaining(), protectedFile};
     } catch (...) {
         RemoveWorkingFiles(files);
         throw;
@@ -245,9 +249,10 @@ WorkingFiles UnpackDatabase(const std::string& path, std::string& password,
     return files;
 }
 
-void PackDatabase(const std::string& target, const WorkingFiles& files, const std::string& password,
-                  const std::string& reportName)
+StoredLayout PackDatabase(const std::string& target, const WorkingFiles& files, const std::string& password,
+                          const std::string& reportName)
 {
+    StoredLayout layout;
     const std::string name = TempFileName("QDD");
     if (name.empty())
         throw EQDBIndexError(msg::NoTempFile);
@@ -276,9 +281,10 @@ void PackDatabase(const std::string& target, const WorkingFiles& files, const st
             header += key.check;
         }
         WriteAll(out, header.data(), header.size(), reportName);
-        WriteSection(out, files.data, protect ? &key : nullptr, reportName);
+        layout.dataLength = WriteSection(out, files.data, protect ? &key : nullptr, reportName);
         WriteAll(out, IndexMarker, 4, reportName);
-        WriteSection(out, files.index, protect ? &key : nullptr, reportName);
+        layout.indexLength = WriteSection(out, files.index, protect ? &key : nullptr, reportName);
+        layout.protectedFile = protect;
         SyncFile(out, reportName);
         if (::close(out) != 0)
             RaiseErrno(errno, msg::CannotExtend, reportName);
@@ -293,6 +299,7 @@ void PackDatabase(const std::string& target, const WorkingFiles& files, const st
         ::unlink(name.c_str());
         throw;
     }
+    return layout;
 }
 
 } // namespace qdb

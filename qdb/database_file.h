@@ -15,6 +15,14 @@ struct WorkingFiles {
     std::string index; // "QIX..." file beside it: the index section
 };
 
+// The sections of a database file as unpacked or assembled.
+struct StoredLayout {
+    int64_t dataLength = 0;
+    int64_t indexLength = 0;
+    int64_t trailingBytes = 0; // after the index section; ignored by readers
+    bool protectedFile = false;
+};
+
 // Creates a fresh pair of working files in the temporary folder.
 // Throws EQDBIndexError when no names can be had.
 WorkingFiles CreateWorkingFiles();
@@ -25,12 +33,13 @@ void RemoveWorkingFiles(const WorkingFiles& files);
 // EQDBFileError and leaves no working file behind; a wrong password raises
 // EQDBInvalidPW before any working file exists.
 WorkingFiles UnpackDatabase(const std::string& path, std::string& password,
-                            const std::function<void(std::string&)>& demandPassword);
+                            const std::function<void(std::string&)>& demandPassword,
+                            StoredLayout* layout = nullptr);
 
 // Assembles a new database file from the working files in a "QDD" temporary
 // file, flushes it to stable storage and moves it over target. The old target
 // stays intact when anything fails. An empty password writes no protection.
-void PackDatabase(const std::string& target, const WorkingFiles& files, const std::string& password,
-                  const std::string& reportName);
+StoredLayout PackDatabase(const std::string& target, const WorkingFiles& files, const std::string& password,
+                          const std::string& reportName);
 
 } // namespace qdb

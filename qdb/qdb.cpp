@@ -1,8 +1,11 @@
 #include "qdb/qdb.h"
 
+#include "qdb/record_layout.h"
+
 #include "qdb/bf_stream.h"
 #include "qdb/compressor.h"
 #include "qdb/key_filter.h"
+#include "qdb/record_layout.h"
 
 #include <QCoreApplication>
 #include <QIODevice>
@@ -209,7 +212,14 @@ void TQDB::WriteData(const std::string& bytes, int64_t offset)
 {
     if (offset + int64_t(bytes.size()) > INT32_MAX)
         RaiseFileError(-1, msg::CannotExtend, fileName_);
+    stored_.NoteWrite(offset);
     data_.Write(bytes, offset);
+}
+
+void TQDB::MarkModified()
+{
+    modified_ = true;
+    storedCanonical_ = false;
 }
 
 std::string TQDB::ReadEntry(const TIndex& entry)
@@ -237,13 +247,20 @@ void TQDB::Open()
     }
     stamp_ = StampOf(fileName_);
     try {
-        working_ = UnpackDatabase(fileName_, password_, [this](std::string& p) {
-            if (OnDemandPassword)
-                OnDemandPassword(this, p);
-        });
+        StoredLayout layout;
+        working_ = UnpackDatabase(
+            fileName_, password_,
+            [this](std::string& p) {
+                if (OnDemandPassword)
+                    OnDemandPassword(this, p);
+            },
+            &layout);
         OpenDataFile();
         try {
             LoadIndex();
+            stored_.SetAssembled(layout);
+            storedCanonical_ = storedCanonical_ && layout.trailingBytes == 0;
+            storedPassword_ = password_;
         } catch (const EQDBListError&) {
             throw EQDBIndexError(Format(msg::NotValid, fileName_));
         } catch (const std::bad_alloc&) {
@@ -256,6 +273,8 @@ void TQDB::Open()
         items_.EmptyAndClear();
         admin_.EmptyAndClear();
         password_.clear();
+        stored_.Forget();
+        storedCanonical_ = false;
         if (readOnlyByAttribute_)
             readOnly_ = readOnlyByAttribute_ = false;
         throw;
@@ -280,12 +299,26 @@ void TQDB::LoadIndex()
     items_.SetSorted(false);
     items_.SetCapacity(n);
     std::string key; // reused: the list keeps its own copy
+    // Whether the stored order is the one writing the index produces: all
+    // administrative entries first, each group descending, nothing after.
+    bool storedOrder = true;
+    bool ordinarySeen = false, adminSeen = false;
+    std::string lastAdminKey;
+    int64_t consumed = 4;
     for (int32_t i = 1; i <= n; ++i) {
         TIndex e;
         if (!in.ReadText(key) || !in.ReadInt32(e.offset) || !in.ReadInt32(e.size) || !in.ReadInt32(e.flags))
             IndexNotValid();
         if (e.offset < 0 || e.size < 0 || int64_t(e.offset) + e.size > data_.Size())
             IndexNotValid();
+        consumed += int64_t(key.size()) + 13;
+        if (e.flags & FlagAdmin) {
+            storedOrder = storedOrder && !ordinarySeen && (!adminSeen || admin_.Compare(lastAdminKey, key) > 0);
+            lastAdminKey = key;
+            adminSeen = true;
+        } else {
+            ordinarySeen = true;
+        }
         auto* entry = new TIndex(e);
         try {
             (e.flags & FlagAdmin ? admin_ : items_).Add(key, entry);
@@ -331,6 +364,7 @@ void TQDB::LoadIndex()
             if (items_.Compare(entries[i].first, entries[i + 1].first) == 0)
                 IndexNotValid();
     }
+    storedCanonical_ = storedOrder && descending && consumed == indexSize;
     items_.ReverseAndSort();
     itemIndex_ = 0;
     adminIndex_ = 0;
@@ -375,26 +409,52 @@ void TQDB::CheckExpansion(int64_t indexSize)
     }
 }
 
+// Visits the index entries in stored order: the administrative entries
+// from the highest key to the lowest, then the ordinary ones likewise.
+// With report set, progress is reported once per ordinary entry.
+template <class Visit> void TQDB::VisitStoredEntries(bool report, Visit&& visit)
+{
+    for (int32_t i = admin_.Count() - 1; i >= 0; --i)
+        visit(admin_.GetKey(i), *admin_.Index(i), admin_.Index(i)->flags | FlagAdmin);
+    for (int32_t i = items_.Count() - 1, written = 0; i >= 0; --i, ++written) {
+        visit(items_.GetKey(i), *items_.Index(i), items_.Index(i)->flags & ~FlagAdmin);
+        if (report)
+            Progress(written);
+    }
+}
+
 void TQDB::WriteIndex()
 {
     TTempBFStream out(working_.index, fileName_);
     out.WriteInt32(admin_.Count() + items_.Count());
-    for (int32_t i = admin_.Count() - 1; i >= 0; --i) {
-        const TIndex* e = admin_.Index(i);
-        out.WriteText(admin_.GetKey(i));
-        out.WriteInt32(e->offset);
-        out.WriteInt32(e->size);
-        out.WriteInt32(e->flags | FlagAdmin);
-    }
-    for (int32_t i = items_.Count() - 1, written = 0; i >= 0; --i, ++written) {
-        const TIndex* e = items_.Index(i);
-        out.WriteText(items_.GetKey(i));
-        out.WriteInt32(e->offset);
-        out.WriteInt32(e->size);
-        out.WriteInt32(e->flags & ~FlagAdmin);
-        Progress(written);
-    }
+    VisitStoredEntries(true, [&](const std::string& key, const TIndex& e, int32_t flags) {
+        out.WriteText(key);
+        out.WriteInt32(e.offset);
+        out.WriteInt32(e.size);
+        out.WriteInt32(flags);
+    });
     out.Commit();
+}
+
+// Appends the changes to the database file when it is still the file this
+// engine last read or wrote; false when the whole file must be assembled.
+bool TQDB::AppendToFile()
+{
+    if (!password_.empty() || !storedPassword_.empty() || !stored_.CanAppend(data_.Size()) ||
+        !(StampOf(fileName_) == stamp_))
+        return false;
+    std::string index;
+    AppendInt32(index, admin_.Count() + items_.Count());
+    VisitStoredEntries(false, [&](const std::string& key, const TIndex& e, int32_t flags) {
+        index += key;
+        index.push_back('\0');
+        AppendInt32(index, stored_.StoredOffset(e.offset));
+        AppendInt32(index, e.size);
+        AppendInt32(index, flags);
+    });
+    stored_.Append(fileName_, data_, index);
+    stamp_ = StampOf(fileName_);
+    return true;
 }
 
 void TQDB::PackFile()
@@ -412,9 +472,19 @@ void TQDB::PackFile()
             while (FileExists(target));
         }
     }
-    PackDatabase(target, working_, password_, target);
+    stored_.Forget();
+    stored_.SetAssembled(PackDatabase(target, working_, password_, target));
     fileName_ = target;
     stamp_ = StampOf(target);
+    storedCanonical_ = true;
+    storedPassword_ = password_;
+}
+
+// True when closing need not assemble the file: nothing changed since it was
+// read or written, and nobody else has replaced it since.
+bool TQDB::FileHoldsCurrentState()
+{
+    return storedCanonical_ && password_ == storedPassword_ && StampOf(fileName_) == stamp_;
 }
 
 void TQDB::Close()
@@ -422,7 +492,8 @@ void TQDB::Close()
     StartProgress(TProgressOrigin::Close, Count());
     std::exception_ptr failure;
     try {
-        if (readOnly_ || !saveOnClose_) {
+        const bool unchanged = FileHoldsCurrentState();
+        if (readOnly_ || !saveOnClose_ || unchanged) {
             for (int32_t i = 0; i < items_.Count(); ++i)
                 Progress(i);
         } else {
@@ -432,7 +503,8 @@ void TQDB::Close()
         data_.WriteOut();
         CloseDataFile();
         modified_ = false;
-        PackFile();
+        if (!unchanged)
+            PackFile();
     } catch (...) {
         failure = std::current_exception();
     }
@@ -442,6 +514,9 @@ void TQDB::Close()
     admin_.EmptyAndClear();
     RemoveWorkingFiles(working_);
     working_ = {};
+    stored_.Forget();
+    storedCanonical_ = false;
+    storedPassword_.clear();
     EndProgress();
     itemIndex_ = 0;
     key_.clear();
@@ -464,7 +539,10 @@ void TQDB::Flush()
     StartProgress(TProgressOrigin::Flush, Count());
     data_.WriteOut();
     WriteIndex();
-    PackFile();
+    if (AppendToFile())
+        storedCanonical_ = false;
+    else
+        PackFile();
     modified_ = false;
     EndProgress();
 }
@@ -493,7 +571,7 @@ void TQDB::AddItem(const std::string& data, const TKey& key)
     itemIndex_ = at;
     key_ = items_.GetKey(at);
     cache_.Offer(key_, data);
-    modified_ = true;
+    MarkModified();
     if (OnAdded)
         OnAdded(this);
     if (OnNavigate)
@@ -523,7 +601,7 @@ void TQDB::ChangeItem(const std::string& data)
     entry->size = int32_t(stored.size());
     entry->flags = compression_ ? (entry->flags | FlagCompressed) : (entry->flags & ~FlagCompressed);
     cache_.Offer(key, data);
-    modified_ = true;
+    MarkModified();
     if (OnChanged)
         OnChanged(this);
 }
@@ -759,7 +837,7 @@ void TQDB::DoDelete()
         GoTo(itemIndex_ - 1);
     else
         key_.clear();
-    modified_ = true;
+    MarkModified();
     if (OnDeleted)
         OnDeleted(this);
     UpdateState();
@@ -784,7 +862,7 @@ void TQDB::AddAdminItem(const void* data, int32_t size, const TKey& key)
         delete entry;
         throw EQDBIndexError(Format(msg::CannotExtend, fileName_));
     }
-    modified_ = true;
+    MarkModified();
 }
 
 void TQDB::ChangeAdminItem(const void* data, int32_t size)
@@ -805,7 +883,7 @@ void TQDB::ChangeAdminItem(const void* data, int32_t size)
     WriteData(bytes, offset);
     entry->offset = offset;
     entry->size = int32_t(bytes.size());
-    modified_ = true;
+    MarkModified();
 }
 
 void TQDB::SetAdminString(const TKey& key, const std::string& text)
@@ -854,7 +932,7 @@ void TQDB::DeleteAdminItem(const TKey& key)
     static_cast<TQDBStringList&>(admin_).Delete(adminIndex_);
     if (adminIndex_ > 0)
         --adminIndex_;
-    modified_ = true;
+    MarkModified();
 }
 
 void TQDB::DeleteAdminItems(const std::string& prefix)
@@ -869,7 +947,7 @@ void TQDB::DeleteAdminItems(const std::string& prefix)
         }
     }
     adminIndex_ = 0;
-    modified_ = true;
+    MarkModified();
 }
 
 int32_t TQDB::ListAdminKeys(std::vector<std::string>& list, const std::string& prefix)

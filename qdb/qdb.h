@@ -8,6 +8,7 @@
 #include "qdb/file_routines.h"
 #include "qdb/item_cache.h"
 #include "qdb/qdb_error.h"
+#include "qdb/stored_file.h"
 #include "qdb/string_list.h"
 
 #include <array>
@@ -166,7 +167,11 @@ private:
     void Progress(int32_t i);
     void EndProgress();
 
+    void MarkModified();
     void LoadIndex();
+    template <class Visit> void VisitStoredEntries(bool report, Visit&& visit);
+    bool AppendToFile();
+    bool FileHoldsCurrentState();
     void CheckExpansion(int64_t indexSize);
     void WriteIndex();
     void PackFile();
@@ -203,6 +208,11 @@ private:
     WorkingFiles working_;
     TDataFile data_;
     FileStamp stamp_;
+    TStoredFile stored_;
+    // The database file is exactly what assembling it now would write, with
+    // storedPassword_ as its password.
+    bool storedCanonical_ = false;
+    std::string storedPassword_;
     TProgressOrigin origin_ = TProgressOrigin::Load;
     int32_t step_ = 1;
 };
