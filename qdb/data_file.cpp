@@ -30,15 +30,31 @@ void TDataFile::Open(const std::string& path, const std::string& reportName)
 {
     Close();
     reportName_ = reportName;
-    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd_ < 0)
+    OpenWorkingFile(path);
+}
+
+void TDataFile::OpenOver(const FileSection& base, std::function<std::string()> makeWorkingFile,
+                         const std::string& reportName)
+{
+    Close();
+    reportName_ = reportName;
+    base_ = base;
+    makeWorkingFile_ = std::move(makeWorkingFile);
+}
+
+void TDataFile::OpenWorkingFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
         RaiseErrno(errno, msg::NotValid, reportName_);
     struct stat st;
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd_, &st) != 0) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0) {
         const int err = errno;
-        Close();
+        ::close(fd);
         RaiseErrno(err, msg::NotValid, reportName_);
     }
+    fd_ = fd;
+    path_ = path;
     written_ = st.st_size;
 }
 
@@ -47,14 +63,56 @@ void TDataFile::Close()
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
+    base_ = {};
+    makeWorkingFile_ = nullptr;
+    path_.clear();
     written_ = 0;
     pending_.clear();
     window_.clear();
 }
 
+// The base becomes part of the working file, in front of the bytes written
+// since the opening: the working file is rebuilt beside itself and renamed
+// over itself, so a failure leaves everything as it was.
+void TDataFile::MakeWhole()
+{
+    WriteOut();
+    if (fd_ < 0 && written_ == 0) {
+        OpenWorkingFile(makeWorkingFile_());
+        CopyRange(base_.fd, base_.offset, fd_, 0, base_.length, reportName_);
+    } else {
+        const std::string whole = TempFileName("QDB");
+        if (whole.empty())
+            throw EQDBIndexError(msg::NoTempFile);
+        const int fd = ::open(whole.c_str(), O_RDWR | O_CLOEXEC);
+        try {
+            if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+                RaiseErrno(errno, msg::NotValid, reportName_);
+            CopyRange(base_.fd, base_.offset, fd, 0, base_.length, reportName_);
+            CopyRange(fd_, 0, fd, base_.length, written_, reportName_);
+            if (::rename(whole.c_str(), path_.c_str()) != 0)
+                RaiseErrno(errno, msg::NotValid, reportName_);
+        } catch (...) {
+            if (fd >= 0)
+                ::close(fd);
+            ::unlink(whole.c_str());
+            throw;
+        }
+        ::close(fd_);
+        fd_ = fd;
+    }
+    written_ += base_.length;
+    base_ = {};
+    window_.clear();
+}
+
 void TDataFile::Write(const std::string& bytes, int64_t offset)
 {
-    if (offset == Size() && offset >= written_) {
+    if (offset < base_.length)
+        MakeWhole();
+    if (fd_ < 0)
+        OpenWorkingFile(makeWorkingFile_());
+    if (offset == Size() && offset >= base_.length + written_) {
         pending_ += bytes;
         if (pending_.size() > PendingLimit)
             WriteOut();
@@ -63,8 +121,9 @@ void TDataFile::Write(const std::string& bytes, int64_t offset)
     // A write in place: it may cover collected bytes, so those go first.
     WriteOut();
     DropWindowOver(offset, bytes.size());
-    WriteAllAt(fd_, bytes.data(), bytes.size(), offset, reportName_);
-    written_ = std::max(written_, offset + int64_t(bytes.size()));
+    const int64_t at = offset - base_.length;
+    WriteAllAt(fd_, bytes.data(), bytes.size(), at, reportName_);
+    written_ = std::max(written_, at + int64_t(bytes.size()));
 }
 
 void TDataFile::WriteOut()
@@ -81,17 +140,32 @@ void TDataFile::WriteOut()
 void TDataFile::CopyTo(int fd, int64_t at, int64_t offset, int64_t length)
 {
     WriteOut();
-    if (::lseek(fd, at, SEEK_SET) < 0)
-        RaiseErrno(errno, msg::CannotExtend, reportName_);
-    int64_t done = KernelCopy(fd_, offset, fd, length, reportName_);
-    std::vector<char> chunk(done < length ? WindowSize : 0);
-    while (done < length) {
-        const size_t n = size_t(std::min<int64_t>(int64_t(chunk.size()), length - done));
-        if (!ReadAllAt(fd_, chunk.data(), n, offset + done, reportName_))
-            RaiseFileError(-1, msg::NotValid, reportName_);
-        WriteAllAt(fd, chunk.data(), n, at + done, reportName_);
-        done += int64_t(n);
+    for (const FileSection& piece : Pieces()) {
+        // Each piece covers the section from where the one before ended.
+        if (length <= 0)
+            break;
+        if (offset >= piece.length) {
+            offset -= piece.length;
+            continue;
+        }
+        const int64_t n = std::min(length, piece.length - offset);
+        CopyRange(piece.fd, piece.offset + offset, fd, at, n, reportName_);
+        at += n;
+        length -= n;
+        offset = 0;
     }
+    if (length > 0)
+        RaiseFileError(-1, msg::NotValid, reportName_);
+}
+
+std::vector<FileSection> TDataFile::Pieces() const
+{
+    std::vector<FileSection> pieces;
+    if (base_.length > 0)
+        pieces.push_back(base_);
+    if (written_ > 0)
+        pieces.push_back({fd_, 0, written_});
+    return pieces;
 }
 
 bool TDataFile::InWindow(int64_t offset, size_t size) const
@@ -105,21 +179,39 @@ void TDataFile::DropWindowOver(int64_t offset, size_t size)
         window_.clear();
 }
 
+// Reads from the base and the working file, each for its part of the range.
+bool TDataFile::ReadDirect(char* data, size_t size, int64_t offset)
+{
+    if (offset < base_.length) {
+        const size_t n = size_t(std::min<int64_t>(int64_t(size), base_.length - offset));
+        if (!ReadAllAt(base_.fd, data, n, base_.offset + offset, reportName_))
+            return false;
+        data += n;
+        size -= n;
+        offset += int64_t(n);
+    }
+    return size == 0 || ReadAllAt(fd_, data, size, offset - base_.length, reportName_);
+}
+
 bool TDataFile::Read(char* data, size_t size, int64_t offset)
 {
     if (offset < 0 || offset + int64_t(size) > Size())
         return false;
-    if (offset + int64_t(size) > written_)
+    if (offset + int64_t(size) > base_.length + written_)
         WriteOut();
     if (size >= WindowSize)
-        return ReadAllAt(fd_, data, size, offset, reportName_);
+        return ReadDirect(data, size, offset);
     if (!InWindow(offset, size)) {
-        const size_t length = size_t(std::min<int64_t>(int64_t(WindowSize), written_ - offset));
+        // A window lies wholly in the base or wholly in the working file.
+        const int64_t end = offset < base_.length ? base_.length : base_.length + written_;
+        const size_t length = size_t(std::min<int64_t>(int64_t(WindowSize), end - offset));
+        if (length < size)
+            return ReadDirect(data, size, offset);
         window_.resize(length);
         windowStart_ = offset;
         bool complete = false;
         try {
-            complete = ReadAllAt(fd_, window_.data(), length, offset, reportName_);
+            complete = ReadDirect(window_.data(), length, offset);
         } catch (...) {
             window_.clear();
             throw;

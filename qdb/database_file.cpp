@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace qdb {
@@ -46,7 +47,13 @@ public:
         }
         size_ = st.st_size;
     }
-    ~SourceFile() { ::close(fd_); }
+    ~SourceFile()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    // Hands the open file over to the caller.
+    int Release() { return std::exchange(fd_, -1); }
     int64_t Remaining() const { return size_ - position_; }
     bool Read(char* data, size_t n)
     {
@@ -120,41 +127,57 @@ std::string SiblingName(const std::string& dataName, const char* prefix)
 }
 
 // Appends one section (length, then content in chunks) to the new file and
-// returns its length.
-int32_t WriteSection(int out, const std::string& source, const PasswordKey* key, const std::string& reportName)
+// returns its length. The section is the pieces one after the other.
+int32_t WriteSection(int out, const std::vector<FileSection>& pieces, const PasswordKey* key,
+                     const std::string& reportName)
 {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
-        RaiseErrno(errno, msg::NotValid, reportName);
-    try {
-        struct stat st;
-        if (::fstat(in, &st) != 0)
-            RaiseErrno(errno, msg::NotValid, reportName);
-        if (st.st_size > INT32_MAX)
-            RaiseFileError(-1, msg::CannotExtend, reportName);
-        const int32_t length = int32_t(st.st_size);
-        std::string header;
-        PutInt32(header, length);
-        WriteAll(out, header.data(), header.size(), reportName);
-        int32_t done = key ? 0 : int32_t(KernelCopy(in, 0, out, length, reportName));
-        const int32_t z = ChunkSize(length);
-        std::vector<char> chunk(done < length ? size_t(z) : 0);
-        while (done < length) {
-            const int32_t n = std::min(z, length - done);
-            if (!ReadAllAt(in, chunk.data(), size_t(n), done, reportName))
-                RaiseFileError(-1, msg::NotValid, reportName);
-            if (key)
-                CipherChunk(chunk.data(), size_t(n), key->seed);
-            WriteAll(out, chunk.data(), size_t(n), reportName);
-            done += n;
+    int64_t total = 0;
+    for (const FileSection& piece : pieces)
+        total += piece.length;
+    if (total > INT32_MAX)
+        RaiseFileError(-1, msg::CannotExtend, reportName);
+    const int32_t length = int32_t(total);
+    std::string header;
+    PutInt32(header, length);
+    WriteAll(out, header.data(), header.size(), reportName);
+    if (!key) {
+        int64_t at = ::lseek(out, 0, SEEK_CUR);
+        if (at < 0)
+            RaiseErrno(errno, msg::CannotExtend, reportName);
+        for (const FileSection& piece : pieces) {
+            CopyRange(piece.fd, piece.offset, out, at, piece.length, reportName);
+            at += piece.length;
         }
-        ::close(in);
+        if (::lseek(out, at, SEEK_SET) < 0)
+            RaiseErrno(errno, msg::CannotExtend, reportName);
         return length;
-    } catch (...) {
-        ::close(in);
-        throw;
     }
+    // Enciphered in chunks of the section's chunk size, which may span pieces.
+    const int32_t z = ChunkSize(length);
+    std::vector<char> chunk(static_cast<size_t>(z));
+    size_t piece = 0;
+    int64_t inPiece = 0;
+    for (int32_t done = 0; done < length;) {
+        const int32_t n = std::min(z, length - done);
+        for (int32_t filled = 0; filled < n;) {
+            while (inPiece == pieces[piece].length) {
+                ++piece;
+                inPiece = 0;
+            }
+            const int64_t take = std::min<int64_t>(n - filled, pieces[piece].length - inPiece);
+            if (!ReadAllAt(pieces[piece].fd, chunk.data() + filled, size_t(take), pieces[piece].offset + inPiece,
+                           reportName))
+                RaiseFileError(-1, msg::NotValid, reportName);
+            filled += int32_t(take);
+            inPiece += take;
+        }
+        CipherChunk(chunk.data(), size_t(n), key->seed);
+        WriteAll(out, chunk.data(), size_t(n), reportName);
+        done += n;
+    }
+    return length;
 }
+
 } // namespace
 
 void WriteTemplate(const std::string& path)
@@ -178,6 +201,32 @@ void WriteTemplate(const std::string& path)
     }
     ::close(fd);
     SyncDirectoryOf(path);
+}
+
+TSectionFile::TSectionFile(const std::string& path, const std::string& reportName)
+{
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+        const int err = errno;
+        if (fd_ >= 0)
+            ::close(fd_);
+        RaiseErrno(err, msg::NotValid, reportName);
+    }
+    length_ = st.st_size;
+}
+
+TSectionFile::~TSectionFile()
+{
+    ::close(fd_);
+}
+
+void TPackedSource::Close()
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    data = index = {};
 }
 
 WorkingFiles CreateWorkingFiles()
@@ -207,7 +256,8 @@ void RemoveWorkingFiles(const WorkingFiles& files)
 }
 
 WorkingFiles UnpackDatabase(const std::string& path, std::string& password,
-                            const std::function<void(std::string&)>& demandPassword, StoredLayout* layout)
+                            const std::function<void(std::string&)>& demandPassword, StoredLayout* layout,
+                            TPackedSource* source)
 {
     SourceFile in(path);
     char marker[4];
@@ -233,6 +283,22 @@ WorkingFiles UnpackDatabase(const std::string& path, std::string& password,
     }
 
     const int32_t dataLength = ReadSectionLength(in);
+    if (source && !protectedFile) {
+        // Read in place: only the lengths and markers are checked here.
+        const int64_t dataStart = in.Position();
+        in.Skip(dataLength);
+        if (!in.Read(marker, 4) || std::memcmp(marker, IndexMarker, 4) != 0)
+            in.Invalid();
+        const int32_t indexLength = ReadSectionLength(in);
+        const int64_t indexStart = in.Position();
+        if (layout)
+            *layout = {dataLength, indexLength, in.Remaining() - indexLength, false};
+        source->Close();
+        source->fd = in.Release();
+        source->data = {source->fd, dataStart, dataLength};
+        source->index = {source->fd, indexStart, indexLength};
+        return {};
+    }
     WorkingFiles files = CreateWorkingFiles();
     try {
         CopySection(in, dataLength, files.data, protectedFile ? &key : nullptr, path);
@@ -251,6 +317,13 @@ WorkingFiles UnpackDatabase(const std::string& path, std::string& password,
 
 StoredLayout PackDatabase(const std::string& target, const WorkingFiles& files, const std::string& password,
                           const std::string& reportName)
+{
+    const TSectionFile data(files.data, reportName), index(files.index, reportName);
+    return PackDatabase(target, {data.Section()}, index.Section(), password, reportName);
+}
+
+StoredLayout PackDatabase(const std::string& target, const std::vector<FileSection>& data, const FileSection& index,
+                          const std::string& password, const std::string& reportName)
 {
     StoredLayout layout;
     const std::string name = TempFileName("QDD");
@@ -281,9 +354,9 @@ StoredLayout PackDatabase(const std::string& target, const WorkingFiles& files, 
             header += key.check;
         }
         WriteAll(out, header.data(), header.size(), reportName);
-        layout.dataLength = WriteSection(out, files.data, protect ? &key : nullptr, reportName);
+        layout.dataLength = WriteSection(out, data, protect ? &key : nullptr, reportName);
         WriteAll(out, IndexMarker, 4, reportName);
-        layout.indexLength = WriteSection(out, files.index, protect ? &key : nullptr, reportName);
+        layout.indexLength = WriteSection(out, {index}, protect ? &key : nullptr, reportName);
         layout.protectedFile = protect;
         SyncFile(out, reportName);
         if (::close(out) != 0)

@@ -1,9 +1,12 @@
-// The database file: unpacking it into the two working files on open and
-// assembling a new file from them on close or flush.
+// The database file: opening it (reading a plain file in place, or
+// deciphering a protected one into the two working files) and assembling a
+// new file on close or flush.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace qdb {
 
@@ -23,6 +26,44 @@ struct StoredLayout {
     bool protectedFile = false;
 };
 
+// A byte range of an open file.
+struct FileSection {
+    int fd = -1;
+    int64_t offset = 0;
+    int64_t length = 0;
+};
+
+// A whole file opened for reading as one section.
+class TSectionFile {
+public:
+    TSectionFile(const std::string& path, const std::string& reportName);
+    ~TSectionFile();
+    TSectionFile(const TSectionFile&) = delete;
+    TSectionFile& operator=(const TSectionFile&) = delete;
+    FileSection Section() const { return {fd_, 0, length_}; }
+
+private:
+    int fd_ = -1;
+    int64_t length_ = 0;
+};
+
+// A plain database file kept open for reading, so that its sections are read
+// where they lie. Another writer replaces the file rather than changing it, so
+// the bytes read stay those of the opening.
+class TPackedSource {
+public:
+    TPackedSource() = default;
+    ~TPackedSource() { Close(); }
+    TPackedSource(const TPackedSource&) = delete;
+    TPackedSource& operator=(const TPackedSource&) = delete;
+    void Close();
+    bool IsOpen() const { return fd >= 0; }
+
+    int fd = -1;
+    FileSection data;
+    FileSection index;
+};
+
 // Creates a fresh pair of working files in the temporary folder.
 // Throws EQDBIndexError when no names can be had.
 WorkingFiles CreateWorkingFiles();
@@ -31,14 +72,20 @@ void RemoveWorkingFiles(const WorkingFiles& files);
 // Unpacks a database file. A protected file asks demandPassword when password
 // is empty. Every length is checked against the file: a bad file raises
 // EQDBFileError and leaves no working file behind; a wrong password raises
-// EQDBInvalidPW before any working file exists.
+// EQDBInvalidPW before any working file exists. When source is given, a
+// plain file is not copied: source keeps it open and no working files are
+// made (the names returned are empty).
 WorkingFiles UnpackDatabase(const std::string& path, std::string& password,
                             const std::function<void(std::string&)>& demandPassword,
-                            StoredLayout* layout = nullptr);
+                            StoredLayout* layout = nullptr, TPackedSource* source = nullptr);
 
-// Assembles a new database file from the working files in a "QDD" temporary
-// file, flushes it to stable storage and moves it over target. The old target
-// stays intact when anything fails. An empty password writes no protection.
+// Assembles a new database file in a "QDD" temporary file from the data
+// section (its pieces in order) and the index section, flushes it to stable
+// storage and moves it over target. The old target stays intact when
+// anything fails. An empty password writes no protection.
+StoredLayout PackDatabase(const std::string& target, const std::vector<FileSection>& data, const FileSection& index,
+                          const std::string& password, const std::string& reportName);
+// The same from the two working files.
 StoredLayout PackDatabase(const std::string& target, const WorkingFiles& files, const std::string& password,
                           const std::string& reportName);
 

@@ -280,4 +280,21 @@ int64_t KernelCopy(int in, int64_t inOffset, int out, int64_t length, const std:
     return done;
 }
 
+void CopyRange(int in, int64_t inOffset, int out, int64_t outOffset, int64_t length, const std::string& fileName)
+{
+    if (length <= 0)
+        return;
+    if (::lseek(out, outOffset, SEEK_SET) < 0)
+        RaiseErrno(errno, msg::CannotExtend, fileName);
+    int64_t done = KernelCopy(in, inOffset, out, length, fileName);
+    std::vector<char> chunk(done < length ? size_t(65536) : 0);
+    while (done < length) {
+        const size_t n = size_t(std::min<int64_t>(int64_t(chunk.size()), length - done));
+        if (!ReadAllAt(in, chunk.data(), n, inOffset + done, fileName))
+            RaiseFileError(-1, msg::NotValid, fileName);
+        WriteAllAt(out, chunk.data(), n, outOffset + done, fileName);
+        done += int64_t(n);
+    }
+}
+
 } // namespace qdb

@@ -67,5 +67,8 @@ bool ReadAllAt(int fd, void* data, size_t size, int64_t offset, const std::strin
 // count copied: fewer when the source ends or the kernel cannot copy between
 // these files, in which case the caller copies the rest itself.
 int64_t KernelCopy(int in, int64_t inOffset, int out, int64_t length, const std::string& fileName);
+// Copies length bytes from in (at inOffset) to out (at outOffset), in the
+// kernel where it can. Raises the file error when in ends first.
+void CopyRange(int in, int64_t inOffset, int out, int64_t outOffset, int64_t length, const std::string& fileName);
 
 } // namespace qdb

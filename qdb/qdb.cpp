@@ -69,6 +69,39 @@ TQDB::~TQDB()
     }
 }
 
+namespace {
+// Reads index entries from an index section held in memory.
+class TIndexReader {
+public:
+    explicit TIndexReader(std::string bytes) : bytes_(std::move(bytes)) {}
+    size_t Size() const { return bytes_.size(); }
+    bool ReadInt32(int32_t& value)
+    {
+        if (bytes_.size() - at_ < 4)
+            return false;
+        const auto* b = reinterpret_cast<const unsigned char*>(bytes_.data() + at_);
+        value = int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
+        at_ += 4;
+        return true;
+    }
+    // A key of at most 255 characters ended by a zero byte.
+    bool ReadText(std::string& text)
+    {
+        const char* start = bytes_.data() + at_;
+        const auto* end = static_cast<const char*>(std::memchr(start, 0, std::min<size_t>(256, bytes_.size() - at_)));
+        if (!end)
+            return false;
+        text.assign(start, size_t(end - start));
+        at_ += text.size() + 1;
+        return true;
+    }
+
+private:
+    std::string bytes_;
+    size_t at_ = 0;
+};
+} // namespace
+
 // --- Properties ---------------------------------------------------------
 
 void TQDB::SetFileName(const std::string& name)
@@ -254,8 +287,13 @@ void TQDB::Open()
                 if (OnDemandPassword)
                     OnDemandPassword(this, p);
             },
-            &layout);
-        OpenDataFile();
+            &layout, &source_);
+        if (source_.IsOpen())
+            data_.OpenOver(
+                source_.data, [this] { return WorkingDataFile(); }, fileName_);
+        else
+            OpenDataFile();
+        indexWritten_ = !source_.IsOpen();
         try {
             LoadIndex();
             stored_.SetAssembled(layout);
@@ -268,6 +306,7 @@ void TQDB::Open()
         }
     } catch (...) {
         CloseDataFile();
+        source_.Close();
         RemoveWorkingFiles(working_);
         working_ = {};
         items_.EmptyAndClear();
@@ -283,11 +322,36 @@ void TQDB::Open()
     UpdateState();
 }
 
+// The working files are made when the first change needs them: a database
+// that is only read never copies anything.
+const std::string& TQDB::WorkingDataFile()
+{
+    if (working_.data.empty())
+        working_ = CreateWorkingFiles();
+    return working_.data;
+}
+
+// The index section as loaded or last written: in the database file until
+// the first index is written to the working index file.
+std::string TQDB::ReadIndexSection()
+{
+    if (!indexWritten_) {
+        std::string bytes(size_t(source_.index.length), '\0');
+        if (!ReadAllAt(source_.fd, bytes.data(), bytes.size(), source_.index.offset, fileName_))
+            IndexNotValid();
+        return bytes;
+    }
+    const TSectionFile file(working_.index, fileName_);
+    std::string bytes(size_t(file.Section().length), '\0');
+    if (!ReadAllAt(file.Section().fd, bytes.data(), bytes.size(), 0, fileName_))
+        IndexNotValid();
+    return bytes;
+}
+
 void TQDB::LoadIndex()
 {
-    TBFStream in(working_.index, -1, TBFStream::Mode::Read, fileName_);
-    struct stat st;
-    const int64_t indexSize = ::stat(working_.index.c_str(), &st) == 0 ? st.st_size : 0;
+    TIndexReader in(ReadIndexSection());
+    const int64_t indexSize = int64_t(in.Size());
     int32_t n = 0;
     // Every entry takes at least 13 bytes: a count beyond that is a lie.
     if (!in.ReadInt32(n) || n < 0 || int64_t(n) * 13 > indexSize - 4)
@@ -425,6 +489,7 @@ template <class Visit> void TQDB::VisitStoredEntries(bool report, Visit&& visit)
 
 void TQDB::WriteIndex()
 {
+    WorkingDataFile();
     TTempBFStream out(working_.index, fileName_);
     out.WriteInt32(admin_.Count() + items_.Count());
     VisitStoredEntries(true, [&](const std::string& key, const TIndex& e, int32_t flags) {
@@ -434,6 +499,7 @@ void TQDB::WriteIndex()
         out.WriteInt32(flags);
     });
     out.Commit();
+    indexWritten_ = true;
 }
 
 // Appends the changes to the database file when it is still the file this
@@ -473,7 +539,13 @@ void TQDB::PackFile()
         }
     }
     stored_.Forget();
-    stored_.SetAssembled(PackDatabase(target, working_, password_, target));
+    data_.WriteOut();
+    if (indexWritten_) {
+        const TSectionFile index(working_.index, target);
+        stored_.SetAssembled(PackDatabase(target, data_.Pieces(), index.Section(), password_, target));
+    } else {
+        stored_.SetAssembled(PackDatabase(target, data_.Pieces(), source_.index, password_, target));
+    }
     fileName_ = target;
     stamp_ = StampOf(target);
     storedCanonical_ = true;
@@ -500,15 +572,15 @@ void TQDB::Close()
             WriteIndex();
         }
         cache_.Empty();
-        data_.WriteOut();
-        CloseDataFile();
         modified_ = false;
+        // The data file stays open: the file is assembled from it.
         if (!unchanged)
             PackFile();
     } catch (...) {
         failure = std::current_exception();
     }
     CloseDataFile();
+    source_.Close();
     cache_.Empty();
     items_.EmptyAndClear();
     admin_.EmptyAndClear();

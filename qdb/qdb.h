@@ -168,6 +168,8 @@ private:
     void EndProgress();
 
     void MarkModified();
+    const std::string& WorkingDataFile();
+    std::string ReadIndexSection();
     void LoadIndex();
     template <class Visit> void VisitStoredEntries(bool report, Visit&& visit);
     bool AppendToFile();
@@ -206,6 +208,8 @@ private:
     int32_t adminIndex_ = 0;
     TCacheList cache_;
     WorkingFiles working_;
+    TPackedSource source_;
+    bool indexWritten_ = false; // the working index file holds the index
     TDataFile data_;
     FileStamp stamp_;
     TStoredFile stored_;
