@@ -87,6 +87,12 @@ void SyncFile(int fd, const std::string& name)
         RaiseErrno(errno, msg::CannotExtend, name);
 }
 
+void SyncData(int fd, const std::string& name)
+{
+    if (::fdatasync(fd) != 0)
+        RaiseErrno(errno, msg::CannotExtend, name);
+}
+
 void SyncDirectoryOf(const std::string& path)
 {
     const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

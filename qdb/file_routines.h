@@ -31,6 +31,9 @@ void MoveFileOver(const std::string& source, const std::string& target);
 
 // Flushes a file's content (and its folder entry) to stable storage.
 void SyncFile(int fd, const std::string& name);
+// Flushes a file's content and what reading it back needs (its length), but
+// not its times.
+void SyncData(int fd, const std::string& name);
 void SyncDirectoryOf(const std::string& path);
 
 // A stamp that changes whenever another writer replaces or rewrites a file.

@@ -2,43 +2,95 @@
 
 namespace qdb {
 
-void TCacheList::Remove(Order::iterator at)
+TCacheList::Entry* TCacheList::KeyTable::Find(std::string_view key, size_t hash) const
 {
-    held_ -= int64_t(at->cache.data.size());
-    ByKey::node_type node = byKey_.extract(at->key);
-    if (spare_.empty()) {
-        spare_.splice(spare_.begin(), byStamp_, at);
-        spareNode_ = std::move(node);
-    } else {
-        byStamp_.erase(at);
+    if (slots_.empty())
+        return nullptr;
+    for (size_t i = Slot(hash);; i = (i + 1) & (slots_.size() - 1)) {
+        Entry* entry = slots_[i];
+        if (!entry)
+            return nullptr;
+        if (entry->hash == hash && entry->key == key)
+            return entry;
     }
 }
 
-TCacheList::Order::iterator TCacheList::Append(const std::string& key, const std::string& data)
+void TCacheList::KeyTable::Insert(Entry* entry)
+{
+    // At most half the slots are used, so every probe meets an empty one.
+    if (2 * (count_ + 1) > slots_.size())
+        Grow();
+    size_t i = Slot(entry->hash);
+    while (slots_[i])
+        i = (i + 1) & (slots_.size() - 1);
+    slots_[i] = entry;
+    ++count_;
+}
+
+void TCacheList::KeyTable::Erase(const Entry* entry)
+{
+    const size_t mask = slots_.size() - 1;
+    size_t hole = Slot(entry->hash);
+    while (slots_[hole] != entry)
+        hole = (hole + 1) & mask;
+    // Entries after the hole that could not take their own slot move back
+    // into it, so that no probe stops early at the new empty slot.
+    for (size_t next = (hole + 1) & mask; slots_[next]; next = (next + 1) & mask) {
+        const size_t home = Slot(slots_[next]->hash);
+        if (((next - home) & mask) >= ((next - hole) & mask)) {
+            slots_[hole] = slots_[next];
+            hole = next;
+        }
+    }
+    slots_[hole] = nullptr;
+    --count_;
+}
+
+void TCacheList::KeyTable::Clear()
+{
+    slots_.clear();
+    count_ = 0;
+}
+
+void TCacheList::KeyTable::Grow()
+{
+    std::vector<Entry*> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(64, old.size() * 2), nullptr);
+    count_ = 0;
+    for (Entry* entry : old)
+        if (entry)
+            Insert(entry);
+}
+
+void TCacheList::Remove(Order::iterator at)
+{
+    held_ -= int64_t(at->cache.data.size());
+    byKey_.Erase(&*at);
+    if (spare_.empty())
+        spare_.splice(spare_.begin(), byStamp_, at);
+    else
+        byStamp_.erase(at);
+}
+
+void TCacheList::Append(const std::string& key, size_t hash, const std::string& data)
 {
     if (spare_.empty()) {
-        byStamp_.push_back(Entry{key, TCache{0, data}});
+        byStamp_.push_back(Entry{key, hash, TCache{0, data}, {}});
+        byStamp_.back().self = std::prev(byStamp_.end());
     } else {
         spare_.front().key = key;
+        spare_.front().hash = hash;
         spare_.front().cache.data = data;
         byStamp_.splice(byStamp_.end(), spare_, spare_.begin());
     }
-    const auto at = std::prev(byStamp_.end());
-    at->cache.stamp = ++clock_;
+    Entry& entry = byStamp_.back();
+    entry.cache.stamp = ++clock_;
     try {
-        if (spareNode_) {
-            spareNode_.key() = at->key;
-            spareNode_.mapped() = at;
-            byKey_.insert(std::move(spareNode_));
-            spareNode_ = {};
-        } else {
-            byKey_.emplace(at->key, at);
-        }
+        byKey_.Insert(&entry);
     } catch (...) {
         byStamp_.pop_back();
         throw;
     }
-    return at;
 }
 
 void TCacheList::Offer(const std::string& key, const std::string& data)
@@ -50,22 +102,22 @@ void TCacheList::Offer(const std::string& key, const std::string& data)
         Remove(byStamp_.begin());
         ++evictions_;
     }
-    if (byKey_.count(key))
+    const size_t hash = HashOf(key);
+    if (byKey_.Find(key, hash))
         return;
-    Append(key, data);
+    Append(key, hash, data);
     held_ += size;
     ++lookups_;
 }
 
 bool TCacheList::Lookup(const std::string& key, std::string& data)
 {
-    const auto found = byKey_.find(key);
-    if (found == byKey_.end())
+    Entry* found = byKey_.Find(key, HashOf(key));
+    if (!found)
         return false;
-    const auto at = found->second;
-    at->cache.stamp = ++clock_;
-    byStamp_.splice(byStamp_.end(), byStamp_, at);
-    data = at->cache.data;
+    found->cache.stamp = ++clock_;
+    byStamp_.splice(byStamp_.end(), byStamp_, found->self);
+    data = found->cache.data;
     ++hits_;
     ++lookups_;
     return true;
@@ -73,17 +125,15 @@ bool TCacheList::Lookup(const std::string& key, std::string& data)
 
 void TCacheList::Drop(const std::string& key)
 {
-    const auto found = byKey_.find(key);
-    if (found != byKey_.end())
-        Remove(found->second);
+    if (Entry* found = byKey_.Find(key, HashOf(key)))
+        Remove(found->self);
 }
 
 void TCacheList::Empty()
 {
-    byKey_.clear();
+    byKey_.Clear();
     byStamp_.clear();
     spare_.clear();
-    spareNode_ = {};
     held_ = 0;
 }
 

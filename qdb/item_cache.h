@@ -6,7 +6,7 @@
 #include <list>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 namespace qdb {
 
@@ -28,7 +28,7 @@ public:
     void Drop(const std::string& key);
     void Empty();
 
-    int32_t Count() const { return int32_t(byKey_.size()); }
+    int32_t Count() const { return int32_t(byKey_.Count()); }
     int32_t Capacity() const { return capacity_; }
     // Empties the cache and zeroes every counter.
     void SetCapacity(int32_t bytes);
@@ -44,23 +44,43 @@ public:
 private:
     struct Entry {
         std::string key;
+        size_t hash;
         TCache cache;
+        std::list<Entry>::iterator self; // its place in the lists
     };
     using Order = std::list<Entry>;
-    using ByKey = std::unordered_map<std::string_view, Order::iterator>;
+
+    // Entries by key: an open-addressed table of pointers into the list,
+    // probed linearly and closed up on removal. An entry keeps its hash, so
+    // that removing it needs no hashing and no key comparison.
+    class KeyTable {
+    public:
+        Entry* Find(std::string_view key, size_t hash) const;
+        void Insert(Entry* entry);
+        void Erase(const Entry* entry);
+        void Clear();
+        size_t Count() const { return count_; }
+
+    private:
+        size_t Slot(size_t hash) const { return hash & (slots_.size() - 1); }
+        void Grow();
+        std::vector<Entry*> slots_;
+        size_t count_ = 0;
+    };
+
+    static size_t HashOf(std::string_view key) { return std::hash<std::string_view>()(key); }
     void Remove(Order::iterator at);
-    Order::iterator Append(const std::string& key, const std::string& data);
+    void Append(const std::string& key, size_t hash, const std::string& data);
 
     // Entries by use stamp, the oldest first: every use moves an entry to the
     // back with a new, larger stamp, so the front is always the entry with the
     // smallest stamp and eviction needs no search.
     Order byStamp_;
-    ByKey byKey_;
-    // The last evicted entry with its lookup node, reused by the next offer:
-    // a full cache that takes one item for another then allocates nothing
-    // but what a larger item needs.
+    KeyTable byKey_;
+    // The last evicted entry, reused by the next offer: a full cache that
+    // takes one item for another then allocates nothing but what a larger
+    // item needs.
     Order spare_;
-    ByKey::node_type spareNode_;
     int32_t capacity_ = 65536;
     int64_t held_ = 0;
     uint32_t clock_ = 0;

@@ -72,13 +72,13 @@ void TStoredFile::Append(const std::string& path, TDataFile& data, const std::st
         // Bytes left behind by an append that never committed go as well.
         if (::ftruncate(fd, at + added + int64_t(tail.size())) != 0)
             RaiseErrno(errno, msg::CannotExtend, path);
-        SyncFile(fd, path);
+        SyncData(fd, path);
         // The commit: the data section now reaches the new index.
         std::string length;
         AppendInt32(length, int32_t(newDataLength));
         headerTouched = true;
         WriteAllAt(fd, length.data(), length.size(), 4, path);
-        SyncFile(fd, path);
+        SyncData(fd, path);
     } catch (...) {
         // The header may already lead to the new index: appending again
         // after the old one could overwrite it, so assemble the next time.

@@ -3,6 +3,8 @@
 #include "qdb_fixture.h"
 
 #include <QBuffer>
+#include <algorithm>
+#include <list>
 
 #include <map>
 #include <random>
@@ -303,6 +305,54 @@ TEST_F(QdbEngine, CacheFigures)
     db.SetCacheFrequency(0);
     EXPECT_EQ(db.CacheFrequency(), 0);
     EXPECT_EQ(db.CacheEvictions(), 0u);
+}
+
+// Random offers, lookups and drops on a small cache behave like a plain
+// least-recently-used list: same hits, same data, same evictions.
+TEST(QdbCache, MatchesAPlainLruList)
+{
+    std::mt19937 rng(7);
+    TCacheList cache;
+    cache.SetCapacity(3000);
+    std::list<std::pair<std::string, std::string>> model; // oldest first
+    int64_t held = 0;
+    uint32_t evictions = 0;
+    for (int step = 0; step < 20000; ++step) {
+        const std::string key = "fax" + std::to_string(rng() % 300);
+        const auto inModel = std::find_if(model.begin(), model.end(), [&](const auto& e) { return e.first == key; });
+        const unsigned op = rng() % 3;
+        if (op == 0) {
+            const std::string data(rng() % 200, char('a' + step % 26));
+            cache.Offer(key, data);
+            if (int64_t(data.size()) < 3000) {
+                while (!model.empty() && int64_t(data.size()) + held > 3000) {
+                    held -= int64_t(model.front().second.size());
+                    model.pop_front();
+                    ++evictions;
+                }
+                if (std::none_of(model.begin(), model.end(), [&](const auto& e) { return e.first == key; })) {
+                    model.emplace_back(key, data);
+                    held += int64_t(data.size());
+                }
+            }
+        } else if (op == 1) {
+            std::string data;
+            ASSERT_EQ(cache.Lookup(key, data), inModel != model.end()) << step;
+            if (inModel != model.end()) {
+                ASSERT_EQ(data, inModel->second) << step;
+                model.splice(model.end(), model, inModel);
+            }
+        } else {
+            cache.Drop(key);
+            if (inModel != model.end()) {
+                held -= int64_t(inModel->second.size());
+                model.erase(inModel);
+            }
+        }
+        ASSERT_EQ(cache.Count(), int32_t(model.size())) << step;
+        ASSERT_EQ(cache.BytesHeld(), held) << step;
+    }
+    EXPECT_EQ(cache.Evictions(), evictions);
 }
 
 TEST_F(QdbEngine, CaseSensitiveDatabases)
