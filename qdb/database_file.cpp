@@ -221,6 +221,13 @@ TSectionFile::~TSectionFile()
     ::close(fd_);
 }
 
+TSectionBytes::TSectionBytes(const FileSection& section, const std::string& reportName)
+    : bytes_(new char[size_t(section.length)]), length_(size_t(section.length))
+{
+    if (!ReadAllAt(section.fd, bytes_.get(), length_, section.offset, reportName))
+        throw EQDBFileError(Format(msg::NotValid, reportName));
+}
+
 void TPackedSource::Close()
 {
     if (fd >= 0)

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qdb {
@@ -45,6 +47,18 @@ public:
 private:
     int fd_ = -1;
     int64_t length_ = 0;
+};
+
+// A section's bytes read into memory.
+class TSectionBytes {
+public:
+    // Throws EQDBFileError when the file ends before the section does.
+    TSectionBytes(const FileSection& section, const std::string& reportName);
+    std::string_view View() const { return {bytes_.get(), length_}; }
+
+private:
+    std::unique_ptr<char[]> bytes_;
+    size_t length_ = 0;
 };
 
 // A plain database file kept open for reading, so that its sections are read

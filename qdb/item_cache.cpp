@@ -72,10 +72,10 @@ void TCacheList::Remove(Order::iterator at)
         byStamp_.erase(at);
 }
 
-void TCacheList::Append(const std::string& key, size_t hash, const std::string& data)
+void TCacheList::Append(std::string_view key, size_t hash, const std::string& data)
 {
     if (spare_.empty()) {
-        byStamp_.push_back(Entry{key, hash, TCache{0, data}, {}});
+        byStamp_.push_back(Entry{std::string(key), hash, TCache{0, data}, {}});
         byStamp_.back().self = std::prev(byStamp_.end());
     } else {
         spare_.front().key = key;
@@ -93,7 +93,7 @@ void TCacheList::Append(const std::string& key, size_t hash, const std::string& 
     }
 }
 
-void TCacheList::Offer(const std::string& key, const std::string& data)
+void TCacheList::Offer(std::string_view key, const std::string& data)
 {
     const int64_t size = int64_t(data.size());
     if (size >= capacity_)
@@ -110,7 +110,7 @@ void TCacheList::Offer(const std::string& key, const std::string& data)
     ++lookups_;
 }
 
-bool TCacheList::Lookup(const std::string& key, std::string& data)
+bool TCacheList::Lookup(std::string_view key, std::string& data)
 {
     Entry* found = byKey_.Find(key, HashOf(key));
     if (!found)
@@ -123,7 +123,7 @@ bool TCacheList::Lookup(const std::string& key, std::string& data)
     return true;
 }
 
-void TCacheList::Drop(const std::string& key)
+void TCacheList::Drop(std::string_view key)
 {
     if (Entry* found = byKey_.Find(key, HashOf(key)))
         Remove(found->self);

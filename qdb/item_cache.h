@@ -22,10 +22,10 @@ public:
     TCacheList& operator=(const TCacheList&) = delete;
 
     // Caches a copy of data under key when it is smaller than the capacity.
-    void Offer(const std::string& key, const std::string& data);
+    void Offer(std::string_view key, const std::string& data);
     // Copies a cached item into data; counts a hit.
-    bool Lookup(const std::string& key, std::string& data);
-    void Drop(const std::string& key);
+    bool Lookup(std::string_view key, std::string& data);
+    void Drop(std::string_view key);
     void Empty();
 
     int32_t Count() const { return int32_t(byKey_.Count()); }
@@ -70,7 +70,7 @@ private:
 
     static size_t HashOf(std::string_view key) { return std::hash<std::string_view>()(key); }
     void Remove(Order::iterator at);
-    void Append(const std::string& key, size_t hash, const std::string& data);
+    void Append(std::string_view key, size_t hash, const std::string& data);
 
     // Entries by use stamp, the oldest first: every use moves an entry to the
     // back with a new, larger stamp, so the front is always the entry with the

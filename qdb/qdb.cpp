@@ -73,7 +73,7 @@ namespace {
 // Reads index entries from an index section held in memory.
 class TIndexReader {
 public:
-    explicit TIndexReader(std::string bytes) : bytes_(std::move(bytes)) {}
+    explicit TIndexReader(std::string_view bytes) : bytes_(bytes) {}
     size_t Size() const { return bytes_.size(); }
     bool ReadInt32(int32_t& value)
     {
@@ -85,19 +85,19 @@ public:
         return true;
     }
     // A key of at most 255 characters ended by a zero byte.
-    bool ReadText(std::string& text)
+    bool ReadText(std::string_view& text)
     {
         const char* start = bytes_.data() + at_;
         const auto* end = static_cast<const char*>(std::memchr(start, 0, std::min<size_t>(256, bytes_.size() - at_)));
         if (!end)
             return false;
-        text.assign(start, size_t(end - start));
+        text = std::string_view(start, size_t(end - start));
         at_ += text.size() + 1;
         return true;
     }
 
 private:
-    std::string bytes_;
+    std::string_view bytes_;
     size_t at_ = 0;
 };
 } // namespace
@@ -193,10 +193,11 @@ void TQDB::IndexNotValid() const
     throw EQDBIndexError(Format(msg::NotValid, fileName_));
 }
 
-bool TQDB::Matches(const TKey& key) const
+bool TQDB::Matches(std::string_view view) const
 {
     if (filter_.empty())
         return true;
+    const std::string key(view);
     return useGrepMatch_ ? PatternMatch(key, filter_, CaseSensitive()) : SimpleMatch(key, filter_, CaseSensitive());
 }
 
@@ -204,10 +205,16 @@ void TQDB::StartProgress(TProgressOrigin origin, int32_t total)
 {
     origin_ = origin;
     step_ = total / 10 + 1;
+    nextReport_ = 0;
 }
 
 void TQDB::Progress(int32_t i)
 {
+    // Counts rise by one: the next multiple of the step is known, which
+    // spares a division for every entry.
+    if (i < nextReport_)
+        return;
+    nextReport_ = (i / step_ + 1) * step_;
     if (i % step_ != 0)
         return;
     if (QCoreApplication::instance())
@@ -333,24 +340,18 @@ const std::string& TQDB::WorkingDataFile()
 
 // The index section as loaded or last written: in the database file until
 // the first index is written to the working index file.
-std::string TQDB::ReadIndexSection()
+TSectionBytes TQDB::ReadIndexSection()
 {
-    if (!indexWritten_) {
-        std::string bytes(size_t(source_.index.length), '\0');
-        if (!ReadAllAt(source_.fd, bytes.data(), bytes.size(), source_.index.offset, fileName_))
-            IndexNotValid();
-        return bytes;
-    }
+    if (!indexWritten_)
+        return TSectionBytes(source_.index, fileName_);
     const TSectionFile file(working_.index, fileName_);
-    std::string bytes(size_t(file.Section().length), '\0');
-    if (!ReadAllAt(file.Section().fd, bytes.data(), bytes.size(), 0, fileName_))
-        IndexNotValid();
-    return bytes;
+    return TSectionBytes(file.Section(), fileName_);
 }
 
 void TQDB::LoadIndex()
 {
-    TIndexReader in(ReadIndexSection());
+    const TSectionBytes section = ReadIndexSection();
+    TIndexReader in(section.View());
     const int64_t indexSize = int64_t(in.Size());
     int32_t n = 0;
     // Every entry takes at least 13 bytes: a count beyond that is a lie.
@@ -362,12 +363,13 @@ void TQDB::LoadIndex()
     items_.SetCaseSensitive(false);
     items_.SetSorted(false);
     items_.SetCapacity(n);
-    std::string key; // reused: the list keeps its own copy
+    std::string_view key; // in the section: the list keeps its own copy
+    std::vector<const TIndex*> compressed;
     // Whether the stored order is the one writing the index produces: all
     // administrative entries first, each group descending, nothing after.
     bool storedOrder = true;
     bool ordinarySeen = false, adminSeen = false;
-    std::string lastAdminKey;
+    std::string_view lastAdminKey;
     int64_t consumed = 4;
     for (int32_t i = 1; i <= n; ++i) {
         TIndex e;
@@ -383,11 +385,14 @@ void TQDB::LoadIndex()
         } else {
             ordinarySeen = true;
         }
-        auto* entry = new TIndex(e);
+        TIndexList& list = e.flags & FlagAdmin ? admin_ : items_;
+        TIndex* entry = list.MakeIndex(e);
+        if (e.flags & FlagCompressed)
+            compressed.push_back(entry);
         try {
-            (e.flags & FlagAdmin ? admin_ : items_).Add(key, entry);
+            list.Add(key, entry);
         } catch (const EQDBListError&) {
-            delete entry;
+            list.FreeIndex(entry);
             items_.EmptyAndClear();
             admin_.EmptyAndClear();
             throw EQDBIndexError(Format(msg::IndexMemory, fileName_));
@@ -395,7 +400,7 @@ void TQDB::LoadIndex()
         Progress(i);
     }
 
-    CheckExpansion(indexSize);
+    CheckExpansion(indexSize, compressed);
 
     // The comparison must be known before the stored order can be checked.
     int32_t at = 0;
@@ -443,7 +448,7 @@ void TQDB::LoadIndex()
 // kExpansionAllowance), far more than catalogue records need. Measuring
 // reads each stored byte once: entries that share bytes cannot sum past the
 // data section, and a file whose entries do is refused with them.
-void TQDB::CheckExpansion(int64_t indexSize)
+void TQDB::CheckExpansion(int64_t indexSize, const std::vector<const TIndex*>& compressed)
 {
     constexpr uint64_t kMaxExpansion = 64;
     constexpr uint64_t kExpansionAllowance = 16 << 20;
@@ -451,25 +456,20 @@ void TQDB::CheckExpansion(int64_t indexSize)
     const uint64_t budget = std::max(kMaxExpansion * fileSize, kExpansionAllowance);
     uint64_t stored = 0;
     uint64_t expanded = 0;
-    for (const TIndexList* list : {&admin_, &items_}) {
-        for (int32_t i = 0; i < list->Count(); ++i) {
-            const TIndex& entry = *list->Index(i);
-            if (!(entry.flags & FlagCompressed))
-                continue;
-            stored += uint64_t(entry.size);
-            if (stored > uint64_t(data_.Size()))
-                IndexNotValid();
-            std::string bytes(size_t(entry.size), '\0');
-            if (!data_.Read(bytes.data(), bytes.size(), entry.offset))
-                IndexNotValid();
-            uint64_t size = 0;
-            // A malformed stream is reported when its item is read.
-            if (!DecompressedSize(bytes, size))
-                continue;
-            expanded += size;
-            if (size > MaxItemSize || expanded > budget)
-                IndexNotValid();
-        }
+    for (const TIndex* entry : compressed) {
+        stored += uint64_t(entry->size);
+        if (stored > uint64_t(data_.Size()))
+            IndexNotValid();
+        std::string bytes(size_t(entry->size), '\0');
+        if (!data_.Read(bytes.data(), bytes.size(), entry->offset))
+            IndexNotValid();
+        uint64_t size = 0;
+        // A malformed stream is reported when its item is read.
+        if (!DecompressedSize(bytes, size))
+            continue;
+        expanded += size;
+        if (size > MaxItemSize || expanded > budget)
+            IndexNotValid();
     }
 }
 
@@ -492,8 +492,8 @@ void TQDB::WriteIndex()
     WorkingDataFile();
     TTempBFStream out(working_.index, fileName_);
     out.WriteInt32(admin_.Count() + items_.Count());
-    VisitStoredEntries(true, [&](const std::string& key, const TIndex& e, int32_t flags) {
-        out.WriteText(key);
+    VisitStoredEntries(true, [&](std::string_view key, const TIndex& e, int32_t flags) {
+        out.WriteText(std::string(key));
         out.WriteInt32(e.offset);
         out.WriteInt32(e.size);
         out.WriteInt32(flags);
@@ -511,7 +511,7 @@ bool TQDB::AppendToFile()
         return false;
     std::string index;
     AppendInt32(index, admin_.Count() + items_.Count());
-    VisitStoredEntries(false, [&](const std::string& key, const TIndex& e, int32_t flags) {
+    VisitStoredEntries(false, [&](std::string_view key, const TIndex& e, int32_t flags) {
         index += key;
         index.push_back('\0');
         AppendInt32(index, stored_.StoredOffset(e.offset));
@@ -566,7 +566,8 @@ void TQDB::Close()
     try {
         const bool unchanged = FileHoldsCurrentState();
         if (readOnly_ || !saveOnClose_ || unchanged) {
-            for (int32_t i = 0; i < items_.Count(); ++i)
+            // Only every step-th entry is reported.
+            for (int32_t i = 0; i < items_.Count(); i += step_)
                 Progress(i);
         } else {
             WriteIndex();
@@ -633,11 +634,11 @@ void TQDB::AddItem(const std::string& data, const TKey& key)
     const std::string stored = compression_ ? CompressItem(data) : data;
     // The data goes to disk before the index refers to it.
     WriteData(stored, end);
-    auto* entry = new TIndex{end, int32_t(stored.size()), compression_ ? FlagCompressed : 0};
+    TIndex* entry = items_.MakeIndex({end, int32_t(stored.size()), compression_ ? FlagCompressed : 0});
     try {
         items_.InsertAt(at, key, entry);
     } catch (const EQDBListError&) {
-        delete entry;
+        items_.FreeIndex(entry);
         throw EQDBIndexError(Format(msg::IndexMemory, fileName_));
     }
     itemIndex_ = at;
@@ -658,7 +659,7 @@ void TQDB::ChangeItem(const std::string& data)
         return Warn(Warning::NoData);
     if (readOnly_)
         return Warn(Warning::ReadOnly);
-    const std::string key = items_.GetKey(itemIndex_);
+    const std::string key(items_.GetKey(itemIndex_));
     cache_.Drop(key);
     const std::string stored = compression_ ? CompressItem(data) : data;
     TIndex* entry = items_.Index(itemIndex_);
@@ -687,7 +688,7 @@ std::string TQDB::GetItem()
     }
     // The cache is keyed by the entry's own key: Key may be empty after
     // deleting the first item while an item is still current.
-    const std::string& key = items_.GetKey(itemIndex_);
+    const std::string_view key = items_.GetKey(itemIndex_);
     std::string data;
     if (cache_.Lookup(key, data))
         return data;
@@ -903,7 +904,7 @@ void TQDB::DoDelete()
     if (!AutoEditing())
         editing_ = false;
     cache_.Drop(items_.GetKey(itemIndex_));
-    delete items_.Index(itemIndex_);
+    items_.FreeIndex(items_.Index(itemIndex_));
     static_cast<TQDBStringList&>(items_).Delete(itemIndex_);
     if (itemIndex_ > 0)
         GoTo(itemIndex_ - 1);
@@ -927,11 +928,11 @@ void TQDB::AddAdminItem(const void* data, int32_t size, const TKey& key)
     if (admin_.Find(key.substr(0, 255), at))
         throw EQDBIndexError(msg::Duplicate);
     WriteData(std::string(static_cast<const char*>(data), size_t(std::max(size, 0))), end);
-    auto* entry = new TIndex{end, std::max(size, 0), FlagAdmin};
+    TIndex* entry = admin_.MakeIndex({end, std::max(size, 0), FlagAdmin});
     try {
         adminIndex_ = admin_.Add(key, entry);
     } catch (const EQDBListError&) {
-        delete entry;
+        admin_.FreeIndex(entry);
         throw EQDBIndexError(Format(msg::CannotExtend, fileName_));
     }
     MarkModified();
@@ -1000,7 +1001,7 @@ void TQDB::DeleteAdminItem(const TKey& key)
         return Warn(Warning::ReadOnly);
     if (!AdminItemExists(key))
         throw EQDBBadKey(Format(msg::BadKey, key));
-    delete admin_.Index(adminIndex_);
+    admin_.FreeIndex(admin_.Index(adminIndex_));
     static_cast<TQDBStringList&>(admin_).Delete(adminIndex_);
     if (adminIndex_ > 0)
         --adminIndex_;
@@ -1014,7 +1015,7 @@ void TQDB::DeleteAdminItems(const std::string& prefix)
         return Warn(Warning::ReadOnly);
     for (int32_t i = admin_.Count() - 1; i >= 0; --i) {
         if (admin_.GetKey(i).compare(0, prefix.size(), prefix) == 0) {
-            delete admin_.Index(i);
+            admin_.FreeIndex(admin_.Index(i));
             static_cast<TQDBStringList&>(admin_).Delete(i);
         }
     }
@@ -1027,7 +1028,7 @@ int32_t TQDB::ListAdminKeys(std::vector<std::string>& list, const std::string& p
     list.clear();
     for (int32_t i = 0; i < admin_.Count(); ++i)
         if (admin_.GetKey(i).compare(0, prefix.size(), prefix) == 0)
-            list.push_back(admin_.GetKey(i));
+            list.emplace_back(admin_.GetKey(i));
     return int32_t(list.size());
 }
 

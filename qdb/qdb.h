@@ -162,19 +162,19 @@ private:
     // Raises the warning event when assigned (returns), else throws.
     void Warn(Warning w);
     void RequireReady() const;
-    bool Matches(const TKey& key) const;
+    bool Matches(std::string_view key) const;
     void StartProgress(TProgressOrigin origin, int32_t total);
     void Progress(int32_t i);
     void EndProgress();
 
     void MarkModified();
     const std::string& WorkingDataFile();
-    std::string ReadIndexSection();
+    TSectionBytes ReadIndexSection();
     void LoadIndex();
     template <class Visit> void VisitStoredEntries(bool report, Visit&& visit);
     bool AppendToFile();
     bool FileHoldsCurrentState();
-    void CheckExpansion(int64_t indexSize);
+    void CheckExpansion(int64_t indexSize, const std::vector<const TIndex*>& compressed);
     void WriteIndex();
     void PackFile();
     void OpenDataFile();
@@ -219,6 +219,7 @@ private:
     std::string storedPassword_;
     TProgressOrigin origin_ = TProgressOrigin::Load;
     int32_t step_ = 1;
+    int32_t nextReport_ = 0;
 };
 
 } // namespace qdb

@@ -65,6 +65,11 @@ void TQDBList::Insert(int32_t index, Slot value)
         SetCapacity(capacity_ + 1);
     if ((uint32_t(count_) & mask_) == 0)
         AllocateBlock();
+    if (index == count_) {
+        blocks_.back()[uint32_t(index) & mask_] = value;
+        ++count_;
+        return;
+    }
     // Every block before the last is full; the last holds `used` slots. Only
     // occupied slots move, so appending moves nothing.
     const int32_t size = BlockSize();
@@ -91,11 +96,13 @@ void TQDBList::Delete(int32_t index)
         throw EQDBListError(msg::OutOfBounds);
     const int32_t size = BlockSize();
     const int32_t first = index >> shift_;
+    // Only occupied slots move: deleting near the end costs little.
+    auto used = [&](int32_t b) { return std::min(size, count_ - (b << shift_)); };
     Slot* block = blocks_[first].get();
-    std::move(block + (index & int32_t(mask_)) + 1, block + size, block + (index & int32_t(mask_)));
+    std::move(block + (index & int32_t(mask_)) + 1, block + used(first), block + (index & int32_t(mask_)));
     for (int32_t b = first + 1; b < BlocksAllocated(); ++b) {
         blocks_[b - 1][size - 1] = blocks_[b][0];
-        std::move(blocks_[b].get() + 1, blocks_[b].get() + size, blocks_[b].get());
+        std::move(blocks_[b].get() + 1, blocks_[b].get() + used(b), blocks_[b].get());
     }
     --count_;
     if (count_ == 0 || ((count_ - 1) >> shift_) != BlocksAllocated() - 1)

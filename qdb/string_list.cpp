@@ -3,6 +3,8 @@
 #include "qdb/qdb_error.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <new>
 
 namespace qdb {
@@ -14,16 +16,30 @@ unsigned char Fold(unsigned char c)
 }
 } // namespace
 
-int CompareKeys(const std::string& a, const std::string& b, bool caseSensitive)
+int CompareKeys(std::string_view a, std::string_view b, bool caseSensitive)
 {
     const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        // Keys in one list mostly share long prefixes: equal bytes need no folding.
-        if (a[i] == b[i])
+    size_t i = 0;
+    while (i < n) {
+        // Keys in one list mostly share long prefixes: equal bytes need no
+        // folding, and eight of them are skipped at a time.
+        if (std::endian::native == std::endian::little && n - i >= 8) {
+            uint64_t x, y;
+            std::memcpy(&x, a.data() + i, 8);
+            std::memcpy(&y, b.data() + i, 8);
+            if (x == y) {
+                i += 8;
+                continue;
+            }
+            i += size_t(std::countr_zero(x ^ y)) / 8;
+        } else if (a[i] == b[i]) {
+            ++i;
             continue;
+        }
         const unsigned char x = Fold(a[i]), y = Fold(b[i]);
         if (x != y)
             return x < y ? -1 : 1;
+        ++i;
     }
     if (a.size() != b.size())
         return a.size() < b.size() ? -1 : 1;
@@ -38,7 +54,7 @@ TQDBStringList::~TQDBStringList()
     Clear();
 }
 
-bool TQDBStringList::Find(const std::string& key, int32_t& index) const
+bool TQDBStringList::Find(std::string_view key, int32_t& index) const
 {
     bool found = false;
     int32_t lo = 0, hi = Count() - 1;
@@ -65,7 +81,7 @@ bool TQDBStringList::Find(const std::string& key, int32_t& index) const
     return found;
 }
 
-int32_t TQDBStringList::Add(const std::string& key, void* object)
+int32_t TQDBStringList::Add(std::string_view key, void* object)
 {
     int32_t index = Count();
     if (sorted_ && Find(key, index))
@@ -74,18 +90,22 @@ int32_t TQDBStringList::Add(const std::string& key, void* object)
     return index;
 }
 
-void TQDBStringList::InsertAt(int32_t index, const std::string& key, void* object)
+void TQDBStringList::InsertAt(int32_t index, std::string_view key, void* object)
 {
+    key = key.substr(0, 255);
     Entry* e = nullptr;
     try {
-        e = new Entry{key.substr(0, 255), object};
+        e = static_cast<Entry*>(arena_.Allocate(Entry::SizeFor(key.size())));
     } catch (const std::bad_alloc&) {
         throw EQDBListError(msg::NoMemory);
     }
+    e->object = object;
+    e->length = uint8_t(key.size());
+    std::memcpy(e->Chars(), key.data(), key.size());
     try {
         list_.Insert(index, e);
     } catch (...) {
-        delete e;
+        FreeEntry(e);
         throw;
     }
 }
@@ -94,15 +114,15 @@ void TQDBStringList::Delete(int32_t index)
 {
     if (index < 0 || index >= Count())
         throw EQDBListError(msg::OutOfBounds);
-    delete entry(index);
+    Entry* e = entry(index);
     list_.Delete(index);
+    FreeEntry(e);
 }
 
 void TQDBStringList::Clear()
 {
-    for (int32_t i = Count() - 1; i >= 0; --i)
-        delete entry(i);
     list_.Clear();
+    arena_.Clear();
 }
 
 void TQDBStringList::SetCaseSensitive(bool value)
@@ -131,10 +151,9 @@ void TQDBStringList::ReverseAndSort()
 
 void TIndexList::EmptyAndClear()
 {
-    for (int32_t i = Count() - 1; i >= 0; --i) {
-        FreeObject(GetObject(i));
-        Delete(i);
-    }
+    // Every attached entry comes from the pool: they all go with it.
+    Clear();
+    pool_.Clear();
 }
 
 } // namespace qdb

@@ -2,10 +2,12 @@
 // object. TIndexList carries the database index entries.
 #pragma once
 
+#include "qdb/entry_arena.h"
 #include "qdb/qdb_list.h"
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace qdb {
 
@@ -15,7 +17,7 @@ using TKey = std::string;
 // a-z are folded to upper case, then the bytes compare as unsigned values.
 // Case-sensitive comparison orders by the folded form first and breaks ties
 // by the raw bytes, so keys differing only in case stay neighbours.
-int CompareKeys(const std::string& a, const std::string& b, bool caseSensitive);
+int CompareKeys(std::string_view a, std::string_view b, bool caseSensitive);
 
 class TQDBStringList {
 public:
@@ -25,12 +27,12 @@ public:
     TQDBStringList& operator=(const TQDBStringList&) = delete;
 
     // Binary search; returns the match's position or the insertion position.
-    bool Find(const std::string& key, int32_t& index) const;
-    int32_t Add(const std::string& key, void* object);
+    bool Find(std::string_view key, int32_t& index) const;
+    int32_t Add(std::string_view key, void* object);
     // Inserts at a position that Find returned for this key, without searching again.
-    void InsertAt(int32_t index, const std::string& key, void* object);
+    void InsertAt(int32_t index, std::string_view key, void* object);
     void Delete(int32_t index);
-    const std::string& GetKey(int32_t index) const { return entry(index)->key; }
+    std::string_view GetKey(int32_t index) const { return entry(index)->Key(); }
     void* GetObject(int32_t index) const { return entry(index)->object; }
     void SetObject(int32_t index, void* object) { entry(index)->object = object; }
     int32_t Count() const { return list_.Count(); }
@@ -45,7 +47,7 @@ public:
     void SetSorted(bool value) { sorted_ = value; }
     void ReverseAndSort();
 
-    int Compare(const std::string& a, const std::string& b) const { return CompareKeys(a, b, caseSensitive_); }
+    int Compare(std::string_view a, std::string_view b) const { return CompareKeys(a, b, caseSensitive_); }
 
 protected:
     // Called for attached objects that the list itself drops (when switching
@@ -53,13 +55,20 @@ protected:
     virtual void FreeObject(void*) {}
 
 private:
+    // An entry: the attached object, then the key's length and characters,
+    // in one piece of the arena.
     struct Entry {
-        std::string key;
         void* object;
+        uint8_t length;
+        char* Chars() { return reinterpret_cast<char*>(this + 1); }
+        std::string_view Key() const { return {reinterpret_cast<const char*>(this + 1), length}; }
+        static size_t SizeFor(size_t length) { return sizeof(Entry) + length; }
     };
     Entry* entry(int32_t index) const { return static_cast<Entry*>(list_.Get(index)); }
+    void FreeEntry(Entry* e) { arena_.Free(e, Entry::SizeFor(e->length)); }
 
     TQDBList list_;
+    TEntryArena arena_;
     bool caseSensitive_ = false;
     bool sorted_ = false;
 };
@@ -78,11 +87,17 @@ class TIndexList : public TQDBStringList {
 public:
     ~TIndexList() override { EmptyAndClear(); }
     TIndex* Index(int32_t i) const { return static_cast<TIndex*>(GetObject(i)); }
-    // Frees every attached entry, from the last to the first.
+    // Entries to attach come from the list's own pool.
+    TIndex* MakeIndex(const TIndex& value) { return pool_.Make(value); }
+    void FreeIndex(TIndex* index) { pool_.Free(index); }
+    // Frees every attached entry.
     void EmptyAndClear();
 
 protected:
-    void FreeObject(void* object) override { delete static_cast<TIndex*>(object); }
+    void FreeObject(void* object) override { FreeIndex(static_cast<TIndex*>(object)); }
+
+private:
+    TObjectPool<TIndex> pool_;
 };
 
 } // namespace qdb

@@ -128,7 +128,7 @@ TEST(QdbKeyList, CaseSwitchAndReverse)
     index.SetCaseSensitive(true);
     index.SetSorted(true);
     for (const char* k : {"abc", "ABC", "b", "Xy", "xy", "z"})
-        index.Add(k, new TIndex{});
+        index.Add(k, index.MakeIndex({}));
     index.SetCaseSensitive(false);
     ASSERT_EQ(index.Count(), 4);
     EXPECT_EQ(index.GetKey(0), "ABC");
