@@ -490,6 +490,7 @@ template <class Visit> void TQDB::VisitStoredEntries(bool report, Visit&& visit)
 void TQDB::WriteIndex()
 {
     WorkingDataFile();
+    flushedByAppend_ = false;
     TTempBFStream out(working_.index, fileName_);
     out.WriteInt32(admin_.Count() + items_.Count());
     VisitStoredEntries(true, [&](std::string_view key, const TIndex& e, int32_t flags) {
@@ -511,7 +512,7 @@ bool TQDB::AppendToFile()
         return false;
     std::string index;
     AppendInt32(index, admin_.Count() + items_.Count());
-    VisitStoredEntries(false, [&](std::string_view key, const TIndex& e, int32_t flags) {
+    VisitStoredEntries(true, [&](std::string_view key, const TIndex& e, int32_t flags) {
         index += key;
         index.push_back('\0');
         AppendInt32(index, stored_.StoredOffset(e.offset));
@@ -564,7 +565,14 @@ void TQDB::Close()
     StartProgress(TProgressOrigin::Close, Count());
     std::exception_ptr failure;
     try {
-        const bool unchanged = FileHoldsCurrentState();
+        bool unchanged = FileHoldsCurrentState();
+        if (!saveOnClose_ && flushedByAppend_) {
+            // The file already holds the last flush. When another writer
+            // replaced it meanwhile, the current index stands in for it.
+            unchanged = StampOf(fileName_) == stamp_;
+            if (!unchanged && !readOnly_)
+                WriteIndex();
+        }
         if (readOnly_ || !saveOnClose_ || unchanged) {
             // Only every step-th entry is reported.
             for (int32_t i = 0; i < items_.Count(); i += step_)
@@ -588,7 +596,7 @@ void TQDB::Close()
     RemoveWorkingFiles(working_);
     working_ = {};
     stored_.Forget();
-    storedCanonical_ = false;
+    storedCanonical_ = flushedByAppend_ = false;
     storedPassword_.clear();
     EndProgress();
     itemIndex_ = 0;
@@ -611,11 +619,15 @@ void TQDB::Flush()
         return;
     StartProgress(TProgressOrigin::Flush, Count());
     data_.WriteOut();
-    WriteIndex();
-    if (AppendToFile())
+    // An append leaves the working index file as it was: the file on disk
+    // holds the flushed index.
+    if (AppendToFile()) {
         storedCanonical_ = false;
-    else
+        flushedByAppend_ = true;
+    } else {
+        WriteIndex();
         PackFile();
+    }
     modified_ = false;
     EndProgress();
 }

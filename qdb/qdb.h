@@ -210,6 +210,7 @@ private:
     WorkingFiles working_;
     TPackedSource source_;
     bool indexWritten_ = false; // the working index file holds the index
+    bool flushedByAppend_ = false; // the last flush appended to the file
     TDataFile data_;
     FileStamp stamp_;
     TStoredFile stored_;

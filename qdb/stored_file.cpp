@@ -13,9 +13,19 @@
 
 namespace qdb {
 
+TStoredFile::~TStoredFile()
+{
+    Forget();
+}
+
 void TStoredFile::Forget()
 {
-    *this = TStoredFile();
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    known_ = overwritten_ = false;
+    dataLength_ = indexLength_ = workingEnd_ = gapBytes_ = 0;
+    shifts_.clear();
 }
 
 void TStoredFile::SetAssembled(const StoredLayout& layout)
@@ -37,10 +47,11 @@ bool TStoredFile::CanAppend(int64_t workingSize) const
 {
     if (!known_ || overwritten_ || workingSize < workingEnd_)
         return false;
-    // The old index joins the gaps; they may take at most half the file.
+    // The old index joins the gaps; they may take at most two thirds of the
+    // file, so that the file stays within three times its compact size.
     const int64_t gaps = gapBytes_ + 8 + indexLength_;
     const int64_t newData = FileEnd() - 8 + (workingSize - workingEnd_);
-    return gaps <= newData - gaps && newData <= INT32_MAX;
+    return gaps <= 2 * (newData - gaps) && newData <= INT32_MAX;
 }
 
 int32_t TStoredFile::StoredOffset(int32_t workingOffset) const
@@ -59,9 +70,13 @@ void TStoredFile::Append(const std::string& path, TDataFile& data, const std::st
     if (newDataLength > INT32_MAX || index.size() > size_t(INT32_MAX))
         RaiseFileError(-1, msg::CannotExtend, path);
 
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0)
+    // The file stays open between appends; the caller has made sure that
+    // path still names it.
+    if (fd_ < 0)
+        fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd_ < 0)
         RaiseErrno(errno, msg::CannotExtend, path);
+    const int fd = fd_;
     bool headerTouched = false;
     try {
         data.CopyTo(fd, at, workingEnd_, added);
@@ -88,10 +103,8 @@ void TStoredFile::Append(const std::string& path, TDataFile& data, const std::st
         else if (::ftruncate(fd, at) != 0) {
             // Bytes after the index are never read; they can stay.
         }
-        ::close(fd);
         throw;
     }
-    ::close(fd);
 
     shifts_.emplace_back(workingEnd_, PendingShift());
     gapBytes_ += 8 + indexLength_;

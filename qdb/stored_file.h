@@ -10,8 +10,8 @@
 // point leaves either the old or the new database. The old index becomes
 // unused space inside the data section; the working data file does not hold
 // it, so item offsets on disk are shifted past every such gap. The next full
-// assembly (at close, or when the gaps would take more than half the file)
-// writes the compact file again.
+// assembly (at close, or when the gaps would take more than two thirds of
+// the file) writes the compact file again.
 #pragma once
 
 #include "qdb/database_file.h"
@@ -26,6 +26,11 @@ class TDataFile;
 
 class TStoredFile {
 public:
+    TStoredFile() = default;
+    ~TStoredFile();
+    TStoredFile(const TStoredFile&) = delete;
+    TStoredFile& operator=(const TStoredFile&) = delete;
+
     // Nothing is known: the next flush assembles the whole file.
     void Forget();
     // The file was just unpacked or assembled; its data section is the
@@ -52,6 +57,7 @@ private:
     int64_t FileEnd() const { return 8 + dataLength_ + 8 + indexLength_; }
     int64_t PendingShift() const { return FileEnd() - 8 - workingEnd_; }
 
+    int fd_ = -1;                // the file, open for appending
     bool known_ = false;
     bool overwritten_ = false;   // a committed block was changed in place
     int64_t dataLength_ = 0;     // data section length in the header
