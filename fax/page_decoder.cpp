@@ -46,17 +46,24 @@ struct CodeCursor {
     // The 64 pixels of the line word that holds `linePos`, as painted so far
     // (bit 63 leftmost; the pixels from `linePos` on are 0).
     uint64_t pixels = 0;
+    uint64_t inverse = 0; // all 1 bits when the line is inverted for output
 };
 
 // Bytes decoded in one step when nothing needs to be told about every byte:
 // the checks between bytes then run once for all of them.
 constexpr std::size_t kBytesPerStep = 256;
 
-void ClearLine(UnpackState& s)
+// How the current line was built: bit by bit, into a line of 0 bits that
+// is inverted on output, or a word at a time, in the output's colours
+// already and with every word stored whole, so that it needs no clearing.
+enum class LineForm { Bits, Words };
+
+void ClearLine(UnpackState& s, LineForm form)
 {
     // Only the bytes up to the line position can hold bits; the position
     // stays within the buffer because runs that would leave it are dropped.
-    std::memset(s.line.data(), 0, s.lineBytePos + 1);
+    if (form == LineForm::Bits)
+        std::memset(s.line.data(), 0, s.lineBytePos + 1);
     s.lineBytePos = 0;
     s.lineBitPos = 0;
 }
@@ -141,11 +148,13 @@ void Invert(uint8_t* data, int length)
 
 bool WhitespaceActive(const UnpackState& s) { return s.whitespaceFrom != 0 && s.whitespaceTo != 0; }
 
-int OutputLine(UnpackState& s, int length)
+int OutputLine(UnpackState& s, int length, LineForm form)
 {
     int rc = 0;
     uint8_t* data = s.line.data();
-    if (WhitespaceActive(s) && std::all_of(data, data + length, [](uint8_t b) { return b == 0; })) {
+    const bool inverted = s.invert && form == LineForm::Words;
+    const uint8_t white = inverted ? 0xFF : 0x00;
+    if (WhitespaceActive(s) && std::all_of(data, data + length, [white](uint8_t b) { return b == white; })) {
         ++s.pendingWhite;
     } else {
         if (WhitespaceActive(s) && s.pendingWhite > 0) {
@@ -153,13 +162,13 @@ int OutputLine(UnpackState& s, int length)
             s.pendingWhite = 0;
         }
         if (rc == 0) {
-            if (s.invert)
+            if (s.invert && !inverted)
                 Invert(data, length);
             rc = EmitLine(s, data, length);
         }
     }
     ++s.linesProcessed;
-    ClearLine(s);
+    ClearLine(s, form);
     return rc;
 }
 
@@ -174,19 +183,19 @@ int FlushPendingWhite(UnpackState& s)
 
 // Outputs the line at an end-of-line code when it has one of the two line
 // widths, else drops it; the line is empty afterwards.
-int CloseLine(UnpackState& s)
+int CloseLine(UnpackState& s, LineForm form)
 {
     if (s.lineBytePos == 0 && s.lineBitPos == 0)
         return 0;
     if (s.lineBytePos == kNarrowLineBytes || s.lineBytePos == kWideLineBytes)
-        return OutputLine(s, static_cast<int>(s.lineBytePos));
-    ClearLine(s);
+        return OutputLine(s, static_cast<int>(s.lineBytePos), form);
+    ClearLine(s, form);
     return 0;
 }
 
 int EndOfLine(UnpackState& s, Walker& w)
 {
-    const int rc = CloseLine(s);
+    const int rc = CloseLine(s, LineForm::Bits);
     ++w.eolCount;
     w.pageStart = false;
     return rc;
@@ -247,13 +256,14 @@ void StoreWord(uint8_t* line, uint32_t index, uint64_t word)
 }
 
 // Paints `run` pixels at the cursor into the word being built, storing each
-// word the run completes. Every word of the line is stored once and whole,
+// word the run completes. With inversion white pixels are set instead of
+// black ones, so that the line needs no inverting afterwards. Every word of the line is stored once and whole,
 // never read back: that spares a load which would wait for the store of the
 // previous run. The colour is a mask rather than a branch, as it alternates
 // too irregularly to be predicted.
 [[gnu::always_inline]] inline void PaintRunAt(uint8_t* line, CodeCursor& c, uint32_t run)
 {
-    const uint64_t colour = uint64_t{0} - c.black;
+    const uint64_t colour = (uint64_t{0} - c.black) ^ c.inverse;
     const uint32_t offset = c.linePos & 63;
     const uint64_t fromOffset = ~uint64_t{0} >> offset;
     const uint32_t end = offset + run;
@@ -304,7 +314,7 @@ bool SkipFill(CodeCursor& c)
 {
     s.lineBytePos = linePos >> 3;
     s.lineBitPos = linePos & 7;
-    return CloseLine(s);
+    return CloseLine(s, LineForm::Words);
 }
 
 // Ends the line; true when decoding has to pause: on an error, or, with
@@ -330,19 +340,19 @@ bool SkipFill(CodeCursor& c)
 // dropped and keeps the colour; a terminating code switches it. Before the
 // first end-of-line runs only switch the colour. Both cases are rare: one
 // test against `fastRunEnd` keeps them off the way of the other runs.
-[[gnu::always_inline]] inline void AddRunAt(UnpackState& s, CodeCursor& c, uint32_t run)
+[[gnu::always_inline]] inline void AddRunAt(UnpackState& s, CodeCursor& c, const CodeStep& step)
 {
     c.eolCount = 0;
-    if (c.linePos + run >= c.fastRunEnd) [[unlikely]] {
+    if (c.linePos + step.run >= c.fastRunEnd) [[unlikely]] {
         if (c.pageStart) {
-            c.black ^= run < 64;
+            c.black = step.blackAfter;
             return;
         }
-        if ((c.linePos >> 3) + run / 8 >= kMaxLineBytes)
+        if ((c.linePos >> 3) + step.run / 8 >= kMaxLineBytes)
             return;
     }
-    PaintRunAt(s.line.data(), c, run);
-    c.black ^= run < 64;
+    PaintRunAt(s.line.data(), c, step.run);
+    c.black = step.blackAfter;
 }
 
 // Takes whole bytes into the cursor while there is room: with eight bytes
@@ -376,6 +386,7 @@ int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& 
     c.pageStart = w.pageStart;
     c.eolCount = w.eolCount;
     c.fastRunEnd = c.pageStart ? 0 : kFastRunEnd;
+    c.inverse = s.invert ? ~uint64_t{0} : 0;
     int rc = 0;
     for (;;) {
         if (c.count < CodeTable::kLookupBits)
@@ -396,7 +407,7 @@ int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& 
             break; // all bytes are taken: the code goes on in the next ones
         DropBits(c, step.length);
         if (step.kind == CodeKind::Run) [[likely]] {
-            AddRunAt(s, c, step.run);
+            AddRunAt(s, c, step);
         } else if (step.kind == CodeKind::EndOfLine) {
             if (LineEndPauses(s, c, stopAware, rc))
                 break;
