@@ -256,11 +256,11 @@ void StoreWord(uint8_t* line, uint32_t index, uint64_t word)
 }
 
 // Paints `run` pixels at the cursor into the word being built, storing each
-// word the run completes. With inversion white pixels are set instead of
-// black ones, so that the line needs no inverting afterwards. Every word of the line is stored once and whole,
+// word the run completes. Every word of the line is stored once and whole,
 // never read back: that spares a load which would wait for the store of the
 // previous run. The colour is a mask rather than a branch, as it alternates
-// too irregularly to be predicted.
+// too irregularly to be predicted. With inversion, white pixels are set
+// instead of black ones, so that the line needs no inverting afterwards.
 [[gnu::always_inline]] inline void PaintRunAt(uint8_t* line, CodeCursor& c, uint32_t run)
 {
     const uint64_t colour = (uint64_t{0} - c.black) ^ c.inverse;
