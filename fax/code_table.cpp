@@ -17,19 +17,19 @@ bool Describe(const DecodeTree& white, const DecodeTree& black, bool colour, uin
         case TreeStep::None:
             continue;
         case TreeStep::Run:
-            step = {static_cast<uint16_t>(run), CodeKind::Run, length};
+            step = {static_cast<uint16_t>(run), CodeKind::Run, length, run < 64 ? !colour : colour};
             return true;
         case TreeStep::EndOfLine:
-            step = {0, CodeKind::EndOfLine, length};
+            step = {0, CodeKind::EndOfLine, length, false};
             return true;
         case TreeStep::Invalid:
-            step = {0, CodeKind::Invalid, length};
+            step = {0, CodeKind::Invalid, length, colour};
             return true;
         }
     }
     if ((index & ((1u << kFillNode) - 1)) != 0 || walk.node != kFillNode)
         return false;
-    step = {0, CodeKind::Fill, static_cast<uint8_t>(kFillNode)};
+    step = {0, CodeKind::Fill, static_cast<uint8_t>(kFillNode), false};
     return true;
 }
 

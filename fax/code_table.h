@@ -22,6 +22,10 @@ struct CodeStep {
     uint16_t run;
     CodeKind kind;
     uint8_t length; // bits of the stream the step takes
+    // The colour after an applied run: the other one after a terminating
+    // code, the same after a make-up code. Taking it from the table spares
+    // the decoder a comparison on the way from one lookup to the next.
+    bool blackAfter;
 };
 
 class CodeTable {

@@ -13,6 +13,8 @@
 namespace {
 
 constexpr int kMaxLineBytes = kLineBufferSize;
+// A run that ends before this bit of the line cannot reach byte 512.
+constexpr uint32_t kFastRunEnd = 8 * kMaxLineBytes;
 
 // Where the decoding stands inside the code stream.
 struct Walker {
@@ -29,39 +31,41 @@ struct CodeCursor {
     uint64_t bits = 0;
     uint32_t count = 0;
     bool black = false;
-    bool invalidMode = false; // after an invalid code: 1 bits are skipped
-    bool inFill = false;      // at the fill node: 0 bits are skipped
-    bool stopCheck = false;   // a line ended the page or aborted it
+    // After an invalid code, 1 bits are skipped; at the fill node, 0 bits.
+    // One field for both keeps the test on the way to every code single.
+    enum class Skip : uint8_t { None, Ones, Fill } skip = Skip::None;
+    bool stopCheck = false; // a line ended the page or aborted it
     // While codes are decoded, working copies of the Walker's counters and
     // of the line position (in bits) of the state.
     bool pageStart = true;
     int eolCount = 0;
     uint32_t linePos = 0;
+    // Runs that end before this bit are painted without further checks: 0
+    // before the first end-of-line, else where a run may leave the buffer.
+    uint32_t fastRunEnd = 0;
+    // The 64 pixels of the line word that holds `linePos`, as painted so far
+    // (bit 63 leftmost; the pixels from `linePos` on are 0).
+    uint64_t pixels = 0;
+    uint64_t inverse = 0; // all 1 bits when the line is inverted for output
 };
 
 // Bytes decoded in one step when nothing needs to be told about every byte:
 // the checks between bytes then run once for all of them.
 constexpr std::size_t kBytesPerStep = 256;
 
-void ClearLine(UnpackState& s)
+// How the current line was built: bit by bit, into a line of 0 bits that
+// is inverted on output, or a word at a time, in the output's colours
+// already and with every word stored whole, so that it needs no clearing.
+enum class LineForm { Bits, Words };
+
+void ClearLine(UnpackState& s, LineForm form)
 {
     // Only the bytes up to the line position can hold bits; the position
     // stays within the buffer because runs that would leave it are dropped.
-    std::memset(s.line.data(), 0, s.lineBytePos + 1);
+    if (form == LineForm::Bits)
+        std::memset(s.line.data(), 0, s.lineBytePos + 1);
     s.lineBytePos = 0;
     s.lineBitPos = 0;
-}
-
-// ORs `mask` into the eight bytes at `at`, read as one big-endian word (bit 63
-// is bit 7 of the first byte, the leftmost pixel).
-void OrWord(uint8_t* at, uint64_t mask)
-{
-    uint64_t word;
-    std::memcpy(&word, at, 8);
-    if constexpr (std::endian::native == std::endian::little)
-        mask = __builtin_bswap64(mask);
-    word |= mask;
-    std::memcpy(at, &word, 8);
 }
 
 // Sets `run` bits of the line from bit `start` (bit 7 of byte 0 leftmost).
@@ -81,20 +85,6 @@ void SetBlackBits(uint8_t* line, uint32_t start, uint32_t run)
     line[first] |= head;
     std::memset(line + first + 1, 0xFF, last - first - 1);
     line[last] |= tail;
-}
-
-// Paints a run of either colour: black runs set their bits, white runs
-// leave the line as it is. The colour alternates too irregularly for a
-// branch on it to be predicted, so the first bits of every run (all of a
-// short one) go through one masked word, which is empty for white.
-void PaintRun(uint8_t* line, uint32_t start, uint32_t run, bool black)
-{
-    const uint32_t offset = start & 7;
-    const uint32_t inWord = std::min(run, 64 - offset);
-    const uint64_t bits = inWord == 0 ? 0 : (~uint64_t{0} << (64 - inWord)) >> offset;
-    OrWord(line + (start >> 3), bits & (uint64_t{0} - black));
-    if (black && run > inWord)
-        SetBlackBits(line, start + inWord, run - inWord);
 }
 
 void Advance(UnpackState& s, uint32_t run)
@@ -158,11 +148,13 @@ void Invert(uint8_t* data, int length)
 
 bool WhitespaceActive(const UnpackState& s) { return s.whitespaceFrom != 0 && s.whitespaceTo != 0; }
 
-int OutputLine(UnpackState& s, int length)
+int OutputLine(UnpackState& s, int length, LineForm form)
 {
     int rc = 0;
     uint8_t* data = s.line.data();
-    if (WhitespaceActive(s) && std::all_of(data, data + length, [](uint8_t b) { return b == 0; })) {
+    const bool inverted = s.invert && form == LineForm::Words;
+    const uint8_t white = inverted ? 0xFF : 0x00;
+    if (WhitespaceActive(s) && std::all_of(data, data + length, [white](uint8_t b) { return b == white; })) {
         ++s.pendingWhite;
     } else {
         if (WhitespaceActive(s) && s.pendingWhite > 0) {
@@ -170,13 +162,13 @@ int OutputLine(UnpackState& s, int length)
             s.pendingWhite = 0;
         }
         if (rc == 0) {
-            if (s.invert)
+            if (s.invert && !inverted)
                 Invert(data, length);
             rc = EmitLine(s, data, length);
         }
     }
     ++s.linesProcessed;
-    ClearLine(s);
+    ClearLine(s, form);
     return rc;
 }
 
@@ -191,19 +183,19 @@ int FlushPendingWhite(UnpackState& s)
 
 // Outputs the line at an end-of-line code when it has one of the two line
 // widths, else drops it; the line is empty afterwards.
-int CloseLine(UnpackState& s)
+int CloseLine(UnpackState& s, LineForm form)
 {
     if (s.lineBytePos == 0 && s.lineBitPos == 0)
         return 0;
     if (s.lineBytePos == kNarrowLineBytes || s.lineBytePos == kWideLineBytes)
-        return OutputLine(s, static_cast<int>(s.lineBytePos));
-    ClearLine(s);
+        return OutputLine(s, static_cast<int>(s.lineBytePos), form);
+    ClearLine(s, form);
     return 0;
 }
 
 int EndOfLine(UnpackState& s, Walker& w)
 {
-    const int rc = CloseLine(s);
+    const int rc = CloseLine(s, LineForm::Bits);
     ++w.eolCount;
     w.pageStart = false;
     return rc;
@@ -255,6 +247,43 @@ void DropBits(CodeCursor& c, uint32_t count)
     c.count -= count;
 }
 
+// Stores 64 pixels (bit 63 leftmost) as word `index` of the line.
+void StoreWord(uint8_t* line, uint32_t index, uint64_t word)
+{
+    if constexpr (std::endian::native == std::endian::little)
+        word = __builtin_bswap64(word);
+    std::memcpy(line + 8 * static_cast<std::size_t>(index), &word, 8);
+}
+
+// Paints `run` pixels at the cursor into the word being built, storing each
+// word the run completes. Every word of the line is stored once and whole,
+// never read back: that spares a load which would wait for the store of the
+// previous run. The colour is a mask rather than a branch, as it alternates
+// too irregularly to be predicted. With inversion, white pixels are set
+// instead of black ones, so that the line needs no inverting afterwards.
+[[gnu::always_inline]] inline void PaintRunAt(uint8_t* line, CodeCursor& c, uint32_t run)
+{
+    const uint64_t colour = (uint64_t{0} - c.black) ^ c.inverse;
+    const uint32_t offset = c.linePos & 63;
+    const uint64_t fromOffset = ~uint64_t{0} >> offset;
+    const uint32_t end = offset + run;
+    if (end < 64) [[likely]] {
+        c.pixels |= colour & (fromOffset ^ (~uint64_t{0} >> end));
+        c.linePos += run;
+        return;
+    }
+    uint32_t word = c.linePos >> 6;
+    StoreWord(line, word, c.pixels | (colour & fromOffset));
+    c.linePos += run;
+    for (++word; word < c.linePos >> 6; ++word)
+        StoreWord(line, word, colour);
+    c.pixels = colour & ~(~uint64_t{0} >> (c.linePos & 63));
+}
+
+// Stores the word being built, so that the line buffer holds every pixel up
+// to the cursor.
+void StorePixels(UnpackState& s, const CodeCursor& c) { StoreWord(s.line.data(), c.linePos >> 6, c.pixels); }
+
 // After an invalid code: skips 1 bits; false when all bits were skipped and
 // more are needed.
 bool SkipInvalidOnes(CodeCursor& c)
@@ -262,7 +291,7 @@ bool SkipInvalidOnes(CodeCursor& c)
     DropBits(c, static_cast<uint32_t>(std::countr_one(c.bits))); // never past `count`: the bits above are 0
     if (c.count == 0)
         return false;
-    c.invalidMode = false;
+    c.skip = CodeCursor::Skip::None;
     return true;
 }
 
@@ -275,7 +304,7 @@ bool SkipFill(CodeCursor& c)
         return false;
     }
     DropBits(c, static_cast<uint32_t>(std::countr_zero(c.bits)) + 1);
-    c.inFill = false;
+    c.skip = CodeCursor::Skip::None;
     return true;
 }
 
@@ -285,7 +314,7 @@ bool SkipFill(CodeCursor& c)
 {
     s.lineBytePos = linePos >> 3;
     s.lineBitPos = linePos & 7;
-    return CloseLine(s);
+    return CloseLine(s, LineForm::Words);
 }
 
 // Ends the line; true when decoding has to pause: on an error, or, with
@@ -294,38 +323,43 @@ bool SkipFill(CodeCursor& c)
 // registers.
 [[gnu::always_inline]] inline bool LineEndPauses(UnpackState& s, CodeCursor& c, bool stopAware, int& rc)
 {
+    StorePixels(s, c);
     rc = CloseLineAt(s, c.linePos);
     c.linePos = 0;
+    c.pixels = 0;
     c.black = false;
     ++c.eolCount;
     c.pageStart = false;
+    c.fastRunEnd = kFastRunEnd;
     if (rc == 0 && stopAware && (c.eolCount >= 3 || (s.options & kUnpackAbort)))
         c.stopCheck = true;
     return rc != 0 || c.stopCheck;
 }
 
-// Applies a run at the cursor; false when it was dropped because the line
-// is full. Always inlined, like LineEndPauses.
-[[gnu::always_inline]] inline bool AddRunAt(UnpackState& s, CodeCursor& c, uint32_t run)
+// Applies a run at the cursor. A run that would leave the line buffer is
+// dropped and keeps the colour; a terminating code switches it. Before the
+// first end-of-line runs only switch the colour. Both cases are rare: one
+// test against `fastRunEnd` keeps them off the way of the other runs.
+[[gnu::always_inline]] inline void AddRunAt(UnpackState& s, CodeCursor& c, const CodeStep& step)
 {
     c.eolCount = 0;
-    if (c.pageStart)
-        return true;
-    if ((c.linePos >> 3) + run / 8 >= kMaxLineBytes)
-        return false;
-    PaintRun(s.line.data(), c.linePos, run, c.black);
-    c.linePos += run;
-    return true;
+    if (c.linePos + step.run >= c.fastRunEnd) [[unlikely]] {
+        if (c.pageStart) {
+            c.black = step.blackAfter;
+            return;
+        }
+        if ((c.linePos >> 3) + step.run / 8 >= kMaxLineBytes)
+            return;
+    }
+    PaintRunAt(s.line.data(), c, step.run);
+    c.black = step.blackAfter;
 }
 
-// The fast decoding: whole codes through the code table, as far as the bits
-// taken so far reach. With `stopAware` it returns early, with `stopCheck`
-// set, when a line end may stop the page.
 // Takes whole bytes into the cursor while there is room: with eight bytes
 // left, in one load.
 void TakeBytes(CodeCursor& c, const uint8_t*& data, const uint8_t* end)
 {
-    if (end - data >= 8) {
+    if (end - data >= 8) [[likely]] {
         uint64_t word;
         std::memcpy(&word, data, 8);
         if constexpr (std::endian::native == std::endian::big)
@@ -340,8 +374,10 @@ void TakeBytes(CodeCursor& c, const uint8_t*& data, const uint8_t* end)
         c.bits |= static_cast<uint64_t>(*data) << c.count;
 }
 
-// Decodes the codes in the bytes from `data` to `end`, taking them into the
-// cursor as the codes need them; `data` is left after the bytes taken.
+// The fast decoding: whole codes through the code table, taking the bytes
+// from `data` to `end` into the cursor as the codes need them; `data` is
+// left after the bytes taken. With `stopAware` it returns early, with
+// `stopCheck` set, when a line end may stop the page.
 int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& table, const uint8_t*& data,
                 const uint8_t* end, bool stopAware)
 {
@@ -349,44 +385,40 @@ int DecodeCodes(UnpackState& s, Walker& w, CodeCursor& cursor, const CodeTable& 
     CodeCursor c = cursor;
     c.pageStart = w.pageStart;
     c.eolCount = w.eolCount;
-    c.linePos = s.lineBytePos * 8 + s.lineBitPos;
+    c.fastRunEnd = c.pageStart ? 0 : kFastRunEnd;
+    c.inverse = s.invert ? ~uint64_t{0} : 0;
     int rc = 0;
     for (;;) {
         if (c.count < CodeTable::kLookupBits)
             TakeBytes(c, data, end);
-        if (c.invalidMode && !SkipInvalidOnes(c)) {
-            if (data == end)
-                break;
-            continue;
-        }
-        if (c.inFill) {
-            if (!SkipFill(c)) {
+        if (c.skip != CodeCursor::Skip::None) [[unlikely]] {
+            const bool fill = c.skip == CodeCursor::Skip::Fill;
+            if (!(fill ? SkipFill(c) : SkipInvalidOnes(c))) {
                 if (data == end)
                     break;
                 continue;
             }
-            if (LineEndPauses(s, c, stopAware, rc))
+            if (fill && LineEndPauses(s, c, stopAware, rc))
                 break;
             continue;
         }
         const CodeStep& step = table.Lookup(c.black, c.bits);
-        if (step.length > c.count)
+        if (step.length > c.count) [[unlikely]]
             break; // all bytes are taken: the code goes on in the next ones
         DropBits(c, step.length);
-        if (step.kind == CodeKind::Run) {
-            // A dropped run keeps the colour; a terminating code switches it.
-            if (AddRunAt(s, c, step.run) && step.run < 64)
-                c.black = !c.black;
+        if (step.kind == CodeKind::Run) [[likely]] {
+            AddRunAt(s, c, step);
         } else if (step.kind == CodeKind::EndOfLine) {
             if (LineEndPauses(s, c, stopAware, rc))
                 break;
         } else if (step.kind == CodeKind::Invalid) {
             ++s.invalidCodes;
-            c.invalidMode = true;
+            c.skip = CodeCursor::Skip::Ones;
         } else {
-            c.inFill = true;
+            c.skip = CodeCursor::Skip::Fill;
         }
     }
+    StorePixels(s, c);
     cursor = c;
     w.pageStart = c.pageStart;
     w.eolCount = c.eolCount;

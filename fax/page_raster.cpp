@@ -18,19 +18,28 @@ constexpr uint32_t kKeptChunks = 4;
 
 uint8_t Background(const UnpackState& s) { return s.invert ? 0xFF : 0x00; }
 
+uint64_t Word(const uint8_t* at)
+{
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    return word;
+}
+
 // 1-based position of the last byte that differs from `background`, 0 when
-// there is none; compares eight bytes at a time.
+// there is none. Blank stretches are long (margins, empty lines), so it
+// compares 32 bytes at a time before it narrows down to the byte.
 uint32_t LastDifferentByte(const uint8_t* data, uint32_t length, uint8_t background)
 {
     const uint64_t pattern = 0x0101010101010101ull * background;
     uint32_t end = length;
-    while (end >= 8) {
-        uint64_t word;
-        std::memcpy(&word, data + end - 8, 8);
-        if (word != pattern)
+    for (; end >= 32; end -= 32) {
+        const uint8_t* at = data + end - 32;
+        if (((Word(at) ^ pattern) | (Word(at + 8) ^ pattern) | (Word(at + 16) ^ pattern) | (Word(at + 24) ^ pattern)) != 0)
             break;
-        end -= 8;
     }
+    for (; end >= 8; end -= 8)
+        if (Word(data + end - 8) != pattern)
+            break;
     while (end > 0 && data[end - 1] == background)
         --end;
     return end;
@@ -84,7 +93,8 @@ int RasterAddLine(UnpackState& s, const uint8_t* data, int length)
         // allocated row memory would be: zero.
         const uint32_t copied = std::min<uint32_t>(static_cast<uint32_t>(length), s.rowStride);
         std::memcpy(row, data, copied);
-        std::memset(row + copied, 0, s.rowStride - copied);
+        if (copied < s.rowStride)
+            std::memset(row + copied, 0, s.rowStride - copied);
         used = std::min(LastDifferentByte(data, static_cast<uint32_t>(length), background), s.rowStride);
     } else {
         std::memset(row, background, s.rowStride);

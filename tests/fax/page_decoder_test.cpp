@@ -422,7 +422,9 @@ INSTANTIATE_TEST_SUITE_P(Decoders, PageDecoderTest, ::testing::Values(false, tru
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "BitByBit" : "CodeTable"; });
 
 // The code table against the tree walk on damaged data: random bytes, runs
-// that overflow the line, invalid codes and fill in every bit position.
+// that overflow the line, invalid codes and fill in every bit position; with
+// and without inversion, which the code table paints directly, and with a
+// status callback, which makes the code table decode one byte at a time.
 TEST(CodeTableDecoder, MatchesTheTreeWalkOnArbitraryData)
 {
     FaxTempFiles files;
@@ -444,24 +446,34 @@ TEST(CodeTableDecoder, MatchesTheTreeWalkOnArbitraryData)
         for (int i = 0; i < 30; ++i)
             data.push_back(static_cast<uint8_t>(random()));
         const std::string path = files.Write("random.apf", ApfBytes({TestPage{data, static_cast<uint16_t>(round % 2)}}));
-        std::vector<Line> lines[2];
-        int rc[2];
-        int invalid[2];
-        for (int mode = 0; mode < 2; ++mode) {
-            std::unique_ptr<UnpackState> state;
-            ASSERT_EQ(CreateUnpackState(state, nullptr, [&lines, mode](UnpackState&, int, const uint8_t* d, int n, int) {
-                lines[mode].emplace_back(d, d + n);
-                return 0;
-            }), 0);
-            state->options = 0;
-            state->bitByBit = mode == 1;
-            ASSERT_EQ(SetUnpackWhitespace(*state, 3, 1), 0);
-            rc[mode] = DecodeApfPage(*state, path, 1);
-            invalid[mode] = state->invalidCodes;
+        for (const bool invert : {false, true}) {
+            // Mode 0 is the tree walk, the reference for the others.
+            enum { kTreeWalk, kTable, kTableByteByByte, kModes };
+            std::vector<Line> lines[kModes];
+            int rc[kModes];
+            int invalid[kModes];
+            for (int mode = 0; mode < kModes; ++mode) {
+                std::unique_ptr<UnpackState> state;
+                ASSERT_EQ(CreateUnpackState(state, nullptr, [&lines, mode](UnpackState&, int, const uint8_t* d, int n, int) {
+                    lines[mode].emplace_back(d, d + n);
+                    return 0;
+                }), 0);
+                state->options = 0;
+                state->bitByBit = mode == kTreeWalk;
+                state->invert = invert;
+                if (mode == kTableByteByByte)
+                    SetUnpackStatusCallback(*state, [](UnpackState&, const std::string&, int, int, int) { return 0; });
+                ASSERT_EQ(SetUnpackWhitespace(*state, 3, 1), 0);
+                rc[mode] = DecodeApfPage(*state, path, 1);
+                invalid[mode] = state->invalidCodes;
+            }
+            for (int mode = kTable; mode < kModes; ++mode) {
+                SCOPED_TRACE(testing::Message() << "round " << round << ", invert " << invert << ", mode " << mode);
+                EXPECT_EQ(rc[mode], rc[kTreeWalk]);
+                EXPECT_EQ(invalid[mode], invalid[kTreeWalk]);
+                EXPECT_EQ(lines[mode], lines[kTreeWalk]);
+            }
         }
-        EXPECT_EQ(rc[0], rc[1]) << round;
-        EXPECT_EQ(invalid[0], invalid[1]) << round;
-        EXPECT_EQ(lines[0], lines[1]) << round;
     }
 }
 
