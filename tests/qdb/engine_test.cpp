@@ -439,6 +439,24 @@ TEST_F(QdbEngine, PasswordProtection)
     db.AddItem("open", "k2");
     db.SetFileName("");
     EXPECT_EQ(ReadFile(name).substr(4, 4), Int32(int32_t(ReadFile(name).find("QIX") - 8)));
+
+    // Protecting a plain file after adding to it: the items read in place and
+    // the new one are enciphered in chunks that run across both.
+    const std::string large(600000, 'x');
+    db.OnDemandPassword = nullptr;
+    db.SetFileName(name);
+    db.AddItem(large, "k3");
+    db.SetPassword("again");
+    db.SetFileName("");
+    EXPECT_EQ(ReadFile(name).find(std::string(1000, 'x')), std::string::npos);
+    db.OnDemandPassword = [](TQDB*, std::string& p) { p = "again"; };
+    db.SetFileName(name);
+    const std::map<std::string, std::string> expected{{"k", "secret fax"}, {"k2", "open"}, {"k3", large}};
+    ASSERT_EQ(db.Count(), 3);
+    for (const auto& [key, data] : expected) {
+        ASSERT_TRUE(db.FindKey(key));
+        EXPECT_EQ(db.GetItem(), data) << key;
+    }
 }
 
 TEST_F(QdbEngine, ReadOnlyAttribute)
