@@ -89,12 +89,12 @@ int RasterAddLine(UnpackState& s, const uint8_t* data, int length)
     const uint8_t background = Background(s);
     uint32_t used = 0;
     if (length > 0) {
-        // A line narrower than the row leaves the rest of the row as freshly
-        // allocated row memory would be: zero.
+        // A line narrower than the row leaves the rest of the row white: the
+        // background, which is set bits in an inverted bitmap.
         const uint32_t copied = std::min<uint32_t>(static_cast<uint32_t>(length), s.rowStride);
         std::memcpy(row, data, copied);
         if (copied < s.rowStride)
-            std::memset(row + copied, 0, s.rowStride - copied);
+            std::memset(row + copied, background, s.rowStride - copied);
         used = std::min(LastDifferentByte(data, static_cast<uint32_t>(length), background), s.rowStride);
     } else {
         std::memset(row, background, s.rowStride);

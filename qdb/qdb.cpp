@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
@@ -511,13 +512,19 @@ bool TQDB::AppendToFile()
         !(StampOf(fileName_) == stamp_))
         return false;
     std::string index;
+    index.reserve(size_t(stored_.IndexLength()) + 4096);
     AppendInt32(index, admin_.Count() + items_.Count());
     VisitStoredEntries(true, [&](std::string_view key, const TIndex& e, int32_t flags) {
-        index += key;
-        index.push_back('\0');
-        AppendInt32(index, stored_.StoredOffset(e.offset));
-        AppendInt32(index, e.size);
-        AppendInt32(index, flags);
+        // The key, its zero byte and three little-endian numbers.
+        char entry[256 + 12];
+        std::memcpy(entry, key.data(), key.size());
+        entry[key.size()] = '\0';
+        char* numbers = entry + key.size() + 1;
+        const int32_t values[3] = {stored_.StoredOffset(e.offset), e.size, flags};
+        for (int v = 0; v < 3; ++v)
+            for (int b = 0; b < 4; ++b)
+                numbers[4 * v + b] = char((uint32_t(values[v]) >> (8 * b)) & 0xFF);
+        index.append(entry, key.size() + 13);
     });
     stored_.Append(fileName_, data_, index);
     stamp_ = StampOf(fileName_);

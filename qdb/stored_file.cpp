@@ -80,12 +80,12 @@ void TStoredFile::Append(const std::string& path, TDataFile& data, const std::st
     bool headerTouched = false;
     try {
         data.CopyTo(fd, at, workingEnd_, added);
-        std::string tail("QIX", 4);
-        AppendInt32(tail, int32_t(index.size()));
-        tail += index;
-        WriteAllAt(fd, tail.data(), tail.size(), at + added, path);
+        std::string marker("QIX", 4);
+        AppendInt32(marker, int32_t(index.size()));
+        WriteAllAt(fd, marker.data(), marker.size(), at + added, path);
+        WriteAllAt(fd, index.data(), index.size(), at + added + 8, path);
         // Bytes left behind by an append that never committed go as well.
-        if (::ftruncate(fd, at + added + int64_t(tail.size())) != 0)
+        if (::ftruncate(fd, at + added + 8 + int64_t(index.size())) != 0)
             RaiseErrno(errno, msg::CannotExtend, path);
         SyncData(fd, path);
         // The commit: the data section now reaches the new index.

@@ -42,8 +42,8 @@ public:
 
     // True when the changes since the file was last written can be appended.
     bool CanAppend(int64_t workingSize) const;
-    // True when the file holds gaps from earlier appends.
-    bool HasGaps() const { return !shifts_.empty(); }
+    // The length of the index section in the file.
+    int64_t IndexLength() const { return indexLength_; }
     // Where the working data byte at offset lies in the data section on
     // disk once the pending changes are appended.
     int32_t StoredOffset(int32_t workingOffset) const;

@@ -2,6 +2,7 @@
 // and the bridge that turns a handler's exception into the operation's.
 #include "fax/fax_unpacker.h"
 #include "fax/kiv_errors.h"
+#include "fax/page_bitmap.h"
 #include "tests/fax/fax_test_util.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +94,30 @@ TEST_F(UnpackerTest, UsedWidthTrimAndAspectModes)
     EXPECT_EQ(page.width(), 20 * 8);
     EXPECT_EQ(page.pixel(149, 1), qRgb(0, 0, 0));
     EXPECT_EQ(page.pixel(150, 1), qRgb(255, 255, 255));
+}
+
+// A line narrower than its wide page is white past its end, in a plain and
+// in an inverted bitmap alike.
+TEST_F(UnpackerTest, NarrowLinesOnWidePagesEndInWhite)
+{
+    CodeWriter w;
+    w.Eol();
+    w.Line({1900, 148});
+    w.WhiteLine(1728);
+    w.Line({1900, 148});
+    const std::string path = files.Write("wide.apf", ApfBytes({TestPage{w.Bytes(), kApfWide}}));
+    for (const bool invert : {false, true}) {
+        std::unique_ptr<UnpackState> state;
+        ASSERT_EQ(CreateUnpackState(state, nullptr, nullptr), 0);
+        ClearUnpackOption(*state, kUnpackYield);
+        int width = 0, height = 0;
+        QImage bitmap;
+        ASSERT_EQ(UnpackPageToBitmap(*state, path, 1, invert, width, height, bitmap), 0);
+        ASSERT_EQ(bitmap.width(), 2048);
+        EXPECT_EQ(bitmap.pixel(2000, 0), qRgb(0, 0, 0)) << invert;
+        for (int x = 1728; x < bitmap.width(); ++x)
+            ASSERT_EQ(bitmap.pixel(x, bitmap.height() / 2), qRgb(255, 255, 255)) << "invert " << invert << ", x " << x;
+    }
 }
 
 TEST_F(UnpackerTest, RowMemoryGrowsInChunksUpToALimit)
