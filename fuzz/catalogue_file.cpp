@@ -1,6 +1,7 @@
 // Catalogue files can be damaged or replaced: opening any bytes as a
 // catalogue and reading every item either works or throws the database's own
-// error. The file is never written back.
+// error. A file that opens then takes one more item: after the flush, the
+// file holds it, whatever odd layout it had.
 #include "qdb/file_routines.h"
 #include "qdb/qdb.h"
 #include "qdb/qdb_error.h"
@@ -40,6 +41,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             db.GetAdminString(key);
         db.SetFileName("");
     } catch (const qdb::EQDBError&) {
+        return 0;
     }
+    const std::string key = "zz-added-by-fuzzing";
+    qdb::TQDB writer;
+    writer.OnDemandPassword = db.OnDemandPassword;
+    try {
+        writer.SetFileName(path.toStdString());
+        if (writer.FindKey(key))
+            return 0;
+        writer.AddItem("added", key);
+        writer.Flush();
+    } catch (const qdb::EQDBError&) {
+        return 0;
+    }
+    // Read back while the writer is still open, as after a crash; an error
+    // here escapes and counts as a failure.
+    qdb::TQDB reader;
+    reader.SetReadOnly(true);
+    reader.OnDemandPassword = db.OnDemandPassword;
+    reader.SetFileName(path.toStdString());
+    if (!reader.FindKey(key) || reader.GetItem() != "added")
+        __builtin_trap();
+    reader.SetFileName("");
+    writer.SetSaveOnClose(false);
+    writer.SetReadOnly(true);
+    writer.SetFileName("");
     return 0;
 }
