@@ -508,11 +508,16 @@ void TQDB::WriteIndex()
 // engine last read or wrote; false when the whole file must be assembled.
 bool TQDB::AppendToFile()
 {
-    if (!password_.empty() || !storedPassword_.empty() || !stored_.CanAppend(data_.Size()) ||
-        !(StampOf(fileName_) == stamp_))
+    if (!password_.empty() || !storedPassword_.empty() || !(StampOf(fileName_) == stamp_))
+        return false;
+    size_t indexLength = 4;
+    for (const TIndexList* list : {&admin_, &items_})
+        for (int32_t i = 0; i < list->Count(); ++i)
+            indexLength += list->GetKey(i).size() + 13;
+    if (!stored_.PlanAppend(data_.Size(), int64_t(indexLength)))
         return false;
     std::string index;
-    index.reserve(size_t(stored_.IndexLength()) + 4096);
+    index.reserve(indexLength);
     AppendInt32(index, admin_.Count() + items_.Count());
     VisitStoredEntries(true, [&](std::string_view key, const TIndex& e, int32_t flags) {
         // The key, its zero byte and three little-endian numbers.
@@ -548,12 +553,9 @@ void TQDB::PackFile()
     }
     stored_.Forget();
     data_.WriteOut();
-    if (indexWritten_) {
-        const TSectionFile index(working_.index, target);
-        stored_.SetAssembled(PackDatabase(target, data_.Pieces(), index.Section(), password_, target));
-    } else {
-        stored_.SetAssembled(PackDatabase(target, data_.Pieces(), source_.index, password_, target));
-    }
+    // Every caller has written the working index file first.
+    const TSectionFile index(working_.index, target);
+    stored_.SetAssembled(PackDatabase(target, data_.Pieces(), index.Section(), password_, target));
     fileName_ = target;
     stamp_ = StampOf(target);
     storedCanonical_ = true;
@@ -573,9 +575,10 @@ void TQDB::Close()
     std::exception_ptr failure;
     try {
         bool unchanged = FileHoldsCurrentState();
-        if (!saveOnClose_ && flushedByAppend_) {
-            // The file already holds the last flush. When another writer
-            // replaced it meanwhile, the current index stands in for it.
+        if (!saveOnClose_ && (flushedByAppend_ || !indexWritten_)) {
+            // The file already holds the last flush, or what was loaded.
+            // When another writer changed it meanwhile, the current index
+            // stands in for that.
             unchanged = StampOf(fileName_) == stamp_;
             if (!unchanged && !readOnly_)
                 WriteIndex();
