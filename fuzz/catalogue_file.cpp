@@ -1,7 +1,7 @@
 // Catalogue files can be damaged or replaced: opening any bytes as a
 // catalogue and reading every item either works or throws the database's own
-// error. A file that opens then takes one more item: after the flush, the
-// file holds it, whatever odd layout it had.
+// error. A file that opens then takes two more items, one per flush: after
+// each flush the file holds them, whatever odd layout it had.
 #include "qdb/file_routines.h"
 #include "qdb/qdb.h"
 #include "qdb/qdb_error.h"
@@ -43,27 +43,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const qdb::EQDBError&) {
         return 0;
     }
-    const std::string key = "zz-added-by-fuzzing";
+    // Two flushes, each read back while the writer is still open, as after
+    // a crash; an error while reading back escapes and counts as a failure.
     qdb::TQDB writer;
     writer.OnDemandPassword = db.OnDemandPassword;
-    try {
-        writer.SetFileName(path.toStdString());
-        if (writer.FindKey(key))
+    const std::string keys[2] = {"zz-added-by-fuzzing", "zz-added-by-fuzzing-too"};
+    for (int round = 0; round < 2; ++round) {
+        try {
+            if (round == 0)
+                writer.SetFileName(path.toStdString());
+            if (writer.FindKey(keys[round]))
+                return 0;
+            writer.AddItem("added " + std::to_string(round), keys[round]);
+            writer.Flush();
+        } catch (const qdb::EQDBError&) {
             return 0;
-        writer.AddItem("added", key);
-        writer.Flush();
-    } catch (const qdb::EQDBError&) {
-        return 0;
+        }
+        qdb::TQDB reader;
+        reader.SetReadOnly(true);
+        reader.OnDemandPassword = db.OnDemandPassword;
+        reader.SetFileName(path.toStdString());
+        for (int added = 0; added <= round; ++added)
+            if (!reader.FindKey(keys[added]) || reader.GetItem() != "added " + std::to_string(added))
+                __builtin_trap();
+        reader.SetFileName("");
     }
-    // Read back while the writer is still open, as after a crash; an error
-    // here escapes and counts as a failure.
-    qdb::TQDB reader;
-    reader.SetReadOnly(true);
-    reader.OnDemandPassword = db.OnDemandPassword;
-    reader.SetFileName(path.toStdString());
-    if (!reader.FindKey(key) || reader.GetItem() != "added")
-        __builtin_trap();
-    reader.SetFileName("");
     writer.SetSaveOnClose(false);
     writer.SetReadOnly(true);
     writer.SetFileName("");
