@@ -46,7 +46,11 @@ class Desktop:
 
     def _start_display(self):
         read, write = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+        # Without -noreset the server resets when its last client leaves (the
+        # accessibility launcher, once it has published its bus), and a
+        # program that connects during the reset finds no display.
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                                 "-noreset"],
                                 pass_fds=(write,), stderr=subprocess.DEVNULL)
         os.close(write)
         self.processes.append(xvfb)
