@@ -11,6 +11,7 @@ A benchmark that is missing from the results shows as "n/a".
 import json
 import pathlib
 import re
+import statistics
 import sys
 
 UNIT = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
@@ -18,8 +19,9 @@ UNIT = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 def load_times(folder):
     """Real time per iteration in seconds, by benchmark name without the
-    /iterations:N, /real_time and /manual_time suffixes."""
-    times = {}
+    /iterations:N, /real_time and /manual_time suffixes; the median of the
+    repetitions when a benchmark ran more than once."""
+    runs_by_name = {}
     for path in sorted(folder.glob("*.json")):
         try:
             runs = json.loads(path.read_text()).get("benchmarks", [])
@@ -29,8 +31,8 @@ def load_times(folder):
             if run.get("run_type", "iteration") != "iteration" or run.get("error_occurred"):
                 continue
             name = re.sub(r"/(iterations:\d+|real_time|manual_time)", "", run["name"])
-            times[name] = run["real_time"] * UNIT[run.get("time_unit", "ns")]
-    return times
+            runs_by_name.setdefault(name, []).append(run["real_time"] * UNIT[run.get("time_unit", "ns")])
+    return {name: statistics.median(values) for name, values in runs_by_name.items()}
 
 
 def fetch_result(folder):

@@ -11,6 +11,7 @@
 #include <QIODevice>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -71,6 +72,36 @@ TQDB::~TQDB()
 }
 
 namespace {
+// Stores a 32-bit number little-endian.
+void StoreInt32(char* at, int32_t value)
+{
+    const auto bits = uint32_t(value);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(at, &bits, 4);
+    } else {
+        for (int i = 0; i < 4; ++i)
+            at[i] = char((bits >> (8 * i)) & 0xFF);
+    }
+}
+
+// Copies a key of up to 255 bytes. Keys are mostly short: fixed-size,
+// overlapping moves avoid the slow start of a general copy of unknown size.
+void CopyKey(char* to, const char* from, size_t n)
+{
+    if (n >= 16 && n <= 32) {
+        std::memcpy(to, from, 16);
+        std::memcpy(to + n - 16, from + n - 16, 16);
+    } else if (n >= 8 && n < 16) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n < 8) {
+        for (size_t i = 0; i < n; ++i)
+            to[i] = from[i];
+    } else {
+        std::memcpy(to, from, n);
+    }
+}
+
 // Reads index entries from an index section held in memory.
 class TIndexReader {
 public:
@@ -516,20 +547,18 @@ bool TQDB::AppendToFile()
             indexLength += list->GetKey(i).size() + 13;
     if (!stored_.PlanAppend(data_.Size(), int64_t(indexLength)))
         return false;
-    std::string index;
-    index.reserve(indexLength);
-    AppendInt32(index, admin_.Count() + items_.Count());
+    std::string index(indexLength, '\0');
+    char* out = index.data();
+    StoreInt32(out, admin_.Count() + items_.Count());
+    out += 4;
     VisitStoredEntries(true, [&](std::string_view key, const TIndex& e, int32_t flags) {
-        // The key, its zero byte and three little-endian numbers.
-        char entry[256 + 12];
-        std::memcpy(entry, key.data(), key.size());
-        entry[key.size()] = '\0';
-        char* numbers = entry + key.size() + 1;
-        const int32_t values[3] = {stored_.StoredOffset(e.offset), e.size, flags};
-        for (int v = 0; v < 3; ++v)
-            for (int b = 0; b < 4; ++b)
-                numbers[4 * v + b] = char((uint32_t(values[v]) >> (8 * b)) & 0xFF);
-        index.append(entry, key.size() + 13);
+        // The key, its zero byte (already there) and three numbers.
+        CopyKey(out, key.data(), key.size());
+        out += key.size() + 1;
+        StoreInt32(out, stored_.StoredOffset(e.offset));
+        StoreInt32(out + 4, e.size);
+        StoreInt32(out + 8, flags);
+        out += 12;
     });
     stored_.Append(fileName_, data_, index);
     stamp_ = StampOf(fileName_);
