@@ -715,7 +715,10 @@ void TQDB::ChangeItem(const std::string& data)
     const std::string stored = compression_ ? CompressItem(data) : data;
     TIndex* entry = items_.Index(itemIndex_);
     int32_t offset = entry->offset;
-    if (int64_t(stored.size()) > entry->size) {
+    // A block that the database file already holds moves even when the new
+    // one would fit: the next flush can then write it into the file without
+    // touching the bytes the file's current index leads to.
+    if (int64_t(stored.size()) > entry->size || stored_.Holds(offset)) {
         if (data_.Size() > INT32_MAX)
             RaiseFileError(-1, msg::CannotExtend, fileName_);
         offset = int32_t(data_.Size());

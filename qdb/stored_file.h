@@ -46,6 +46,9 @@ public:
     void SetAssembled(const StoredLayout& layout);
     // A change was written into the working data file at offset.
     void NoteWrite(int64_t offset);
+    // True when the file can take changes without being assembled anew and
+    // already holds the working data byte at offset.
+    bool Holds(int64_t offset) const { return known_ && offset < workingEnd_; }
 
     // Decides where the working data bytes written since the last commit
     // and an index section of indexLength bytes go; false when the whole

@@ -619,8 +619,8 @@ TEST_F(QdbEngine, CompressedItemsMayNotExpandFarBeyondTheFile)
 // and reopen. Reads see in-place changes of bytes read before, items larger
 // than the read window, and items written since the last flush. After every
 // flush, the file on disk read by a second engine holds the model too, whether
-// the flush appended to the file (rounds where changes only grow items) or
-// assembled it anew.
+// the flush wrote into the file or, after an administrative item changed in
+// place, assembled it anew.
 TEST_F(QdbEngine, RandomWorkMatchesAModelAcrossReopens)
 {
     std::mt19937 rng(26);
@@ -658,12 +658,17 @@ TEST_F(QdbEngine, RandomWorkMatchesAModelAcrossReopens)
                 ASSERT_TRUE(db.FindKey(key));
                 ASSERT_EQ(db.GetItem(), model[key]) << key;
             }
+            // An administrative item changed in place, in what the file
+            // held when it was opened.
+            if (step % 250 == 0)
+                db.SetAdminString("Counter", std::to_string(100000 + round * 10000 + step));
             if (step % 100 == 99) {
                 db.Flush();
                 TQDB reader;
                 reader.SetReadOnly(true);
                 reader.SetFileName(name);
                 ASSERT_EQ(reader.Count(), int32_t(model.size()));
+                ASSERT_EQ(reader.GetAdminString("Counter"), std::to_string(100000 + round * 10000 + step / 250 * 250));
                 for (const auto& [key, data] : model) {
                     ASSERT_TRUE(reader.FindKey(key));
                     ASSERT_EQ(reader.GetItem(), data) << key;
@@ -676,13 +681,13 @@ TEST_F(QdbEngine, RandomWorkMatchesAModelAcrossReopens)
             ASSERT_EQ(db.GetItem(), data) << key;
         }
         db.SetFileName("");
-        // Growing rounds appended: old indexes lie in the data section, at
+        // The last flushes wrote into the file: old indexes lie in it, at
         // most two thirds of the file, and closing writes the compact file.
         size_t indexes = 0;
         for (size_t at = flushed.find(std::string("QIX", 4)); at != std::string::npos;
              at = flushed.find(std::string("QIX", 4), at + 1))
             ++indexes;
-        EXPECT_EQ(indexes > 1, round % 2 == 1) << round;
+        EXPECT_GT(indexes, 1u) << round;
         EXPECT_LE(flushed.size(), 3 * ReadFile(name).size());
     }
 }
