@@ -137,22 +137,20 @@ def main():
     if os.geteuid() != 0 or not shutil.which("dovecot"):
         skip("needs root and Dovecot (tools/packages) for the local mailbox")
     desktop = Desktop()
-    server = None
     try:
         pyatspi = import_pyatspi()
         # Dovecot's own users must reach the mailbox folder.
         with tempfile.TemporaryDirectory(prefix="pellimar-e2e-browse-") as folder:
             os.chmod(folder, 0o755)
             server, port = start_mailbox(source, folder)
-            write_settings(folder, port)
-            browse(pyatspi, binary, folder)
-            subprocess.run([sys.executable, os.path.join(source, "tools/local_pop3_server.py"), "stop", server],
-                           capture_output=True)
-            server = None
+            # Stopped while its folder still exists, also when a check fails.
+            try:
+                write_settings(folder, port)
+                browse(pyatspi, binary, folder)
+            finally:
+                subprocess.run([sys.executable, os.path.join(source, "tools/local_pop3_server.py"), "stop", server],
+                               capture_output=True)
     finally:
-        if server:
-            subprocess.run([sys.executable, os.path.join(source, "tools/local_pop3_server.py"), "stop", server],
-                           capture_output=True)
         desktop.close()
     exit_with_checks()
 
