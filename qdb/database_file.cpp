@@ -3,6 +3,7 @@
 #include "qdb/file_routines.h"
 #include "qdb/protection.h"
 #include "qdb/qdb_error.h"
+#include "qdb/record_layout.h"
 
 #include <cerrno>
 #include <cstring>
@@ -18,18 +19,6 @@ namespace {
 constexpr char SignatureMarker[4] = {'Q', 'D', 'B', 0};
 constexpr char PasswordMarker[4] = {'Q', 'P', 'W', 0};
 constexpr char IndexMarker[4] = {'Q', 'I', 'X', 0};
-
-void PutInt32(std::string& out, int32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(char((uint32_t(value) >> (8 * i)) & 0xFF));
-}
-
-int32_t GetInt32(const char* p)
-{
-    const auto* b = reinterpret_cast<const unsigned char*>(p);
-    return int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
-}
 
 // Sequential reader over the database file that knows how much is left.
 class SourceFile {
@@ -81,7 +70,7 @@ int32_t ReadSectionLength(SourceFile& in)
     char raw[4];
     if (!in.Read(raw, 4))
         in.Invalid();
-    const int32_t length = GetInt32(raw);
+    const int32_t length = LoadInt32(raw);
     if (length < 0 || length > in.Remaining())
         in.Invalid();
     return length;
@@ -138,7 +127,7 @@ int32_t WriteSection(int out, const std::vector<FileSection>& pieces, const Pass
         RaiseFileError(-1, msg::CannotExtend, reportName);
     const int32_t length = int32_t(total);
     std::string header;
-    PutInt32(header, length);
+    AppendInt32(header, length);
     WriteAll(out, header.data(), header.size(), reportName);
     if (!key) {
         int64_t at = ::lseek(out, 0, SEEK_CUR);
@@ -183,10 +172,10 @@ int32_t WriteSection(int out, const std::vector<FileSection>& pieces, const Pass
 void WriteTemplate(const std::string& path)
 {
     std::string bytes(SignatureMarker, 4);
-    PutInt32(bytes, 0);
+    AppendInt32(bytes, 0);
     bytes.append(IndexMarker, 4);
-    PutInt32(bytes, 5);
-    PutInt32(bytes, 0);
+    AppendInt32(bytes, 5);
+    AppendInt32(bytes, 0);
     bytes.push_back('\0');
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)

@@ -59,6 +59,21 @@ int FileErrorCode(int err);
 // Raises the error for errno (or the caller's message when errno says nothing).
 [[noreturn]] void RaiseErrno(int err, const std::string& callerMessage, const std::string& fileName);
 
+// 32-bit numbers as the database file holds them: little-endian. Inline:
+// writing an index stores three for every entry.
+inline void StoreInt32(char* at, int32_t value)
+{
+    const auto bits = uint32_t(value);
+    for (int i = 0; i < 4; ++i)
+        at[i] = char((bits >> (8 * i)) & 0xFF);
+}
+
+inline int32_t LoadInt32(const char* at)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(at);
+    return int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
+}
+
 // Whole reads and writes on a descriptor; they retry short transfers and
 // raise the file error for the given database name.
 void WriteAll(int fd, const void* data, size_t size, const std::string& fileName);

@@ -11,7 +11,6 @@
 #include <QIODevice>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -72,18 +71,6 @@ TQDB::~TQDB()
 }
 
 namespace {
-// Stores a 32-bit number little-endian.
-void StoreInt32(char* at, int32_t value)
-{
-    const auto bits = uint32_t(value);
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(at, &bits, 4);
-    } else {
-        for (int i = 0; i < 4; ++i)
-            at[i] = char((bits >> (8 * i)) & 0xFF);
-    }
-}
-
 // Copies a key of up to 255 bytes. Keys are mostly short: fixed-size,
 // overlapping moves avoid the slow start of a general copy of unknown size.
 void CopyKey(char* to, const char* from, size_t n)
@@ -111,8 +98,7 @@ public:
     {
         if (bytes_.size() - at_ < 4)
             return false;
-        const auto* b = reinterpret_cast<const unsigned char*>(bytes_.data() + at_);
-        value = int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
+        value = LoadInt32(bytes_.data() + at_);
         at_ += 4;
         return true;
     }
@@ -522,7 +508,7 @@ template <class Visit> void TQDB::VisitStoredEntries(bool report, Visit&& visit)
 void TQDB::WriteIndex()
 {
     WorkingDataFile();
-    flushedByAppend_ = false;
+    flushedIntoFile_ = false;
     TTempBFStream out(working_.index, fileName_);
     out.WriteInt32(admin_.Count() + items_.Count());
     VisitStoredEntries(true, [&](std::string_view key, const TIndex& e, int32_t flags) {
@@ -535,9 +521,9 @@ void TQDB::WriteIndex()
     indexWritten_ = true;
 }
 
-// Appends the changes to the database file when it is still the file this
+// Writes the changes into the database file when it is still the file this
 // engine last read or wrote; false when the whole file must be assembled.
-bool TQDB::AppendToFile()
+bool TQDB::WriteIntoFile()
 {
     if (!password_.empty() || !storedPassword_.empty() || !(StampOf(fileName_) == stamp_))
         return false;
@@ -545,7 +531,7 @@ bool TQDB::AppendToFile()
     for (const TIndexList* list : {&admin_, &items_})
         for (int32_t i = 0; i < list->Count(); ++i)
             indexLength += list->GetKey(i).size() + 13;
-    if (!stored_.PlanAppend(data_.Size(), int64_t(indexLength)))
+    if (!stored_.PlanWrite(data_.Size(), int64_t(indexLength)))
         return false;
     std::string index(indexLength, '\0');
     char* out = index.data();
@@ -560,7 +546,7 @@ bool TQDB::AppendToFile()
         StoreInt32(out + 8, flags);
         out += 12;
     });
-    stored_.Append(fileName_, data_, index);
+    stored_.Write(fileName_, data_, index);
     stamp_ = StampOf(fileName_);
     return true;
 }
@@ -604,7 +590,7 @@ void TQDB::Close()
     std::exception_ptr failure;
     try {
         bool unchanged = FileHoldsCurrentState();
-        if (!saveOnClose_ && (flushedByAppend_ || !indexWritten_)) {
+        if (!saveOnClose_ && (flushedIntoFile_ || !indexWritten_)) {
             // The file already holds the last flush, or what was loaded.
             // When another writer changed it meanwhile, the current index
             // stands in for that.
@@ -635,7 +621,7 @@ void TQDB::Close()
     RemoveWorkingFiles(working_);
     working_ = {};
     stored_.Forget();
-    storedCanonical_ = flushedByAppend_ = false;
+    storedCanonical_ = flushedIntoFile_ = false;
     storedPassword_.clear();
     EndProgress();
     itemIndex_ = 0;
@@ -658,11 +644,11 @@ void TQDB::Flush()
         return;
     StartProgress(TProgressOrigin::Flush, Count());
     data_.WriteOut();
-    // An append leaves the working index file as it was: the file on disk
+    // Writing into the file leaves the working index file as it was: the file on disk
     // holds the flushed index.
-    if (AppendToFile()) {
+    if (WriteIntoFile()) {
         storedCanonical_ = false;
-        flushedByAppend_ = true;
+        flushedIntoFile_ = true;
     } else {
         WriteIndex();
         PackFile();

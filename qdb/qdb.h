@@ -172,7 +172,7 @@ private:
     TSectionBytes ReadIndexSection();
     void LoadIndex();
     template <class Visit> void VisitStoredEntries(bool report, Visit&& visit);
-    bool AppendToFile();
+    bool WriteIntoFile();
     bool FileHoldsCurrentState();
     void CheckExpansion(int64_t indexSize, const std::vector<const TIndex*>& compressed);
     void WriteIndex();
@@ -210,7 +210,7 @@ private:
     WorkingFiles working_;
     TPackedSource source_;
     bool indexWritten_ = false; // the working index file holds the index
-    bool flushedByAppend_ = false; // the last flush appended to the file
+    bool flushedIntoFile_ = false; // the last flush wrote into the file
     TDataFile data_;
     FileStamp stamp_;
     TStoredFile stored_;

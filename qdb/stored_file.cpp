@@ -58,7 +58,7 @@ int64_t TStoredFile::Frontier() const
     return placed_ ? places_[1].at + places_[1].size : dataLength_ + 8 + indexLength_;
 }
 
-bool TStoredFile::PlanAppend(int64_t workingSize, int64_t indexLength)
+bool TStoredFile::PlanWrite(int64_t workingSize, int64_t indexLength)
 {
     if (!known_ || overwritten_ || workingSize < workingEnd_)
         return false;
@@ -93,7 +93,7 @@ int32_t TStoredFile::StoredOffset(int32_t workingOffset) const
     return after == shifts_.begin() ? workingOffset : int32_t(workingOffset + std::prev(after)->second);
 }
 
-void TStoredFile::Append(const std::string& path, TDataFile& data, const std::string& index)
+void TStoredFile::Write(const std::string& path, TDataFile& data, const std::string& index)
 {
     const int64_t added = data.Size() - workingEnd_;
     if (plan_.indexAt > INT32_MAX || index.size() > size_t(INT32_MAX))

@@ -53,14 +53,14 @@ public:
     // Decides where the working data bytes written since the last commit
     // and an index section of indexLength bytes go; false when the whole
     // file must be assembled instead.
-    bool PlanAppend(int64_t workingSize, int64_t indexLength);
+    bool PlanWrite(int64_t workingSize, int64_t indexLength);
     // Where the working data byte at offset lies in the data section on
     // disk once the planned changes are committed.
     int32_t StoredOffset(int32_t workingOffset) const;
     // Writes the planned changes (the index with offsets from StoredOffset)
     // into the file at path, then commits them. Throws EQDBFileError and
     // changes nothing known about the file when a step fails.
-    void Append(const std::string& path, TDataFile& data, const std::string& index);
+    void Write(const std::string& path, TDataFile& data, const std::string& index);
 
 private:
     // Data section offsets of an index place (its "QIX" marker) and its size.
