@@ -6,17 +6,17 @@
 // fax files saved elsewhere; --help and --version
 // print and exit. Without a mode, a fax file given opens in the viewer
 // window. Wrong arguments are answered on standard error.
-#include "app/catalogue_listing.h"
-#include "app/command_line.h"
-#include "app/fax_export.h"
-#include "app/fax_print_command.h"
-#include "app/forms.h"
-#include "app/headless_fetch.h"
-#include "app/help_form.h"
-#include "app/import_command.h"
-#include "app/import_form.h"
-#include "app/main_window.h"
-#include "app/view_form.h"
+#include "app/cli/catalogue_listing.h"
+#include "app/cli/command_line.h"
+#include "app/cli/fax_export.h"
+#include "app/cli/fax_print_command.h"
+#include "app/ui/forms.h"
+#include "app/cli/headless_fetch.h"
+#include "app/ui/help_form.h"
+#include "app/cli/import_command.h"
+#include "app/ui/import_form.h"
+#include "app/ui/main_window.h"
+#include "app/ui/view_form.h"
 #include "mail/pop3_client.h"
 
 #include <QApplication>
@@ -34,6 +34,7 @@ int RunWindows(QApplication& app, const QString& faxFile)
     THelpForm help;
     HelpForm = &help;
     TImportForm importer;
+    importer.SetCatalogue(mainWindow.Catalogue.get(), &mainWindow);
     ImportForm = &importer;
 
     mainWindow.show();

@@ -1,7 +1,6 @@
+#pragma once
 // Byte buffers of the socket stack: TBuffer, one chunk of a socket's send
 // chain, and TLineBuffer, which cuts received bytes into CR LF lines.
-#pragma once
-
 #include <cstddef>
 #include <span>
 #include <string>

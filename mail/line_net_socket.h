@@ -1,8 +1,7 @@
+#pragma once
 // Line mode: cuts the incoming byte stream into lines ending in LineEnd and
 // offers them one at a time through OnDataAvailable; the handler reads the
 // line (terminator included) with Receive.
-#pragma once
-
 #include "mail/tls_net_socket.h"
 
 #include <vector>

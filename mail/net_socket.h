@@ -1,3 +1,4 @@
+#pragma once
 // Non-blocking TCP/UDP socket driven by events on the GUI thread.
 //
 // Every operation returns at once; progress arrives later as events. The
@@ -5,8 +6,6 @@
 // readiness is turned into the connect / read / write / accept / close
 // notifications and handled in that fixed order. Errors are reported with
 // Windows Sockets numbers (see socket_errors.h).
-#pragma once
-
 #include "mail/buffer.h"
 #include "mail/net_socket_resolve.h"
 #include "mail/socket_errors.h"

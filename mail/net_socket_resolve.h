@@ -1,7 +1,6 @@
+#pragma once
 // Blocking name, service and protocol resolution shared by every socket.
 // All three raise ESocketException on failure.
-#pragma once
-
 #include <sys/socket.h>
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+#pragma once
 // Non-blocking POP3 client. The application sets the properties, calls one
 // request method and later receives exactly one OnRequestDone for it, always
 // from the event loop; multi-line answers arrive line by line in between.
@@ -7,8 +8,6 @@
 // first byte (POP3S), or STLS after the greeting once CAPA lists it. When TLS
 // is asked for and cannot be had, the connect fails and the connection is
 // closed; no USER, PASS, RPOP or APOP is ever sent outside TLS then.
-#pragma once
-
 #include "mail/socks_proxy.h"
 #include "mail/sync_net_socket.h"
 

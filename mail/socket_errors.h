@@ -1,9 +1,8 @@
+#pragma once
 // Socket error numbers and their texts. Clients see Windows Sockets numbers
 // (10004-11004) in LastError, in the Error arguments of the socket events and
 // in the error texts; the POSIX platform's errno values and resolver failures
 // are translated onto them here.
-#pragma once
-
 #include <stdexcept>
 #include <string>
 

@@ -1,7 +1,6 @@
+#pragma once
 // SOCKS 5 client messages: building the requests a client sends and judging
 // the CONNECT reply a server sends back. No socket here, only bytes.
-#pragma once
-
 #include <cstddef>
 #include <cstdint>
 #include <string>

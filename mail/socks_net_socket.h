@@ -1,10 +1,9 @@
+#pragma once
 // The SOCKS 5 layer between the socket and its line layer. With a SOCKS
 // server set, Connect opens the connection to that server and negotiates
 // (method selection, optional user code and password, CONNECT naming Addr
 // as a host name) before the user sees OnSessionConnected. Without one,
 // every call and event passes straight through.
-#pragma once
-
 #include "mail/net_socket.h"
 
 #include <array>

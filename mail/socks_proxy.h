@@ -1,8 +1,7 @@
+#pragma once
 // A SOCKS 5 proxy as Linux network tools name one: ALL_PROXY / all_proxy
 // holding socks5://[user:password@]host[:port] or socks5h://..., with
 // NO_PROXY / no_proxy listing the hosts reached directly.
-#pragma once
-
 #include <string>
 
 struct TSocksProxy {

@@ -1,7 +1,6 @@
+#pragma once
 // The synchronous wait on top of the line socket, and TNetSocket, the socket
 // class the rest of the program uses.
-#pragma once
-
 #include "mail/line_net_socket.h"
 
 #include <functional>

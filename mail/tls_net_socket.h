@@ -1,3 +1,4 @@
+#pragma once
 // TLS on top of the (possibly proxied) connection. A connected socket turns
 // into a TLS session with StartTls; the handshake runs on the event loop and
 // ends with exactly one OnTlsDone. From then on Send, Receive and the line
@@ -8,8 +9,6 @@
 // and SSL_CERT_DIR apply), and the certificate checked against the host name
 // or IP address the user gave. A failed check ends the session; there is no
 // way to carry on unverified.
-#pragma once
-
 #include "mail/socks_net_socket.h"
 
 #include <QTimer>

@@ -6,7 +6,7 @@ Each frame is a 32 x 32 icon with 16 colours and a transparency mask, the
 classic layout whose frame chunk is 766 bytes. The output is deterministic, so
 the committed resource can be checked against a fresh run.
 
-    tools/make_pellimar_ani.py [--output app/resources/pellimar.ani]
+    tools/make_pellimar_ani.py [--output app/ui/resources/pellimar.ani]
 """
 
 import argparse

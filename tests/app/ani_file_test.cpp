@@ -1,7 +1,7 @@
 // The animated-icon reader: layout walk, tables, frame stepping, and files
 // that are cut short or lie about their sizes.
-#include "app/ani_file.h"
-#include "app/ani_icon.h"
+#include "app/ui/ani_file.h"
+#include "app/ui/ani_icon.h"
 #include "tests/app/ani_test_data.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 // The animated icon control: its timer, frame stepping and drawing.
-#include "app/ani_icon.h"
+#include "app/ui/ani_icon.h"
 #include "tests/app/ani_test_data.h"
 
 #include <QAbstractEventDispatcher>

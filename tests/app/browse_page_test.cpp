@@ -1,12 +1,12 @@
 // The Browse Faxes page on the offscreen platform, over a real catalogue and
 // real fax files: the rows and the record panel, sorting, filtering, View
 // (marks the record "Viewed") and Remove (file and record).
-#include "app/browse_model.h"
-#include "app/browse_page.h"
-#include "app/forms.h"
-#include "app/main_window.h"
-#include "app/message_box.h"
-#include "app/view_form.h"
+#include "app/ui/browse_model.h"
+#include "app/ui/browse_page.h"
+#include "app/ui/forms.h"
+#include "app/ui/main_window.h"
+#include "app/platform/message_box.h"
+#include "app/ui/view_form.h"
 #include "qdb/qdb.h"
 #include "qdb/record_layout.h"
 #include "qdb/record_view.h"
@@ -203,7 +203,7 @@ TEST_F(BrowsePage, ListsTheCatalogueInKeyOrderThenSortsAndFiltersOnRequest)
     // A fax catalogued while the page shows appears without switching pages.
     const Fax d{QStringLiteral("faxes\\d.apf"), QStringLiteral("New"), {}, {}, {}};
     Add(w, d);
-    emit w.CatalogueChanged();
+    w.Catalogue->NoteChanged();
     EXPECT_EQ(Column(w, 1), QStringList({kA.name, kB.name, kC.name, d.name}));
     EXPECT_TRUE(boxes_.empty());
 }

@@ -1,9 +1,9 @@
 // The catalogue of the main window: the record panel, the record view over
 // "faxes.qdb" in the current directory, and what happens when that file
 // cannot be used.
-#include "app/catalogue_listing.h"
-#include "app/main_window.h"
-#include "app/message_box.h"
+#include "app/cli/catalogue_listing.h"
+#include "app/ui/main_window.h"
+#include "app/platform/message_box.h"
 #include "qdb/qdb.h"
 #include "qdb/record_layout.h"
 #include "qdb/record_view.h"

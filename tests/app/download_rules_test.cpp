@@ -1,6 +1,7 @@
 // The small rules of a download run that decide file names and servers.
-#include "app/download.h"
-#include "app/native_path.h"
+#include "app/core/fax_rules.h"
+#include "app/core/download.h"
+#include "app/platform/native_path.h"
 
 #include <gtest/gtest.h>
 

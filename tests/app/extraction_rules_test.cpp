@@ -1,8 +1,9 @@
 // The rules that turn a captured mail's part headers and fax data into file
 // names and catalogue fields.
-#include "app/extraction.h"
-#include "app/main_window.h"
-#include "app/message_box.h"
+#include "app/core/fax_rules.h"
+#include "app/core/extraction.h"
+#include "tests/support/core_run.h"
+#include "app/platform/message_box.h"
 #include "tests/support/temp_registry.h"
 
 #include <gtest/gtest.h>
@@ -89,14 +90,14 @@ TEST(ExtractionRules, FaxDataIsFoundByCapturePathInAnyCase)
 {
     TempRegistry registry;
     SetMessageHandler([](TMessageKind, const QString&, const QString&) { return TMessageAnswer::Ok; });
-    TForm1 w;
-    w.FaxDataList = {QStringLiteral("temp\\Msg A.txt"), QStringLiteral("sender a"), QStringLiteral("date a"),
+    TCoreRun w;
+    w.State.FaxDataList = {QStringLiteral("temp\\Msg A.txt"), QStringLiteral("sender a"), QStringLiteral("date a"),
                      QStringLiteral("temp\\Msg b.txt"), QStringLiteral("sender b"), QStringLiteral("date b"),
                      QStringLiteral("temp\\Msg c.txt"), QStringLiteral("incomplete group")};
-    EXPECT_EQ(w.Extraction->LookupSender(QStringLiteral("TEMP\\MSG B.TXT")), QStringLiteral("sender b"));
-    EXPECT_EQ(w.Extraction->LookupFaxDate(QStringLiteral("temp\\msg a.txt")), QStringLiteral("date a"));
-    EXPECT_EQ(w.Extraction->LookupSender(QStringLiteral("temp\\Msg c.txt")), QString());
-    EXPECT_EQ(w.Extraction->LookupFaxDate(QStringLiteral("temp\\Msg z.txt")), QString());
+    EXPECT_EQ(w.Extraction.LookupSender(QStringLiteral("TEMP\\MSG B.TXT")), QStringLiteral("sender b"));
+    EXPECT_EQ(w.Extraction.LookupFaxDate(QStringLiteral("temp\\msg a.txt")), QStringLiteral("date a"));
+    EXPECT_EQ(w.Extraction.LookupSender(QStringLiteral("temp\\Msg c.txt")), QString());
+    EXPECT_EQ(w.Extraction.LookupFaxDate(QStringLiteral("temp\\Msg z.txt")), QString());
     SetMessageHandler({});
 }
 

@@ -1,6 +1,6 @@
 // pellimar --export: page files and PDF from the fax fixtures, and the
 // errors for bad arguments and bad files.
-#include "app/fax_export.h"
+#include "app/cli/fax_export.h"
 
 #include <QFile>
 #include <QImage>

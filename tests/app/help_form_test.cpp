@@ -1,6 +1,6 @@
 // The help window: its pages, how it opens, and that its texts describe the
 // program as it runs here.
-#include "app/help_form.h"
+#include "app/ui/help_form.h"
 
 #include <QApplication>
 #include <QFile>
@@ -100,7 +100,7 @@ TEST(HelpForm, TextsNameTheFilesAndFoldersThisBuildUses)
     const QString runScript = SourceFile("run.sh");
     EXPECT_TRUE(runScript.contains(QLatin1String("${PELLIMAR_HOME:-$HOME/Pellimar}")));
     EXPECT_TRUE(runScript.contains(QLatin1String("mkdir -p \"$work/temp\" \"$work/faxes\"")));
-    const QString store = SourceFile("app/registry_store.cpp");
+    const QString store = SourceFile("app/platform/registry_store.cpp");
     EXPECT_TRUE(store.contains(QLatin1String("\"PELLIMAR_REGISTRY\"")));
     EXPECT_TRUE(store.contains(QLatin1String("/pellimar/registry.reg")));
 

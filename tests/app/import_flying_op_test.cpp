@@ -1,8 +1,8 @@
 // The file operation component's other operations on real files: move and
 // rename keep the data, rename never overwrites, delete sends the file to the
 // desktop trash, where it can be restored from, and a declined delete keeps it.
-#include "app/flying_op.h"
-#include "app/message_box.h"
+#include "app/platform/flying_op.h"
+#include "app/platform/message_box.h"
 
 #include <QDir>
 #include <QFile>

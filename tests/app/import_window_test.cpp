@@ -2,12 +2,12 @@
 // and importing from another folder, the replace question, files already in
 // faxes/, failed and cancelled copies, dropped files, and the working folder,
 // which must never change.
-#include "app/fax_import.h"
-#include "app/flying_op.h"
-#include "app/forms.h"
-#include "app/import_form.h"
-#include "app/main_window.h"
-#include "app/message_box.h"
+#include "app/core/fax_import.h"
+#include "app/platform/flying_op.h"
+#include "app/ui/forms.h"
+#include "app/ui/import_form.h"
+#include "app/ui/main_window.h"
+#include "app/platform/message_box.h"
 #include "fax/view/fax_viewer.h"
 #include "qdb/record_view.h"
 #include "tests/support/temp_current_dir.h"
@@ -83,8 +83,9 @@ protected:
         });
         main_ = std::make_unique<TForm1>();
         import_ = std::make_unique<TImportForm>();
+        import_->SetCatalogue(main_->Catalogue.get(), main_.get());
         ImportForm = import_.get();
-        QObject::connect(main_.get(), &TForm1::CatalogueChanged, [this] { ++changes_; });
+        QObject::connect(main_->Catalogue.get(), &TFaxCatalogue::Changed, [this] { ++changes_; });
     }
     void TearDown() override
     {

@@ -1,12 +1,13 @@
 // The main window on the offscreen platform: the Configure page against the
 // settings store, the connection list, and the window lock of a download.
-#include "app/ani_icon.h"
-#include "app/ani_file.h"
-#include "app/main_window.h"
-#include "app/message_box.h"
-#include "app/registry_store.h"
-#include "app/download.h"
-#include "app/security_choice.h"
+#include "app/ui/ani_icon.h"
+#include "app/ui/ani_file.h"
+#include "app/ui/main_window.h"
+#include "app/platform/message_box.h"
+#include "app/platform/registry_store.h"
+#include "app/core/download.h"
+#include "app/core/fax_rules.h"
+#include "app/core/security_choice.h"
 #include "tests/support/temp_registry.h"
 
 #include <QComboBox>

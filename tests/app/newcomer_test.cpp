@@ -1,7 +1,7 @@
 // What a first-time user meets: the start-up hint in the status log, the
 // record panel on Browse Faxes showing its texts whole, and `pellimar --help`.
-#include "app/main_window.h"
-#include "app/message_box.h"
+#include "app/ui/main_window.h"
+#include "app/platform/message_box.h"
 #include "tests/app/headless_run.h"
 #include "tests/support/temp_registry.h"
 

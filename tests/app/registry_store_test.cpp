@@ -1,5 +1,5 @@
 // The settings store: the text format, damaged files, and concurrent writers.
-#include "app/registry_store.h"
+#include "app/platform/registry_store.h"
 #include "tests/support/temp_registry.h"
 
 #include <QFile>

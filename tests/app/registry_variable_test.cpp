@@ -1,9 +1,9 @@
 // Setting variables: stored bytes per type, read acceptance, error reporting
 // and the bookkeeping written when the owning window closes.
-#include "app/form.h"
-#include "app/message_box.h"
-#include "app/registry_store.h"
-#include "app/registry_variable.h"
+#include "app/ui/form.h"
+#include "app/platform/message_box.h"
+#include "app/platform/registry_store.h"
+#include "app/ui/registry_variable.h"
 #include "tests/support/temp_registry.h"
 
 #include <QDateTime>

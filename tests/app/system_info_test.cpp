@@ -1,5 +1,5 @@
 // System information compared with what the system's own tools report.
-#include "app/system_info.h"
+#include "app/platform/system_info.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,8 +1,8 @@
 // The fax viewer window on the offscreen platform, with real fax files: zoom
 // rules, rotation texts, paging, captions, error boxes, the command-line
 // file, the wheel, and printing through the window's printer.
-#include "app/message_box.h"
-#include "app/view_form.h"
+#include "app/platform/message_box.h"
+#include "app/ui/view_form.h"
 #include "fax/view/fax_printer.h"
 #include "fax/view/fax_viewer.h"
 #include "tests/fax_view/printer_test_util.h"

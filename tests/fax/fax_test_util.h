@@ -1,7 +1,6 @@
+#pragma once
 // Helpers for the fax tests: fixture paths, a coder that writes synthetic
 // one-dimensional code streams, and APF files built around them.
-#pragma once
-
 #include "fax/t4_codes.h"
 
 #include <QDir>

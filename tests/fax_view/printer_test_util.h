@@ -1,7 +1,6 @@
+#pragma once
 // Helpers for the printing tests: fax files made for them, and what
 // poppler-utils find in a printed PDF (page count, text, ink).
-#pragma once
-
 #include "fax/apf_file.h"
 #include "tests/fax/fax_test_util.h"
 

@@ -1,8 +1,7 @@
+#pragma once
 // Helpers for the viewer tests: a shown viewer widget on the offscreen
 // platform, libtiff's reference pages as pixel grids, and the comparison of
 // what the widget draws with a reference.
-#pragma once
-
 #include "fax/view/fax_viewer.h"
 #include "tests/fax/fax_test_util.h"
 

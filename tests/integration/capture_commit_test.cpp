@@ -4,7 +4,7 @@
 // extracted only after the server accepted QUIT. A scripted
 // POP3 server lets the test stop a retrieval halfway, kill the program
 // there, look at the disk when DELE and QUIT arrive, and refuse a logout.
-#include "app/download.h"
+#include "app/core/download.h"
 #include "tests/integration/fetch_fixture.h"
 #include "tests/support/local_mailbox.h"
 #include "tests/support/scripted_server.h"

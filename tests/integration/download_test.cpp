@@ -1,9 +1,9 @@
-// Download runs against a real Dovecot mailbox, through the Download button
-// of the main window and through `pellimar --fetch`.
-#include "app/download.h"
-#include "app/main_window.h"
-#include "app/message_box.h"
+// Download runs against a real Dovecot mailbox, through the download run and
+// extraction with a recording host (no window) and through `pellimar --fetch`.
+#include "app/core/download.h"
+#include "app/platform/message_box.h"
 #include "tests/integration/fetch_fixture.h"
+#include "tests/support/core_run.h"
 #include "tests/support/local_mailbox.h"
 #include "tests/support/qt_print.h"
 
@@ -74,19 +74,19 @@ protected:
         FetchFolderTest::TearDown();
     }
 
-    // Clicks Download and waits for the run to end. Unless asked to extract,
+    // Starts a download and waits for the run to end. Unless asked to extract,
     // the run stops after saving its lists, so that they can be looked at.
-    TRunOutcome RunDownload(TForm1& w, const QString& host, const QString& password, bool extract = false)
+    TRunOutcome RunDownload(TCoreRun& w, const QString& host, const QString& password, bool extract = false)
     {
         if (!extract)
-            w.Download->OnListsSaved = nullptr;
-        w.edtHost->setText(host);
-        w.edtUserName->setText(QStringLiteral("fax"));
-        w.edtPassword->setText(password);
+            w.Download.OnListsSaved = nullptr;
+        w.Host.Settings.Host = host;
+        w.Host.Settings.UserName = QStringLiteral("fax");
+        w.Host.Settings.Password = password;
         QEventLoop loop;
         TRunOutcome outcome = TRunOutcome::ScanFailed;
         bool finished = false;
-        w.Download->OnRunFinished = [&](TRunOutcome o) {
+        w.Download.OnRunFinished = [&](TRunOutcome o) {
             outcome = o;
             finished = true;
             loop.quit();
@@ -95,18 +95,16 @@ protected:
         guard.setSingleShot(true);
         QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
         guard.start(120000);
-        w.BitBtn1->click();
+        w.Download.btnDownloadClick();
         if (!finished)
             loop.exec();
         EXPECT_TRUE(finished) << "the run did not end";
-        EXPECT_TRUE(w.pgCntrl->isEnabled());
+        EXPECT_TRUE(w.Host.ControlsEnabled);
+        EXPECT_FALSE(w.Host.Busy);
         return outcome;
     }
 
-    QStringList LogLines(const TForm1& w) const
-    {
-        return w.DisplayMemo->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
+    QStringList LogLines(const TCoreRun& w) const { return w.Host.LogLines; }
 
     QStringList ListLines(const QString& path) const
     {
@@ -131,7 +129,7 @@ TEST_F(DownloadTest, OnlyTheFaxMailsAreCapturedWholeAndDeleted)
     const QStringList uids = mailbox.Uidls();
     ASSERT_EQ(uids.size(), 4);
 
-    TForm1 w;
+    TCoreRun w;
     EXPECT_EQ(RunDownload(w, mailbox.HostText(), mailbox.Password()), TRunOutcome::Completed);
 
     EXPECT_EQ(mailbox.Subjects(), (QStringList{QStringLiteral("Subject: Lunch"), QStringLiteral("Subject: Invoice")}));
@@ -157,7 +155,7 @@ TEST_F(DownloadTest, OnlyTheFaxMailsAreCapturedWholeAndDeleted)
     EXPECT_EQ(log.value(0), QStringLiteral("Connecting to email account"));
     EXPECT_EQ(log.value(1), QStringLiteral("Connected. Checking for faxes."));
     EXPECT_EQ(log.count(QStringLiteral("Fax Detected. Preparing to download.")), 2);
-    EXPECT_EQ(w.InfoLabel->text(), QStringLiteral("Quit ok"));
+    EXPECT_EQ(w.Host.Progress, QStringLiteral("Quit ok"));
 }
 
 TEST_F(DownloadTest, CapitalsAndBodyLinesStartCapturesAndKnownMailsAreDeleted)
@@ -176,7 +174,7 @@ TEST_F(DownloadTest, CapitalsAndBodyLinesStartCapturesAndKnownMailsAreDeleted)
     earlier.write("earlier capture\r\n");
     earlier.close();
 
-    TForm1 w;
+    TCoreRun w;
     EXPECT_EQ(RunDownload(w, mailbox.HostText(), mailbox.Password()), TRunOutcome::Completed);
     EXPECT_EQ(mailbox.Uidls(), QStringList());
     // The two new captures, and the earlier one, are listed for extraction.
@@ -193,7 +191,7 @@ TEST_F(DownloadTest, FailedLoginsEndTheRunWithTheWindowUsable)
     LocalMailbox mailbox({Fax(QStringLiteral("1"), QStringLiteral("2"))});
     ASSERT_TRUE(mailbox.Running()) << mailbox.Error().toStdString();
     {
-        TForm1 w;
+        TCoreRun w;
         EXPECT_EQ(RunDownload(w, mailbox.HostText(), QStringLiteral("wrong")), TRunOutcome::NotLoggedIn);
         const QStringList log = LogLines(w);
         ASSERT_EQ(log.size(), 2) << log.join(QLatin1Char('|')).toStdString();
@@ -201,7 +199,7 @@ TEST_F(DownloadTest, FailedLoginsEndTheRunWithTheWindowUsable)
         EXPECT_EQ(log[1], QStringLiteral("No new faxes detected!"));
     }
     {
-        TForm1 w;
+        TCoreRun w;
         EXPECT_EQ(RunDownload(w, QStringLiteral("pellimar-test.invalid"), mailbox.Password()), TRunOutcome::NotConnected);
         const QStringList log = LogLines(w);
         ASSERT_EQ(log.size(), 2) << log.join(QLatin1Char('|')).toStdString();
@@ -217,10 +215,10 @@ TEST_F(DownloadTest, MissingCaptureFolderKeepsTheMailOnTheServer)
     LocalMailbox mailbox({Fax(QStringLiteral("1"), QStringLiteral("2")), Plain(QStringLiteral("other"))});
     ASSERT_TRUE(mailbox.Running()) << mailbox.Error().toStdString();
     ASSERT_TRUE(QDir(work_.path()).rmdir(QStringLiteral("temp")));
-    TForm1 w;
+    TCoreRun w;
     EXPECT_EQ(RunDownload(w, mailbox.HostText(), mailbox.Password()), TRunOutcome::ScanFailed);
     EXPECT_EQ(mailbox.Uidls().size(), 2);
-    EXPECT_TRUE(w.DisplayMemo->toPlainText().contains(QStringLiteral("could not create the capture file temp\\Msg ")));
+    EXPECT_TRUE(w.Host.LogLines.join(QLatin1Char('\n')).contains(QStringLiteral("could not create the capture file temp\\Msg ")));
     EXPECT_EQ(LogLines(w).last(), QStringLiteral("No new faxes detected!"));
 }
 
@@ -232,7 +230,7 @@ TEST_F(DownloadTest, UnusableCatalogueRefusesTheDownload)
     ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
     damaged.write("not a catalogue at all");
     damaged.close();
-    TForm1 w;
+    TCoreRun w;
     EXPECT_EQ(RunDownload(w, mailbox.HostText(), mailbox.Password()), TRunOutcome::NoCatalogue);
     EXPECT_TRUE(LogLines(w).value(0).startsWith(QStringLiteral("Download refused: "))) << LogLines(w).value(0).toStdString();
     EXPECT_EQ(mailbox.Uidls().size(), 1);
@@ -340,7 +338,7 @@ TEST_F(DownloadTest, FetchedFaxesAreWrittenAndCatalogued)
 
 TEST_F(DownloadTest, TotalsAddUpAndAMissingFaxFolderLosesNothing)
 {
-    TForm1 w;
+    TCoreRun w;
     {
         LocalMailbox first({FaxWith(QStringLiteral("a"), QStringLiteral("1"), {QStringLiteral("text-standard.apf")}),
                             FaxWith(QStringLiteral("b"), QStringLiteral("2"), {QStringLiteral("multi.apf")})});
@@ -352,7 +350,7 @@ TEST_F(DownloadTest, TotalsAddUpAndAMissingFaxFolderLosesNothing)
     LocalMailbox second({FaxWith(QStringLiteral("c"), QStringLiteral("3"), {QStringLiteral("text-fine.apf")})});
     ASSERT_TRUE(second.Running()) << second.Error().toStdString();
     EXPECT_EQ(RunDownload(w, second.HostText(), second.Password(), true), TRunOutcome::ExtractionFailed);
-    EXPECT_TRUE(w.DisplayMemo->toPlainText().contains(QStringLiteral("Error extracting temp\\Msg ")));
+    EXPECT_TRUE(w.Host.LogLines.join(QLatin1Char('\n')).contains(QStringLiteral("Error extracting temp\\Msg ")));
     EXPECT_TRUE(LogLines(w).contains(QStringLiteral("A total of 2 Faxes where added.")));
     EXPECT_EQ(second.Uidls().size(), 0); // the mail is gone, but its capture is kept
     EXPECT_EQ(ListLines(QStringLiteral("temp/temp.lst")).size(), 1);

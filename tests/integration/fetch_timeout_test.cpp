@@ -1,7 +1,7 @@
 // `pellimar --fetch --timeout SECONDS` against a server that stops answering:
 // the run ends by itself, keeps every mail on the server and exits with 4.
-#include "app/command_line.h"
-#include "app/download.h"
+#include "app/cli/command_line.h"
+#include "app/core/download.h"
 #include "tests/support/scripted_server.h"
 #include "tests/support/temp_registry.h"
 

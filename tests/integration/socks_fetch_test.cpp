@@ -1,6 +1,6 @@
 // `pellimar --fetch` through the SOCKS 5 proxy that all_proxy names (Dante
 // on loopback, with the test user's login) to a local Dovecot mailbox.
-#include "app/download.h"
+#include "app/core/download.h"
 #include "tests/integration/fetch_fixture.h"
 #include "tests/support/dante_server.h"
 #include "tests/support/dovecot_server.h"

@@ -1,8 +1,7 @@
+#pragma once
 // Drives a TPop3Client request by request in tests and benchmarks: starts a
 // request, runs the event loop until its OnRequestDone, and keeps what the
 // client reported.
-#pragma once
-
 #include "mail/pop3_client.h"
 
 #include <functional>

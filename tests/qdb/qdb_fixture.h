@@ -1,7 +1,6 @@
+#pragma once
 // Shared fixture of the engine tests: a private folder for the database and
 // the working files, and small file helpers.
-#pragma once
-
 #include "qdb/file_routines.h"
 
 #include <QTemporaryDir>

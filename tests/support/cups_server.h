@@ -1,3 +1,4 @@
+#pragma once
 // A private CUPS scheduler for printing tests: cupsd with configuration,
 // spool and state folders of its own under one temporary folder, listening
 // on a socket there, with one cups-pdf queue (the scheduler's default) that
@@ -8,8 +9,6 @@
 // Creating the fixture sets CUPS_SERVER to its socket for the whole process,
 // so that QPrinter only ever sees the private queue. libcups reads the
 // variable once, so create the fixture before the first QPrinter.
-#pragma once
-
 #include <QProcess>
 
 #include <memory>

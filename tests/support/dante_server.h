@@ -1,10 +1,9 @@
+#pragma once
 // A private Dante SOCKS 5 server (danted) on a loopback port for proxy
 // tests. It runs as root in the foreground with a configuration of its own
 // under a temporary folder, offering both "no authentication" and user
 // name and password, checked against a system test user that the fixture
 // creates when absent.
-#pragma once
-
 #include <cstdint>
 #include <string>
 #include <sys/types.h>

@@ -1,11 +1,10 @@
+#pragma once
 // A private Dovecot POP3 server on a loopback port for mailbox tests and
 // benchmarks. It runs as root with its own configuration, run and state
 // folders and maildir mailboxes under one temporary folder, which it removes
 // when stopped. Users are added with plain passwords (so APOP works) and
 // messages are put into a mailbox as raw bytes. With a certificate set it
 // runs with ssl = required: STLS on Port(), implicit TLS on TlsPort().
-#pragma once
-
 #include <cstdint>
 #include <string>
 

@@ -1,7 +1,6 @@
+#pragma once
 // Runs the Qt event loop until a condition holds. The limit only keeps a
 // broken test from hanging; no test asserts on elapsed time.
-#pragma once
-
 #include <functional>
 
 // True once condition() holds; false if the limit passed first.

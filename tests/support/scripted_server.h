@@ -1,10 +1,9 @@
+#pragma once
 // A loopback TCP peer for network tests that shares no code with the socket
 // under test: plain blocking POSIX sockets in a thread of its own. Each
 // accepted connection runs the script given to the server, which sends
 // bytes, reads lines, pauses and closes or resets the connection. Every read
 // has a time limit so that a test can never hang on it.
-#pragma once
-
 #include <chrono>
 #include <cstdint>
 #include <functional>

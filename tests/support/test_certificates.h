@@ -1,8 +1,7 @@
+#pragma once
 // Test certificates made with the openssl tool in a temporary folder (removed
 // again with the object): a test CA, a second CA that nothing should trust,
 // and server certificates signed by the test CA.
-#pragma once
-
 #include <string>
 
 class TestCertificates {

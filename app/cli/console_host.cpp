@@ -1,0 +1,57 @@
+#include "app/cli/console_host.h"
+
+#include "app/core/fax_catalogue.h"
+#include "app/core/security_choice.h"
+#include "app/ui/registry_variable.h"
+
+#include <QVariant>
+
+void TConsoleRunHost::Log(const QString& line) { out_ << line << Qt::endl; }
+
+void TConsoleRunHost::SetControlsEnabled(bool enabled)
+{
+    if (enabled)
+        notification_.RunEnded();
+    else
+        notification_.RunStarted();
+}
+
+TMailboxSettings TConsoleRunHost::MailboxSettings() const
+{
+    TMailboxSettings settings{QStringLiteral("None Supplied"), QStringLiteral("None Supplied"), QString(),
+                              DefaultSecurityChoice()};
+    // A damaged settings file is reported once, not once per value.
+    bool damageReported = false;
+    auto read = [&damageReported](const char* name) -> QVariant {
+        TQlRegistryVariable variable(nullptr);
+        SetUpPellimarSetting(variable, name);
+        QVariant value;
+        if (variable.VariableExists()) {
+            variable.ReadVariable(value);
+        } else if (!variable.LastError().empty() && !damageReported) {
+            variable.ReadVariable(value);
+            damageReported = true;
+        }
+        return value;
+    };
+    const std::pair<const char*, QString*> texts[] = {
+        {"rgHost", &settings.Host}, {"rgUserName", &settings.UserName}, {"rgPassword", &settings.Password}};
+    for (const auto& [name, field] : texts) {
+        const QVariant value = read(name);
+        if (value.isValid())
+            *field = value.toString();
+    }
+    const QVariant security = read("rgSecurity");
+    if (security.isValid()) {
+        const QString listed = ListedSecurityChoice(security.toString());
+        settings.Security = listed.isEmpty() ? DefaultSecurityChoice() : listed;
+    }
+    return settings;
+}
+
+void TConsoleRunHost::NotifyAdditions(TFaxCatalogue& catalogue, bool notify)
+{
+    notification_.Enabled = notify;
+    QObject::connect(&catalogue, &TFaxCatalogue::RecordAdded,
+                     [this](const QString& senderId) { notification_.FaxAdded(senderId); });
+}

@@ -1,0 +1,120 @@
+#pragma once
+// One pass over the POP3 mailbox: log in, walk the messages, capture the fax
+// mails of the forwarding server into "temp\" and delete them from the
+// server, log out, and save the lists of what was captured for extraction.
+// Every step runs in the request-done event of the POP3 client.
+#include "app/core/fax_catalogue.h"
+#include "app/core/run_host.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+class TPop3Client;
+
+// How a run ended, for callers that report it (headless runs use it as the exit status).
+enum class TRunOutcome {
+    Completed = 0,    // the mailbox was walked to its end (faxes or not)
+    NotConnected = 2, // the server could not be reached
+    NotLoggedIn = 3,  // the server refused the login
+    ScanFailed = 4,   // the walk stopped early; what was captured completely is kept
+    NoCatalogue = 5,  // refused: the catalogue cannot record faxes
+    ExtractionFailed = 6, // some captures could not be extracted (they are kept)
+};
+
+class TMailboxDownload : public QObject {
+    Q_OBJECT
+public:
+    TMailboxDownload(TRunHost& host, TRunState& state, TFaxCatalogue& catalogue, TPop3Client& client,
+                     QObject* parent = nullptr);
+
+    void btnDownloadClick();
+    // Issues one request with the Configure fields copied into the client;
+    // false when the request could not start (the error is shown on the progress line).
+    bool RunRequest(const QString& label, const std::function<void()>& request);
+    void Pop3ClientRequestDone(int rqType, uint16_t error);
+    void StartMailboxScan();
+    void ScanRequestDone(uint16_t error);
+    void ScanMessageLine();
+    void Pop3ClientMessageBegin();
+    void Pop3ClientMessageEnd();
+    void Pop3ClientMessageLine();
+    void InstallMainHandlers();
+
+    // Ends a run: animation off, controls enabled, OnRunFinished told.
+    void FinishRun();
+    // The extraction reports that a capture could not be extracted; the run
+    // then ends with ExtractionFailed unless it failed earlier.
+    void NoteExtractionFailed();
+
+    // Runs after the lists were saved (the extraction); it must end with
+    // FinishRun. Unassigned, the run ends right there.
+    std::function<void()> OnListsSaved;
+    std::function<void(TRunOutcome)> OnRunFinished;
+
+    TRunOutcome Outcome() const { return outcome_; }
+
+    // Scan state, as the request-done handler sees it.
+    int32_t ScanState = 0;
+    QString TempDir;
+    QString CaptureFileName;
+    bool Capturing = false;
+    QString FaxDataFile;
+
+private:
+    void InstallScanHandlers();
+    void RemoveIncompleteCaptures();
+    // Takes the proxy the environment names for the mailbox host; false
+    // (after a log line) when it names one that cannot be used.
+    bool ChooseProxy();
+    void SaveListsAndExtract(bool deletionsDone);
+    void EndScan();
+    void SendQuit();
+    void Advance();
+    void DeleteMessage();
+    void OpenPart();
+    void WritePartLine(const std::string& line);
+    bool CompleteCapture(QString& error);
+    bool CommitCaptures(QString& error);
+    bool CommitGroupIfDue();
+    void DropWithoutQuit(const QString& problem);
+    bool NameCompletedCaptures(QString& error);
+    void DiscardPart();
+    void AbandonCapture();
+
+    TRunHost& host_;
+    TRunState& state_;
+    TFaxCatalogue& catalogue_;
+    // Held from the start of a run to its end, so that no import writes the
+    // catalogue while the run may.
+    std::optional<TFaxCatalogue::TBusyScope> catalogueBusy_;
+    TPop3Client& client_;
+    // The message being retrieved, written to CaptureFileName + ".part".
+    QFile CaptureFile;
+    QString partError_; // set when the current message cannot be written
+    std::optional<QString> sender_, faxDate_; // fax data of the current mail
+    bool deleting_ = false; // a DELE is outstanding
+    // Capture paths of this session: of every message looked at, and of the
+    // messages the server acknowledged a DELE for.
+    QSet<QString> examined_, deleted_;
+    // Captures complete under their temporary name, and the fax data groups
+    // they carried; they are synced and named together just before QUIT.
+    QStringList completed_, completedFaxData_;
+    // Captures an earlier run left whose mails were deleted again in this
+    // session; synced before QUIT, too.
+    QStringList earlierCaptures_;
+    // Time since the captures were last committed (CommitGroupIfDue).
+    QElapsedTimer sinceCommit_;
+    bool scanComplete_ = false; // every message of the mailbox was looked at
+    bool quitSent_ = false;     // QUIT went to a connected server
+    TRunOutcome outcome_ = TRunOutcome::Completed;
+    bool running_ = false;
+};

@@ -1,0 +1,45 @@
+#pragma once
+// What a download run and its extraction need from whoever started them: a
+// place for log and progress lines, a way to lock the controls and show the
+// run is busy, and the mailbox settings as they stand at each request. The
+// main window is one host; a command-line fetch is another.
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+// The four mailbox settings as the Configure page holds them.
+struct TMailboxSettings {
+    QString Host;
+    QString UserName;
+    QString Password;
+    QString Security; // one of SecurityChoices()
+};
+
+class TRunHost {
+public:
+    virtual ~TRunHost() = default;
+
+    // Appends one line to the status log.
+    virtual void Log(const QString& line) = 0;
+    // Overwrites the progress line.
+    virtual void SetProgress(const QString& text) = 0;
+    // Locks (false) or unlocks (true) whatever could start another run.
+    virtual void SetControlsEnabled(bool enabled) = 0;
+    // Starts or stops the busy animation.
+    virtual void SetBusy(bool busy) = 0;
+    // Read afresh for every request, so that a setting changed during a run
+    // takes effect at its next request.
+    virtual TMailboxSettings MailboxSettings() const = 0;
+};
+
+// Working state that a download run hands to its extraction: the captures
+// of the run, their fax data, and what the extraction is doing.
+struct TRunState {
+    QStringList MessageList; // capture paths, in capture order
+    QStringList FaxDataList; // capture path, sender ID, fax date, per fax mail
+    int32_t FaxCount = 0;    // faxes catalogued since the state was created; never reset
+    bool AttachmentPending = false; // a header line of the current part named a file
+    bool AttachmentOpen = false;    // the current attachment file is open
+    QString ListFile;               // the saved message list; empty until a run saves it
+};

@@ -1,0 +1,42 @@
+#include "app/core/security_choice.h"
+
+namespace {
+
+const QString kTls = QStringLiteral("TLS (POP3S)");
+const QString kStartTls = QStringLiteral("STARTTLS");
+const QString kNone = QStringLiteral("None");
+
+} // namespace
+
+QStringList SecurityChoices()
+{
+    return {kTls, kStartTls, kNone};
+}
+
+QString DefaultSecurityChoice()
+{
+    return kNone;
+}
+
+QString ListedSecurityChoice(const QString& value)
+{
+    for (const QString& choice : SecurityChoices())
+        if (choice.compare(value.trimmed(), Qt::CaseInsensitive) == 0)
+            return choice;
+    return {};
+}
+
+TPop3Security SecurityFromChoice(const QString& choice)
+{
+    const QString listed = ListedSecurityChoice(choice);
+    if (listed == kTls)
+        return pop3SecurityTls;
+    if (listed == kStartTls)
+        return pop3SecurityStartTls;
+    return pop3SecurityNone;
+}
+
+QString DefaultPortFor(TPop3Security security)
+{
+    return security == pop3SecurityTls ? QStringLiteral("995") : QStringLiteral("pop3");
+}

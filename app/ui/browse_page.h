@@ -1,0 +1,60 @@
+#pragma once
+// The Browse Faxes page: the fax grid over the catalogue, viewing a fax
+// (which marks its record "Viewed") and removing one (file and record).
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+class QLineEdit;
+class QTabWidget;
+class QTableView;
+class QWidget;
+class TFaxCatalogue;
+class TFaxGridModel;
+
+class TFaxBrowser : public QObject {
+    Q_OBJECT
+public:
+    // Serves `grid` from `catalogue`; `filter` narrows its rows. The page is
+    // `sheet` of `pages`; `databaseEmpty` is set while the catalogue has no
+    // record to show.
+    TFaxBrowser(TFaxCatalogue& catalogue, const bool& databaseEmpty, QTabWidget& pages, QWidget& sheet,
+                QTableView& grid, QLineEdit& filter);
+    ~TFaxBrowser() override;
+
+    // Writes the record panel's texts into grid row `row` (row 0 is the
+    // header); the grid grows to hold the row.
+    void WriteGridRow(int row);
+    // One row per catalogue record in key order (then the chosen sorting and
+    // filter); the record panel is left on the last record.
+    void FillGrid();
+    // The page is shown: the header texts, then FillGrid.
+    void BrowseFaxesSheetShow();
+    void BitBtn5Click(); // View Fax
+    void BitBtn4Click(); // Remove Fax
+
+    TFaxGridModel& Model() const { return *model_; }
+    // The Filename cell of the selected row (empty when none is selected).
+    QString SelectedName() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void ShowSheet(bool keepReadRows);
+    void FillRows(bool keepReadRows);
+    void SetPanelToHeaderTexts();
+    void OpenInViewer(const QString& name);
+    // True when the fax's file is gone now (deleted, or missing already).
+    bool RemoveFaxFile(const QString& name);
+    void SelectRow(int row);
+
+    // Gone before the pages when the window closes: a page change then has
+    // nothing to show.
+    QPointer<TFaxCatalogue> catalogue_;
+    const bool& databaseEmpty_;
+    QTabWidget& pages_;
+    QWidget& sheet_;
+    QTableView& grid_;
+    TFaxGridModel* model_ = nullptr;
+};

@@ -1,0 +1,289 @@
+#include "app/ui/view_form.h"
+
+#include "app/platform/message_box.h"
+#include "fax/view/fax_printer.h"
+#include "fax/view/fax_printer_status.h"
+#include "fax/view/fax_viewer.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <exception>
+#include <optional>
+
+namespace {
+
+constexpr int kZoomStep = 25;
+constexpr int kMinZoom = 25;
+constexpr int kMaxZoom = 400;
+constexpr int kWheelNotch = 120;
+
+// The integer a combo text holds, leading blanks allowed; none when the
+// text is not a number. Numbers too long for an int are saturated, so that
+// they clamp like any other large value.
+std::optional<int> ComboNumber(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral("^ *([+-]?)([0-9]+)$"));
+    const QRegularExpressionMatch match = number.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const int magnitude = match.captured(2).toInt(&ok);
+    const int value = ok ? magnitude : 1000000000;
+    return match.captured(1) == QLatin1String("-") ? -value : value;
+}
+
+QString ErrorText(const std::exception& e) { return QString::fromLocal8Bit(e.what()); }
+
+} // namespace
+
+TViewForm::TViewForm(QWidget* parent) : TForm(parent)
+{
+    setObjectName(QStringLiteral("ViewForm"));
+    setWindowTitle(QStringLiteral("Pellimar Fax Viewer"));
+    resize(800, 600);
+    Beep = [] { QApplication::beep(); };
+
+    CreateToolStrip();
+    CreateViewer();
+    CreatePrinter();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(StatusPanel);
+    layout->addWidget(FaxViewer, 1);
+    setFocusProxy(FaxViewer);
+
+    zoomPercent_ = 100;
+    UpdateZoomDescription();
+}
+
+TViewForm::~TViewForm() = default;
+
+void TViewForm::ShowUnscaled()
+{
+    FaxViewer->LockRendering();
+    FaxViewer->SetScaling(false);
+    FaxViewer->SetHorizMult(1);
+    FaxViewer->SetHorizDiv(1);
+    FaxViewer->SetVertMult(1);
+    FaxViewer->SetVertDiv(1);
+    FaxViewer->UnlockRendering();
+    UpdateZoomDescription();
+}
+
+void TViewForm::OpenFax(const QString& fileName)
+{
+    ShowUnscaled();
+    try {
+        // The same file again is loaded afresh, so that it shows page 1 as
+        // the caption says.
+        if (FaxViewer->FileName() == fileName)
+            FaxViewer->SetFileName(QString());
+        FaxViewer->SetFileName(fileName);
+        ShowPageOne();
+    } catch (const std::exception&) {
+        ClearViewer();
+        ShowMessageBox(TMessageKind::Error, QStringLiteral("Error opening fax file ") + fileName);
+    }
+}
+
+void TViewForm::ShowPageOne()
+{
+    setWindowTitle(QStringLiteral("  Viewing page 1 of %1 in %2").arg(FaxViewer->PageCount()).arg(FaxViewer->FileName()));
+}
+
+void TViewForm::ClearViewer()
+{
+    try {
+        FaxViewer->SetFileName(QString());
+    } catch (const std::exception&) {
+        // Emptying the viewer does not fail; nothing is left to show either way.
+    }
+    FaxViewer->viewport()->update();
+}
+
+void TViewForm::showEvent(QShowEvent* event)
+{
+    TForm::showEvent(event);
+    FaxViewer->setFocus();
+    // The command-line file is opened once; later showings display what the
+    // browser opened. Opened once the window is up, so that an error box
+    // appears over it.
+    if (!startFile_.isEmpty()) {
+        const QString name = startFile_;
+        startFile_.clear();
+        QMetaObject::invokeMethod(this, [this, name] { OpenFax(name); }, Qt::QueuedConnection);
+    }
+}
+
+void TViewForm::FaxViewerPageChange(TKivCustomFaxViewer*)
+{
+    if (FaxViewer->FileName().isEmpty()) {
+        setWindowTitle(QStringLiteral("  No file loaded"));
+        return;
+    }
+    setWindowTitle(QStringLiteral("  Viewing page %1 of %2 in %3")
+                       .arg(FaxViewer->CurrentPage())
+                       .arg(FaxViewer->PageCount())
+                       .arg(FaxViewer->FileName()));
+}
+
+void TViewForm::FaxViewerViewerError(TKivCustomFaxViewer*, int errorCode)
+{
+    ShowMessageBox(TMessageKind::Error, QStringLiteral("Viewer error %1").arg(errorCode));
+}
+
+void TViewForm::FaxViewerDropFile(TKivCustomFaxViewer*, const QString&)
+{
+    zoomPercent_ = 100;
+    // A dropped file is shown unscaled; the control's stored factors are
+    // brought back to 1 too, so that the next zoom is applied in full.
+    ShowUnscaled();
+    ShowPageOne();
+}
+
+void TViewForm::PrevClick()
+{
+    if (FaxViewer->CurrentPage() > 1)
+        FaxViewer->SetCurrentPage(FaxViewer->CurrentPage() - 1);
+}
+
+void TViewForm::NextClick()
+{
+    if (FaxViewer->CurrentPage() < FaxViewer->PageCount())
+        FaxViewer->SetCurrentPage(FaxViewer->CurrentPage() + 1);
+}
+
+void TViewForm::SetZoom(int percent)
+{
+    if (percent == zoomPercent_)
+        return;
+    zoomPercent_ = percent;
+    if (percent == 100) {
+        FaxViewer->SetScaling(false);
+    } else {
+        FaxViewer->LockRendering();
+        FaxViewer->SetScaling(true);
+        FaxViewer->SetHorizMult(percent);
+        FaxViewer->SetHorizDiv(100);
+        FaxViewer->SetVertMult(percent);
+        FaxViewer->SetVertDiv(100);
+        FaxViewer->UnlockRendering();
+    }
+    UpdateZoomDescription();
+}
+
+void TViewForm::SpeedButton3Click()
+{
+    const int r = zoomPercent_ % kZoomStep;
+    const int zoom = r == 0 ? zoomPercent_ + kZoomStep : zoomPercent_ + (kZoomStep - r);
+    if (zoom > kMaxZoom)
+        Beep();
+    else
+        SetZoom(zoom);
+}
+
+void TViewForm::SpeedButton5Click()
+{
+    const int r = zoomPercent_ % kZoomStep;
+    const int zoom = r == 0 ? zoomPercent_ - kZoomStep : zoomPercent_ - (kZoomStep - r);
+    if (zoom < kMinZoom)
+        Beep();
+    else
+        SetZoom(zoom);
+}
+
+void TViewForm::PercentComboChange()
+{
+    const std::optional<int> percent = ComboNumber(PercentCombo->currentText());
+    if (percent)
+        SetZoom(std::clamp(*percent, kMinZoom, kMaxZoom));
+}
+
+void TViewForm::RotateComboChange()
+{
+    static const char* const kTexts[] = {"  0", " 90", "180", "270"};
+    const QString text = RotateCombo->currentText();
+    for (int quarterTurns = 0; quarterTurns < 4; ++quarterTurns)
+        if (text == QLatin1String(kTexts[quarterTurns])) {
+            // Turning fails only when memory runs short; the page stays as it was.
+            try {
+                FaxViewer->SetPageRotation(quarterTurns);
+            } catch (const std::exception& e) {
+                ShowMessageBox(TMessageKind::Error, ErrorText(e));
+            }
+            return;
+        }
+}
+
+void TViewForm::SpeedButton6Click()
+{
+    if (FaxViewer->FileName().isEmpty())
+        return;
+    const QString name = FaxViewer->FileName();
+    // A page that cannot be decoded or a printer that refuses the job ends in
+    // an error box rather than in an unhandled exception.
+    try {
+        // Named afresh each time, so that the pages are counted again and the
+        // range is the whole file even when the same fax is printed twice.
+        FaxPrinter->SetFileName(QString());
+        FaxPrinter->SetFileName(name);
+        // What was shown has pages; none now means the file is gone or spoilt.
+        if (FaxPrinter->PageCount() == 0)
+            return (void)ShowMessageBox(TMessageKind::Error, QStringLiteral("Error opening fax file ") + name);
+        FaxPrinter->PrintPages();
+    } catch (const std::exception& e) {
+        ShowMessageBox(TMessageKind::Error, ErrorText(e));
+    }
+}
+
+void TViewForm::SpeedButton7Click()
+{
+    // The platform's print dialog chooses the printer (or a PDF file) and
+    // its paper; the pages printed stay the whole fax.
+    QPrintDialog dialog(&FaxPrinter->Printer(), this);
+    dialog.setWindowTitle(QStringLiteral("Print Setup"));
+    dialog.setOptions(QAbstractPrintDialog::PrintToFile | QAbstractPrintDialog::PrintShowPageSize);
+    // Confirming only chooses; printing is the Print button's.
+    if (auto* buttons = dialog.findChild<QDialogButtonBox*>())
+        if (QPushButton* ok = buttons->button(QDialogButtonBox::Ok))
+            ok->setText(QStringLiteral("OK"));
+    dialog.exec();
+}
+
+void TViewForm::SpeedButton4Click() { close(); }
+
+void TViewForm::UpdateZoomDescription()
+{
+    const int shown = FaxViewer->Scaling() ? FaxViewer->HorizMult() * 100 / FaxViewer->HorizDiv() : 100;
+    PercentCombo->setAccessibleDescription(QStringLiteral("Zoom %1%").arg(shown));
+}
+
+bool TViewForm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != FaxViewer->viewport() || event->type() != QEvent::Wheel)
+        return TForm::eventFilter(watched, event);
+    auto* wheel = static_cast<QWheelEvent*>(event);
+    if (!(wheel->modifiers() & Qt::ControlModifier))
+        return false;
+    // Whole notches zoom one step each; smooth wheels add up to a notch.
+    wheelZoomDelta_ += wheel->angleDelta().y();
+    while (wheelZoomDelta_ >= kWheelNotch) {
+        wheelZoomDelta_ -= kWheelNotch;
+        SpeedButton3Click();
+    }
+    while (wheelZoomDelta_ <= -kWheelNotch) {
+        wheelZoomDelta_ += kWheelNotch;
+        SpeedButton5Click();
+    }
+    return true;
+}

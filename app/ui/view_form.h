@@ -1,0 +1,86 @@
+#pragma once
+// The fax viewer window: one fax file page by page, with a tool strip for
+// paging, zoom, rotation, printing and closing. The caption reports what is
+// shown. Closing only hides the window; file, zoom and rotation persist.
+#include "app/ui/form.h"
+
+#include <QString>
+
+#include <functional>
+
+class QComboBox;
+class QLabel;
+class QToolButton;
+class QWidget;
+class TKivCustomFaxViewer;
+class TKivFaxPrinter;
+class TKivFaxPrinterStatus;
+class TKivFaxViewer;
+
+class TViewForm : public TForm {
+    Q_OBJECT
+public:
+    explicit TViewForm(QWidget* parent = nullptr);
+    ~TViewForm() override;
+
+    // Shows `fileName` from page 1, unscaled; an error box when it cannot be
+    // opened. ZoomPercent and the combo texts stay as they are.
+    void OpenFax(const QString& fileName);
+    // The file of the command line: opened the first time the window is
+    // shown, and only then.
+    void SetStartFile(const QString& fileName) { startFile_ = fileName; }
+
+    int ZoomPercent() const { return zoomPercent_; }
+    void SetZoom(int percent);
+
+    void PrevClick();
+    void NextClick();
+    void SpeedButton3Click(); // zoom in
+    void SpeedButton5Click(); // zoom out
+    void PercentComboChange();
+    void RotateComboChange();
+    void SpeedButton6Click(); // Print
+    void SpeedButton7Click(); // Setup
+    void SpeedButton4Click(); // Close
+
+    // Sounds the default beep; tests replace it to count beeps.
+    std::function<void()> Beep;
+
+    // Components, named as their objectName.
+    QWidget* StatusPanel = nullptr;
+    QToolButton* SpeedButton1 = nullptr; // Prev
+    QToolButton* SpeedButton2 = nullptr; // Next
+    QToolButton* SpeedButton3 = nullptr; // zoom in
+    QLabel* Panel2 = nullptr;            // "+ Zoom -"
+    QToolButton* SpeedButton5 = nullptr; // zoom out
+    QComboBox* PercentCombo = nullptr;
+    QLabel* Panel1 = nullptr; // "Rotate:"
+    QComboBox* RotateCombo = nullptr;
+    QToolButton* SpeedButton7 = nullptr; // Setup
+    QToolButton* SpeedButton6 = nullptr; // Print
+    QToolButton* SpeedButton4 = nullptr; // Close
+    TKivFaxViewer* FaxViewer = nullptr;
+    TKivFaxPrinterStatus* PrinterStatus = nullptr;
+    TKivFaxPrinter* FaxPrinter = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateToolStrip();
+    void CreateViewer();
+    void CreatePrinter();
+    // Scaling off and the factors at 1, as a newly opened file is shown.
+    void ShowUnscaled();
+    void ShowPageOne();
+    void ClearViewer();
+    void UpdateZoomDescription();
+    void FaxViewerPageChange(TKivCustomFaxViewer* sender);
+    void FaxViewerViewerError(TKivCustomFaxViewer* sender, int errorCode);
+    void FaxViewerDropFile(TKivCustomFaxViewer* sender, const QString& fileName);
+
+    int zoomPercent_ = 100;
+    int wheelZoomDelta_ = 0;
+    QString startFile_;
+};
