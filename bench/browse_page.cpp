@@ -4,11 +4,11 @@
 // by record into a string grid (QTableWidget) as a grid of plain cells does,
 // and the bare engine work (one record changed, Flush) that View and Remove
 // cannot go below.
-#include "app/browse_page.h"
-#include "app/forms.h"
-#include "app/main_window.h"
-#include "app/message_box.h"
-#include "app/view_form.h"
+#include "app/ui/browse_page.h"
+#include "app/ui/forms.h"
+#include "app/ui/main_window.h"
+#include "app/platform/message_box.h"
+#include "app/ui/view_form.h"
 #include "qdb/record_view.h"
 
 #include <QApplication>

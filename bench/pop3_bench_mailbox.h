@@ -1,7 +1,6 @@
+#pragma once
 // What the POP3 RETR benchmarks share: a mailbox of 1000 messages of 50 KB,
 // the rate counters they report, and a run of Python's poplib as the peer.
-#pragma once
-
 #include "tests/support/dovecot_server.h"
 
 #include <QProcess>

@@ -1,7 +1,6 @@
+#pragma once
 // Data shared by the catalogue benchmarks: catalogue records in their stored
 // layout, and Group 3 fax data made by ghostscript.
-#pragma once
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>

@@ -1,6 +1,5 @@
-// main() for benchmarks that need Qt's event loop.
 #pragma once
-
+// main() for benchmarks that need Qt's event loop.
 #include <QCoreApplication>
 
 #include <benchmark/benchmark.h>

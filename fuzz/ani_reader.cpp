@@ -1,6 +1,6 @@
 // Animated icons are files a user may replace: loading any bytes either
 // succeeds or reports failure, without reading or writing out of bounds.
-#include "app/ani_file.h"
+#include "app/ui/ani_file.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
 // Settings files are edited by hand and copied between machines: whatever
 // they hold, parsing either succeeds or throws the store's own error, and a
 // parsed document survives writing and reading back unchanged.
-#include "app/registry_store.h"
+#include "app/platform/registry_store.h"
 
 #include <cstddef>
 #include <cstdint>
