@@ -584,6 +584,8 @@ bool TQDB::FileHoldsCurrentState()
     return storedCanonical_ && password_ == storedPassword_ && StampOf(fileName_) == stamp_;
 }
 
+bool TQDB::FileChangedOnDisk() const { return stamp_.valid && !(StampOf(fileName_) == stamp_); }
+
 void TQDB::Close()
 {
     StartProgress(TProgressOrigin::Close, Count());

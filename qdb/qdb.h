@@ -123,6 +123,9 @@ public:
     // Writes the index and rebuilds the database file, flushed to stable storage.
     void Flush();
     void UpdateState();
+    // True when another writer has replaced or rewritten the open file since
+    // this database last read or wrote it.
+    bool FileChangedOnDisk() const;
 
     // --- Administrative items ---
     void AddAdminItem(const void* data, int32_t size, const TKey& key);

@@ -47,6 +47,18 @@ void TQDBView::CloseUntouched()
     SetReadOnly(readOnly);
 }
 
+void TQDBView::Reload()
+{
+    if (!Ready())
+        return;
+    const std::string name = FileName();
+    const std::string key = CurrentItemKey();
+    CloseUntouched();
+    SetFileName(name);
+    if (!key.empty() && Count() > 0 && !FindKey(key))
+        First();
+}
+
 void TQDBView::SetPanel(QWidget* panel)
 {
     binding_.Bind(panel);

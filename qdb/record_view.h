@@ -41,6 +41,12 @@ public:
     const std::vector<TControlInfo>& Controls() const { return binding_.Controls(); }
     TRegisteredControlList& Registry() { return binding_.Registry(); }
 
+    // Takes in what another writer put into the file: closes the database
+    // without writing anything back, opens the file again and moves to the
+    // record of the same key when it is still there (else to the first).
+    // Whatever was not flushed is dropped: call it only between changes.
+    void Reload();
+
     // Ends an edit or insert without storing, and reloads the controls.
     void DoCancel() override;
 

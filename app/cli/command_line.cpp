@@ -52,7 +52,8 @@ const char kIntroduction[] =
 const char kExitStatuses[] =
     "Exit status of --fetch: 0 when the whole mailbox was walked (also when there was nothing new), "
     "2 when the server could not be reached, 3 when it refused the login, 4 when the run stopped early, "
-    "5 when the catalogue could not be opened, 6 when some mails could not be extracted (they are kept). Of --list: 0, or 1 when the catalogue could not be opened. "
+    "5 when the catalogue could not be opened, 6 when some mails could not be extracted (they are kept), "
+    "7 when another Pellimar was downloading into the same folder. Of --list: 0, or 1 when the catalogue could not be opened. "
     "Of --export: 0, or 1 when the file is not a readable fax or the pages could not be written. "
     "Of --print: 0 when printed, 1 when the file is not a readable fax, 3 for a printer error. "
     "Of --import: 0 when every file was imported, 1 otherwise. "

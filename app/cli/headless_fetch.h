@@ -7,7 +7,8 @@
 // byte ends the run (status 4). Returns 0 when the run walked the whole
 // mailbox and extracted every capture, non-zero when it could not connect
 // (2), log in (3) or finish the scan (4), when the catalogue cannot record
-// faxes (5), or when some captures could not be extracted (6; they are kept,
+// faxes (5), when another Pellimar is downloading into the folder (7), or
+// when some captures could not be extracted (6; they are kept,
 // see the log). When several things went wrong, the first one gives the
 // status. With notify, a run that adds faxes tells the desktop, as a run
 // from the window does.

@@ -71,13 +71,17 @@ void TMailboxDownload::btnDownloadClick()
     QString refusal = catalogue_.Problem();
     if (refusal.isEmpty() && catalogue_.Busy())
         refusal = QStringLiteral("the catalogue is busy with an import. Try again when it has finished.");
-    if (!refusal.isEmpty()) {
-        host_.Log(QStringLiteral("Download refused: ") + refusal);
-        outcome_ = TRunOutcome::NoCatalogue;
-        if (OnRunFinished)
-            OnRunFinished(outcome_);
-        return;
-    }
+    if (!refusal.isEmpty())
+        return Refuse(TRunOutcome::NoCatalogue, QStringLiteral("Download refused: ") + refusal);
+    // One download at a time in a working folder, whichever Pellimar runs
+    // it: the captures in temp\ and their lists belong to the run that
+    // holds the lock.
+    if (!downloadLock_.TryLock())
+        return Refuse(TRunOutcome::FolderBusy,
+                      downloadLock_.TakenByOther()
+                          ? QStringLiteral("Another Pellimar is downloading into this folder; this download does not "
+                                           "start. Try again when it has finished.")
+                          : QStringLiteral("Download refused: ") + downloadLock_.Error());
     running_ = true;
     catalogueBusy_.emplace(catalogue_);
     outcome_ = TRunOutcome::Completed;
@@ -98,6 +102,14 @@ void TMailboxDownload::btnDownloadClick()
         host_.Log(QStringLiteral("No new faxes detected!"));
         FinishRun();
     }
+}
+
+void TMailboxDownload::Refuse(TRunOutcome outcome, const QString& line)
+{
+    host_.Log(line);
+    outcome_ = outcome;
+    if (OnRunFinished)
+        OnRunFinished(outcome_);
 }
 
 void TMailboxDownload::RemoveIncompleteCaptures()
@@ -582,6 +594,7 @@ void TMailboxDownload::FinishRun()
     host_.SetControlsEnabled(true);
     running_ = false;
     catalogueBusy_.reset();
+    downloadLock_.Unlock();
     if (OnRunFinished)
         OnRunFinished(outcome_);
 }

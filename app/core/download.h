@@ -5,6 +5,7 @@
 // Every step runs in the request-done event of the POP3 client.
 #include "app/core/fax_catalogue.h"
 #include "app/core/run_host.h"
+#include "app/platform/folder_lock.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -28,6 +29,7 @@ enum class TRunOutcome {
     ScanFailed = 4,   // the walk stopped early; what was captured completely is kept
     NoCatalogue = 5,  // refused: the catalogue cannot record faxes
     ExtractionFailed = 6, // some captures could not be extracted (they are kept)
+    FolderBusy = 7,       // refused: another Pellimar is downloading into the same folder
 };
 
 class TMailboxDownload : public QObject {
@@ -70,6 +72,8 @@ public:
     QString FaxDataFile;
 
 private:
+    // Ends a run that could not start, with one log line.
+    void Refuse(TRunOutcome outcome, const QString& line);
     void InstallScanHandlers();
     void RemoveIncompleteCaptures();
     // Takes the proxy the environment names for the mailbox host; false
@@ -96,6 +100,8 @@ private:
     // Held from the start of a run to its end, so that no import writes the
     // catalogue while the run may.
     std::optional<TFaxCatalogue::TBusyScope> catalogueBusy_;
+    // "download.lock" of the working folder, held from the start of a run to its end.
+    TFolderLock downloadLock_{QStringLiteral("download.lock")};
     TPop3Client& client_;
     // The message being retrieved, written to CaptureFileName + ".part".
     QFile CaptureFile;

@@ -138,6 +138,7 @@ void TFaxExtraction::CommitExtracted(QStringList& extracted, QStringList& kept)
         }
     }
     unsynced_.clear();
+    change_.reset();
     if (!ok) {
         for (const QString& capture : std::as_const(extracted))
             host_.Log(QStringLiteral("Error extracting ") + capture + QStringLiteral(": ") + problem
@@ -322,6 +323,9 @@ void TFaxExtraction::CatalogueFax()
     if (!written || AttachmentFile.error() != QFileDevice::NoError)
         throw std::runtime_error("could not write " + AttachmentFileName.toStdString());
     unsynced_ << NativePath(AttachmentFileName);
+    // The change lasts until the records are flushed (CommitExtracted).
+    if (!change_)
+        change_.emplace(catalogue_);
     const TFaxRecord record{QStringLiteral("New"), AttachmentFileName, LookupSender(CurrentMessageFile),
                             FormatEMailDate(QDateTime::currentDateTime()), LookupFaxDate(CurrentMessageFile)};
     catalogue_.Add(record);

@@ -5,6 +5,7 @@
 // capture goes once all its faxes are catalogued; one that holds no fax file
 // is moved to "temp\failed\", one whose faxes could not be written stays for
 // the next run.
+#include "app/core/fax_catalogue.h"
 #include "app/core/run_host.h"
 
 #include <QDateTime>
@@ -13,9 +14,9 @@
 #include <QSet>
 #include <QString>
 
+#include <optional>
 #include <string>
 
-class TFaxCatalogue;
 class TMailboxDownload;
 class TMimeDecoder;
 
@@ -71,4 +72,6 @@ private:
     QSet<QString> reserved_; // names in any ledger, in lower case
     int attachmentCount_ = 0; // named attachments met in the current capture
     QStringList unsynced_;    // fax files and ledgers written since the last commit (native paths)
+    // Open from the first record added to the flush that commits it.
+    std::optional<TFaxCatalogue::TChangeScope> change_;
 };

@@ -1,6 +1,7 @@
 #include "app/core/fax_catalogue.h"
 
 #include "app/platform/message_box.h"
+#include "qdb/file_routines.h"
 #include "qdb/record_view.h"
 
 #include <QApplication>
@@ -8,6 +9,24 @@
 #include <QLineEdit>
 #include <QPalette>
 #include <QWidget>
+
+#include <stdexcept>
+
+namespace {
+
+// How long a change waits for another Pellimar process to finish its own.
+constexpr std::chrono::seconds kChangePatience{20};
+// How often a watching catalogue looks for other processes' writes.
+constexpr int kWatchMilliseconds = 2000;
+
+QString StampText(const qdb::FileStamp& stamp)
+{
+    if (!stamp.valid)
+        return {};
+    return QStringLiteral("%1 %2 %3 %4").arg(stamp.inode).arg(stamp.size).arg(stamp.seconds).arg(stamp.nanoseconds);
+}
+
+} // namespace
 
 QString CatalogueKey(const QString& fileName) { return QStringLiteral("faxes\\") + fileName; }
 
@@ -63,6 +82,15 @@ TFaxCatalogue::TFaxCatalogue(QObject* parent) : QObject(parent), panel_(new QWid
         key = edtFilename->text().toLatin1().left(kMaxCatalogueKeyLength).toStdString();
     };
     view_->SetPanel(panel_); // no database is open yet, so this cannot fail
+
+    watch_.setInterval(kWatchMilliseconds);
+    connect(&watch_, &QTimer::timeout, this, [this] {
+        try {
+            TakeInOtherWrites();
+        } catch (const std::exception&) {
+            // Reported by the next change, which meets the same problem.
+        }
+    });
 }
 
 TFaxCatalogue::~TFaxCatalogue()
@@ -77,9 +105,19 @@ TFaxCatalogue::~TFaxCatalogue()
 void TFaxCatalogue::Open(const std::string& fileName)
 {
     problem_.clear();
+    fileName_ = fileName;
+    lock_ = std::make_unique<TFolderLock>(QString::fromLocal8Bit((fileName + ".lock").c_str()));
     try {
+        // Opening may create the file; another process may be writing it.
+        if (!lock_->Lock(kChangePatience) && !lock_->TakenByOther())
+            throw std::runtime_error(lock_->Error().toStdString());
+        const qdb::FileStamp before = qdb::StampOf(fileName);
         view_->SetFileName(fileName);
+        if (lock_->Held() && !(qdb::StampOf(fileName) == before))
+            NoteOwnWrite();
+        lock_->Unlock();
     } catch (const std::exception& e) {
+        lock_->Unlock();
         if (view_->Ready()) {
             // Only a record is damaged: the catalogue is open and takes new faxes.
             ShowMessageBox(TMessageKind::Error, QString::fromLocal8Bit(e.what()));
@@ -96,13 +134,107 @@ void TFaxCatalogue::Close()
 {
     if (!view_ || !view_->Ready())
         return;
+    watch_.stop();
     const QString name = QString::fromLocal8Bit(view_->FileName().c_str());
     try {
+        // Closing writes the file compactly: from what it holds now, other
+        // processes' records included. Without the lock it is closed all
+        // the same; a file changed meanwhile is then never overwritten.
+        if (lock_ && changeDepth_ == 0 && lock_->Lock(kChangePatience))
+            ReloadIfOthersWrote();
         view_->SetFileName({});
+        if (lock_ && lock_->Held())
+            NoteOwnWrite();
     } catch (const std::exception& e) {
         ShowMessageBox(TMessageKind::Error, QStringLiteral("The catalogue %1 could not be saved: %2")
                                                 .arg(name, QString::fromLocal8Bit(e.what())));
     }
+    if (lock_ && changeDepth_ == 0)
+        lock_->Unlock();
+}
+
+void TFaxCatalogue::BeginChange()
+{
+    if (changeDepth_++ > 0)
+        return;
+    try {
+        if (!lock_)
+            throw std::runtime_error("the catalogue is not open");
+        if (!lock_->Lock(kChangePatience))
+            throw std::runtime_error(lock_->TakenByOther()
+                                         ? "another Pellimar process keeps the catalogue busy; try again later"
+                                         : lock_->Error().toStdString());
+        ReloadIfOthersWrote();
+    } catch (...) {
+        if (lock_)
+            lock_->Unlock();
+        --changeDepth_;
+        throw;
+    }
+}
+
+void TFaxCatalogue::EndChange()
+{
+    if (--changeDepth_ > 0)
+        return;
+    if (view_->Ready())
+        NoteOwnWrite();
+    lock_->Unlock();
+}
+
+bool TFaxCatalogue::LastWrittenByPellimar() const
+{
+    const QString note = lock_->ReadNote();
+    return !note.isEmpty() && note == StampText(qdb::StampOf(fileName_));
+}
+
+void TFaxCatalogue::NoteOwnWrite()
+{
+    // Only a file this process holds as it is on disk may be noted as
+    // Pellimar's: a change by another program stays a foreign one.
+    if (!view_->FileChangedOnDisk() || !view_->Ready())
+        lock_->WriteNote(StampText(qdb::StampOf(fileName_)));
+}
+
+void TFaxCatalogue::ReloadIfOthersWrote()
+{
+    if (!view_->Ready() || !view_->FileChangedOnDisk() || !LastWrittenByPellimar())
+        return;
+    try {
+        view_->Reload();
+    } catch (const std::exception& e) {
+        if (!view_->Ready())
+            problem_ = QStringLiteral("The catalogue %1 could not be read again: %2")
+                           .arg(QString::fromLocal8Bit(fileName_.c_str()), QString::fromLocal8Bit(e.what()));
+        throw;
+    }
+    // Observers look at the new records once the change under way is done.
+    QMetaObject::invokeMethod(this, [this] { emit Changed(); }, Qt::QueuedConnection);
+}
+
+void TFaxCatalogue::SetWatching(bool watching)
+{
+    if (watching)
+        watch_.start();
+    else
+        watch_.stop();
+}
+
+bool TFaxCatalogue::TakeInOtherWrites()
+{
+    if (changeDepth_ > 0 || Busy() || !lock_ || !view_->Ready() || view_->Editing() || !view_->FileChangedOnDisk())
+        return false;
+    if (!lock_->TryLock())
+        return false;
+    const bool others = LastWrittenByPellimar();
+    try {
+        ReloadIfOthersWrote();
+    } catch (...) {
+        lock_->Unlock();
+        throw;
+    }
+    lock_->Unlock();
+    return others;
 }
 
 bool TFaxCatalogue::Ready() const { return view_->Ready() && !view_->ReadOnly(); }
@@ -120,6 +252,8 @@ QString TFaxCatalogue::Problem() const
 
 void TFaxCatalogue::Add(const TFaxRecord& record)
 {
+    if (changeDepth_ == 0)
+        throw std::logic_error("a catalogue record is added outside a change");
     view_->Insert();
     edtFilename->setText(record.FileName);
     edtStatus->setText(record.Status);

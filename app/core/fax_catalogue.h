@@ -4,8 +4,19 @@
 // a fax. Downloads, imports, the browser and the command-line modes all go
 // through one object of this class; it reports changes through its signals
 // and never knows who shows them.
+//
+// Several Pellimar processes may have the catalogue open at once (the
+// window, a timer's fetch, an import). Each change runs inside a change
+// scope: it holds a lock beside the catalogue ("faxes.qdb.lock"), first takes
+// in what another Pellimar process wrote, and flushes before it ends. The
+// lock file notes the stamp the file had when a Pellimar process last wrote
+// it, so that a change by any other program is still told apart (and never
+// silently taken in).
+#include "app/platform/folder_lock.h"
+
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <QString>
 
@@ -56,8 +67,8 @@ public:
     // Why Ready() is false; empty when it is true.
     QString Problem() const;
 
-    // Inserts and posts one record (not yet flushed). Throws when the
-    // catalogue refuses it.
+    // Inserts and posts one record (not yet flushed), inside a change scope.
+    // Throws when the catalogue refuses it.
     void Add(const TFaxRecord& record);
     // True when a record has this key (letter case ignored).
     bool Contains(const QString& key);
@@ -80,6 +91,27 @@ public:
 
     // Tells every observer that records were added or removed.
     void NoteChanged() { emit Changed(); }
+
+    // One change of the catalogue, from reading what it holds to the flush
+    // of what changed. Scopes nest; the outermost holds the lock. Throws
+    // when another Pellimar process holds the catalogue for too long.
+    class TChangeScope {
+    public:
+        explicit TChangeScope(TFaxCatalogue& catalogue) : catalogue_(catalogue) { catalogue_.BeginChange(); }
+        ~TChangeScope() { catalogue_.EndChange(); }
+        TChangeScope(const TChangeScope&) = delete;
+        TChangeScope& operator=(const TChangeScope&) = delete;
+
+    private:
+        TFaxCatalogue& catalogue_;
+    };
+
+    // While watching, what another Pellimar process wrote is taken in within
+    // a few seconds (Changed is then emitted), whenever no change is under way.
+    void SetWatching(bool watching);
+    // Takes in another Pellimar process's writes now, if there are any and
+    // the catalogue is free; true when something was taken in.
+    bool TakeInOtherWrites();
 
     qdb::TQDBView& View() { return *view_; }
     // The record panel and its fields, in field order.
@@ -104,8 +136,19 @@ signals:
     void RecordAdded(const QString& senderId);
 
 private:
+    void BeginChange();
+    void EndChange();
+    // True when the file is as a Pellimar process last left it (lock held).
+    bool LastWrittenByPellimar() const;
+    void NoteOwnWrite();
+    void ReloadIfOthersWrote();
+
     QPointer<QWidget> panel_;
     std::unique_ptr<qdb::TQDBView> view_;
     QString problem_;
     int busy_ = 0;
+    std::string fileName_;
+    std::unique_ptr<TFolderLock> lock_;
+    int changeDepth_ = 0;
+    QTimer watch_;
 };

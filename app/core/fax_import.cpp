@@ -68,6 +68,7 @@ bool ImportFaxFile(TFaxCatalogue& catalogue, TRunHost& host, TFlyingOp& op, cons
     if (copied != TShellResult::Done || !QFileInfo(destination).isFile())
         return false;
     try {
+        const TFaxCatalogue::TChangeScope change(catalogue);
         // A kept file that has its record already keeps that record, with
         // the sender ID and fax date a download gave it.
         if (op.Kept().contains(destination)

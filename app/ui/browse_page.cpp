@@ -158,8 +158,9 @@ void TFaxBrowser::BitBtn5Click()
 {
     const QString name = SelectedName();
     qdb::TQDBView& view = catalogue_->View();
-    if (view.Ready() && view.FindKey(Key(name))) {
-        try {
+    try {
+        const TFaxCatalogue::TChangeScope change(*catalogue_);
+        if (view.Ready() && view.FindKey(Key(name))) {
             view.Refresh();
             view.Edit();
             catalogue_->edtStatus->setText(QStringLiteral("Viewed"));
@@ -169,13 +170,13 @@ void TFaxBrowser::BitBtn5Click()
             WriteGridRow(view.ItemIndex() + 1);
             view.Last();
             WriteGridRow(view.Count());
-        } catch (const std::exception& e) {
-            if (view.Editing())
-                view.DoCancel();
-            ShowMessageBox(TMessageKind::Error, QStringLiteral("The fax ") + name
-                                                    + QStringLiteral(" could not be marked as viewed: ")
-                                                    + QString::fromLocal8Bit(e.what()));
         }
+    } catch (const std::exception& e) {
+        if (view.Editing())
+            view.DoCancel();
+        ShowMessageBox(TMessageKind::Error, QStringLiteral("The fax ") + name
+                                                + QStringLiteral(" could not be marked as viewed: ")
+                                                + QString::fromLocal8Bit(e.what()));
     }
     OpenInViewer(name);
 }
@@ -203,9 +204,12 @@ void TFaxBrowser::BitBtn4Click()
     const TMessageAnswer answer = ShowMessageBox(
         TMessageKind::Warning, QStringLiteral("You are about to delete the selected fax ") + name
                                    + QStringLiteral(".\nDo you wish to continue deletion?"));
-    if (answer != TMessageAnswer::Yes || !RemoveFaxFile(name))
+    if (answer != TMessageAnswer::Yes)
         return;
     try {
+        const TFaxCatalogue::TChangeScope change(*catalogue_);
+        if (!RemoveFaxFile(name))
+            return;
         // The box let other events run: the record is looked up again.
         if (view.FindKey(Key(name))) {
             const int32_t record = view.ItemIndex();

@@ -301,6 +301,8 @@ void TForm1::FormCreate()
     AttachmentOpen = false;
     DatabaseEmpty = false;
     Catalogue->Open("faxes.qdb");
+    // Faxes that a timer's fetch or an import adds appear without a restart.
+    Catalogue->SetWatching(true);
     HintFirstStart();
 }
 
