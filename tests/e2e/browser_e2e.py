@@ -2,8 +2,10 @@
 """The Browse Faxes page of the real program, driven from outside through the
 accessibility interface against a local Dovecot: three faxes downloaded are
 listed, View opens the second in the viewer and marks it "Viewed" (which
-`pellimar --list` still shows after the program ended), and Remove deletes
-file and record on Yes and keeps both on No.
+`pellimar --list` still shows after the program ended), a `pellimar --fetch`
+beside the open window adds two more that the window lists without a restart,
+and Remove deletes file and record on Yes and keeps both on No; the program
+and the fetch keep one catalogue.
 
 Usage: browser_e2e.py PELLIMAR_BINARY SOURCE_DIR"""
 
@@ -16,6 +18,7 @@ import tempfile
 from desktop import Desktop, Program, application, descendants, find, import_pyatspi, press, skip, wait_for, check, exit_with_checks
 
 FAXES = ("fax0001.apf", "fax0002.apf", "fax0003.apf")
+FETCHED = ("fax0004.apf", "fax0005.apf")
 
 
 def window(app, starts, exact=False):
@@ -27,11 +30,13 @@ def window(app, starts, exact=False):
     return None
 
 
-def start_mailbox(source, folder):
-    """Dovecot on a loopback port holding three fax mails; returns the port."""
+def start_mailbox(source, folder, samples=("text-standard.apf", "multi.apf", "text-fine.apf"), names=FAXES):
+    """Dovecot on a loopback port holding one fax mail per sample (a server
+    already running from the folder is replaced, keeping its port); returns
+    the server folder and the port."""
     mails = []
-    for i, (sample, name) in enumerate(zip(("text-standard.apf", "multi.apf", "text-fine.apf"), FAXES)):
-        path = os.path.join(folder, "%d.eml" % i)
+    for i, (sample, name) in enumerate(zip(samples, names)):
+        path = os.path.join(folder, "%s.eml" % name)
         with open(path, "wb") as out:
             subprocess.run([sys.executable, os.path.join(source, "tools/make_fax_mail.py"), "--sender",
                             "+1 555 010%d" % i, "--date", "12/08/2026 09:1%d AM" % i, "--attach",
@@ -44,6 +49,13 @@ def start_mailbox(source, folder):
         skip("Dovecot could not be started: " + started.stderr.strip())
     port = started.stdout.split("127.0.0.1:")[1].split()[0]
     return server, port
+
+
+def headless(binary, folder, *arguments):
+    """The program run beside the window in the same folder, without a display."""
+    return subprocess.run([binary] + list(arguments), cwd=folder, capture_output=True, text=True, timeout=120,
+                          env=dict(os.environ, PELLIMAR_REGISTRY=os.path.join(folder, "registry.reg"),
+                                   ASAN_OPTIONS="detect_leaks=0", QT_QPA_PLATFORM="offscreen"))
 
 
 def write_settings(folder, port):
@@ -78,7 +90,7 @@ def answer_warning(pyatspi, app, button):
     wait_for("the box to close", lambda: window(app, "Warning") is None)
 
 
-def browse(pyatspi, binary, folder):
+def browse(pyatspi, binary, source, folder):
     program = Program(binary, [], folder)
     try:
         app = wait_for("the program on the accessibility bus", lambda: application(pyatspi, program.process.pid))
@@ -105,18 +117,28 @@ def browse(pyatspi, binary, folder):
         check("its row says Viewed", rows(table)[1][0] == "Viewed")
         press(find(viewer, "push button", "Close"))
 
+        # The timer's fetch, while the window is open on the same folder.
+        start_mailbox(source, folder, ("lines-standard.apf", "black-fine.apf"), FETCHED)
+        fetched = headless(binary, folder, "--fetch")
+        check("--fetch beside the window adds two faxes",
+              fetched.returncode == 0 and "A total of 2 Faxes where added." in fetched.stdout)
+        shown = wait_for("the window to list the fetched faxes",
+                         lambda: rows(table) if len(rows(table)) == 5 else None, 20)
+        check("the window lists them without a restart, the viewed mark kept",
+              [row[1] for row in shown] == ["faxes\\" + name for name in FAXES + FETCHED] and shown[1][0] == "Viewed")
+
         select_row(table, 0)
         press(find(main, "push button", "Remove Fax"))
         answer_warning(pyatspi, app, "No")
         check("No keeps the file", os.path.exists(os.path.join(folder, "faxes", FAXES[0])))
-        check("No keeps the row", len(rows(table)) == 3)
+        check("No keeps the row", len(rows(table)) == 5)
 
         select_row(table, 0)
         press(find(main, "push button", "Remove Fax"))
         answer_warning(pyatspi, app, "Yes")
         check("Yes deletes the file", not os.path.exists(os.path.join(folder, "faxes", FAXES[0])))
-        left = wait_for("two rows", lambda: rows(table) if len(rows(table)) == 2 else None, 10)
-        check("Yes removes the row", [row[1] for row in left] == ["faxes\\" + name for name in FAXES[1:]])
+        left = wait_for("four rows", lambda: rows(table) if len(rows(table)) == 4 else None, 10)
+        check("Yes removes the row", [row[1] for row in left] == ["faxes\\" + name for name in FAXES[1:] + FETCHED])
 
         press(find(main, "page tab", "Get Faxes"))
         press(wait_for("the Close button", lambda: find(main, "push button", "Close")))
@@ -124,12 +146,12 @@ def browse(pyatspi, binary, folder):
     finally:
         program.stop()
 
-    listing = subprocess.run([binary, "--list"], cwd=folder, capture_output=True, text=True,
-                             env=dict(os.environ, PELLIMAR_REGISTRY=os.path.join(folder, "registry.reg"),
-                                      ASAN_OPTIONS="detect_leaks=0", QT_QPA_PLATFORM="offscreen"))
+    listing = headless(binary, folder, "--list")
     lines = [line.split("\t") for line in listing.stdout.splitlines()]
-    check("--list after the program ended: the removed fax is gone, the viewed one says Viewed",
-          [(line[0], line[1]) for line in lines] == [("Viewed", "faxes\\fax0002.apf"), ("New", "faxes\\fax0003.apf")])
+    check("--list after the program ended: the removed fax is gone, the viewed one says Viewed, the fetched ones are in",
+          [(line[0], line[1]) for line in lines] == [("Viewed", "faxes\\fax0002.apf"), ("New", "faxes\\fax0003.apf"),
+                                                      ("New", "faxes\\fax0004.apf"), ("New", "faxes\\fax0005.apf")])
+    check("the window and the fetch kept one catalogue", not [n for n in os.listdir(folder) if n.startswith("1.")])
 
 
 def main():
@@ -146,7 +168,7 @@ def main():
             # Stopped while its folder still exists, also when a check fails.
             try:
                 write_settings(folder, port)
-                browse(pyatspi, binary, folder)
+                browse(pyatspi, binary, source, folder)
             finally:
                 subprocess.run([sys.executable, os.path.join(source, "tools/local_pop3_server.py"), "stop", server],
                                capture_output=True)
