@@ -5,7 +5,10 @@
 // of a fax file as images or a PDF, --print prints one, --import catalogues
 // fax files saved elsewhere; --help and --version
 // print and exit. Without a mode, a fax file given opens in the viewer
-// window. Wrong arguments are answered on standard error.
+// window. Wrong arguments are answered on standard error. The window and the
+// modes that use the catalogue run in the working folder (--home, else the
+// rule of working_folder.h), which the window offers to create on the first
+// start.
 #include "app/cli/catalogue_listing.h"
 #include "app/cli/command_line.h"
 #include "app/cli/fax_export.h"
@@ -14,12 +17,17 @@
 #include "app/cli/headless_fetch.h"
 #include "app/ui/help_form.h"
 #include "app/cli/import_command.h"
+#include "app/core/download.h"
+#include "app/platform/working_folder.h"
 #include "app/ui/import_form.h"
 #include "app/ui/main_window.h"
 #include "app/ui/view_form.h"
+#include "app/ui/welcome_dialog.h"
 #include "mail/pop3_client.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QTextStream>
 
 namespace {
@@ -45,6 +53,36 @@ int RunWindows(QApplication& app, const QString& faxFile)
     const int status = app.exec();
     ViewForm = HelpForm = ImportForm = nullptr;
     return status;
+}
+
+bool UsesWorkingFolder(TRunMode mode)
+{
+    return mode == TRunMode::Window || mode == TRunMode::Fetch || mode == TRunMode::List || mode == TRunMode::Import;
+}
+
+// Makes the working folder the current one. The window creates a missing
+// one once the user agrees; the other modes never create one. False (after
+// saying why) when there is none to work in.
+bool EnterWorkingFolder(const TCommandLine& line, QTextStream& err)
+{
+    QString folder = ChooseWorkingFolder(line.Home).Path;
+    if (!IsWorkingFolder(folder)) {
+        if (line.Mode != TRunMode::Window) {
+            err << "pellimar: " << folder
+                << " is no working folder: it holds no faxes.qdb, temp/ or faxes/. Start Pellimar once to create "
+                   "it, or name one with --home DIR."
+                << Qt::endl;
+            return false;
+        }
+        folder = WelcomeToWorkingFolder(folder);
+        if (folder.isEmpty())
+            return false;
+    }
+    if (!QDir::setCurrent(folder)) {
+        err << "pellimar: cannot work in " << folder << Qt::endl;
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -82,19 +120,30 @@ int main(int argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Pellimar"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    switch (line.Mode) {
+    TCommandLine run = line;
+    if (UsesWorkingFolder(run.Mode)) {
+        // Files named on the command line stay those of the folder it was typed in.
+        for (QString& file : run.Arguments)
+            file = QFileInfo(file).absoluteFilePath();
+        if (!EnterWorkingFolder(run, err))
+            return run.Mode == TRunMode::Fetch ? static_cast<int>(TRunOutcome::NoCatalogue)
+                 : run.Mode == TRunMode::Window ? 0
+                                                : 1;
+    }
+
+    switch (run.Mode) {
     case TRunMode::Fetch:
-        return RunHeadlessFetch(out, line.TimeoutSeconds > 0 ? line.TimeoutSeconds : TPop3Client::DefaultTimeout,
-                                line.Notify);
+        return RunHeadlessFetch(out, run.TimeoutSeconds > 0 ? run.TimeoutSeconds : TPop3Client::DefaultTimeout,
+                                run.Notify);
     case TRunMode::List:
         return RunCatalogueListing(out, err);
     case TRunMode::Export:
-        return RunFaxExport(line.Arguments, out, err);
+        return RunFaxExport(run.Arguments, out, err);
     case TRunMode::Print:
-        return RunFaxPrint(line.Arguments, out, err);
+        return RunFaxPrint(run.Arguments, out, err);
     case TRunMode::Import:
-        return RunFaxImport(line.Arguments, out, err);
+        return RunFaxImport(run.Arguments, out, err);
     default:
-        return RunWindows(app, line.Arguments.value(0));
+        return RunWindows(app, run.Arguments.value(0));
     }
 }

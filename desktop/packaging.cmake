@@ -1,5 +1,7 @@
-# The Debian package: `cpack -G DEB` in a build configured with
-# -DCMAKE_INSTALL_PREFIX=/usr. Library dependencies come from dpkg-shlibdeps.
+# The Debian package: `cpack -G DEB`. It installs under /usr whatever prefix
+# the build was configured with (a Debian package never puts files into
+# /usr/local), and its fetch service runs /usr/bin/pellimar. Library
+# dependencies come from dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pellimar)
 set(CPACK_PACKAGE_VENDOR "Pellimar project")
@@ -9,7 +11,8 @@ set(CPACK_PACKAGE_DESCRIPTION "Pellimar logs in to a POP3 mailbox, picks out the
 forwarding server, stores the APF fax files they carry with a small
 catalogue, and lets you browse, view, print and import them. It can also
 fetch without a window, for example from the systemd user timer it installs.")
-set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/package_paths.cmake)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)

@@ -38,6 +38,9 @@ const QList<TOptionText>& Options()
          QStringLiteral("with --print: several pages a sheet")},
         {{QStringLiteral("output")}, QStringLiteral("FILE.pdf"), QStringLiteral("--output FILE.pdf"),
          QStringLiteral("with --print: print to a PDF file instead")},
+        {{QStringLiteral("home")}, QStringLiteral("DIR"), QStringLiteral("--home DIR"),
+         QStringLiteral("work in this folder (default: $PELLIMAR_HOME, else the current folder when it holds "
+                        "faxes.qdb, temp/ or faxes/, else ~/Pellimar)")},
         {{QStringLiteral("h"), QStringLiteral("help")}, {}, QStringLiteral("-h, --help"), QStringLiteral("print this text")},
         {{QStringLiteral("version")}, {}, QStringLiteral("--version"), QStringLiteral("print the version")},
     };
@@ -45,14 +48,16 @@ const QList<TOptionText>& Options()
 }
 
 const char kIntroduction[] =
-    "Without an option Pellimar opens its window. It works in the folder it is "
-    "started in: the catalogue faxes.qdb and the folders temp/ and faxes/. "
+    "Without an option Pellimar opens its window. It works in one working folder, which holds "
+    "the catalogue faxes.qdb and the folders temp/ and faxes/: the one --home names, else "
+    "$PELLIMAR_HOME, else the current folder when it holds one of them, else ~/Pellimar "
+    "(the window offers to create it on the first start). "
     "Given a fax file FAX.apf, it opens the window with the viewer showing that file.";
 
 const char kExitStatuses[] =
     "Exit status of --fetch: 0 when the whole mailbox was walked (also when there was nothing new), "
     "2 when the server could not be reached, 3 when it refused the login, 4 when the run stopped early, "
-    "5 when the catalogue could not be opened, 6 when some mails could not be extracted (they are kept), "
+    "5 when the catalogue could not be opened or the folder is no working folder, 6 when some mails could not be extracted (they are kept), "
     "7 when another Pellimar was downloading into the same folder. Of --list: 0, or 1 when the catalogue could not be opened. "
     "Of --export: 0, or 1 when the file is not a readable fax or the pages could not be written. "
     "Of --print: 0 when printed, 1 when the file is not a readable fax, 3 for a printer error. "
@@ -137,6 +142,11 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
             return line;
         }
     line.Notify = parser.isSet(QStringLiteral("notify"));
+    line.Home = parser.value(QStringLiteral("home"));
+    if (parser.isSet(QStringLiteral("home")) && line.Home.isEmpty()) {
+        line.Error = QStringLiteral("--home needs a folder.");
+        return line;
+    }
     if (parser.isSet(QStringLiteral("timeout"))) {
         bool number = false;
         line.TimeoutSeconds = parser.value(QStringLiteral("timeout")).toInt(&number);
@@ -174,7 +184,7 @@ QString CommandLineHelp()
     QString help = QStringLiteral(
         "Usage: pellimar [FAX.apf | --fetch [--timeout SECONDS] [--notify] | --list | --export FAX.apf OUT |\n"
         "                 --print FAX.apf [--printer NAME] [--pages FROM-TO] [--multipage] [--output FILE.pdf] |\n"
-        "                 --import FAX.apf...]\n\n");
+        "                 --import FAX.apf...] [--home DIR]\n\n");
     help += Wrapped(QLatin1String(kIntroduction), {}, 0) + QLatin1Char('\n');
     for (const TOptionText& text : Options()) {
         QString first = QStringLiteral("  ") + text.shown;

@@ -13,6 +13,7 @@ struct TCommandLine {
     TRunMode Mode = TRunMode::Window;
     int TimeoutSeconds = 0; // --timeout; 0 when not given
     bool Notify = false;    // --notify
+    QString Home;           // --home DIR; empty when not given
     // What the mode reads further: FAX.apf and OUT for --export; the fax
     // files for --import; FAX.apf and
     // the printing options (as given, "--printer" NAME...) for --print; the

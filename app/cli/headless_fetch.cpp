@@ -6,11 +6,13 @@
 #include "app/core/fax_catalogue.h"
 #include "mail/pop3_client.h"
 
+#include <QDir>
 #include <QEventLoop>
 
 int RunHeadlessFetch(QTextStream& out, int timeoutSeconds, bool notify)
 {
     TConsoleRunHost host(out);
+    host.Log(QStringLiteral("Working folder: ") + QDir::currentPath());
     TRunState state;
     TFaxCatalogue catalogue;
     host.NotifyAdditions(catalogue, notify);

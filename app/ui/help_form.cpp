@@ -3,6 +3,7 @@
 #include "app/ui/pellimar_resources.h"
 
 #include <QEvent>
+#include <QDir>
 #include <QFile>
 #include <QHideEvent>
 #include <QStackedWidget>
@@ -46,7 +47,9 @@ QTextEdit* MakeTextArea(const char* resource, QWidget* page)
     QPalette palette = text->palette();
     palette.setColor(QPalette::Text, kNavy);
     text->setPalette(palette);
-    text->setHtml(HelpText(resource));
+    // The overview names the working folder in use.
+    text->setHtml(HelpText(resource).replace(QStringLiteral("@WORKING_FOLDER@"),
+                                             QDir::currentPath().toHtmlEscaped()));
     return text;
 }
 

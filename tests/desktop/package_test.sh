@@ -1,7 +1,9 @@
 #!/bin/sh
 # Builds the Debian package the way a release is built (optimised, without the
-# tests, installed under /usr), unpacks it with dpkg-deb into a scratch folder,
-# checks that every installed file is in it, and runs the unpacked binary.
+# tests; configured with CMake's default prefix, which the package must not
+# follow: it installs under /usr), unpacks it with dpkg-deb into a scratch
+# folder, checks that every installed file is in it, and runs the unpacked
+# binary: --version, and the first start of a new user from the menu.
 # lintian, when present, reviews the package; what it says is shown, not judged.
 #   package_test.sh SOURCE_DIR SCRATCH_DIR
 # SCRATCH_DIR/build is kept between runs, so later runs only rebuild changes.
@@ -14,7 +16,7 @@ root=$scratch/root
 launcher=
 command -v ccache >/dev/null && launcher=-DCMAKE_CXX_COMPILER_LAUNCHER=ccache
 cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPELLIMAR_TESTS=OFF \
-  -DCMAKE_INSTALL_PREFIX=/usr $launcher >/dev/null
+  -DCMAKE_INSTALL_PREFIX=/usr/local $launcher >/dev/null
 cmake --build "$build" -j2
 rm -f "$build"/pellimar_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
@@ -42,6 +44,14 @@ case "$depends" in *libqt6widgets6*) ;; *) echo "FAIL: Depends lacks the Qt libr
 version=$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/pellimar" --version)
 echo "--version: $version"
 case "$version" in "Pellimar "[0-9]*) ;; *) echo "FAIL: unexpected --version output"; fails=1 ;; esac
+if [ -n "$(cd "$root" && find . -path ./usr -prune -o -type f -print)" ]; then
+  echo "FAIL: the package installs files outside /usr"; fails=1
+fi
+
+# The first start from the menu, with the unpacked binary (77: no desktop here).
+status=0
+/usr/bin/python3 "$src/tests/e2e/first_start_e2e.py" "$root/usr/bin/pellimar" "$src" || status=$?
+case $status in 0) ;; 77) echo "first start: skipped" ;; *) echo "FAIL: the first start"; fails=1 ;; esac
 
 if command -v lintian >/dev/null; then
   echo "lintian:"

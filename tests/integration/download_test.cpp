@@ -256,7 +256,8 @@ TEST_F(DownloadTest, LargeMailboxThroughFetch)
     ASSERT_TRUE(fetch.waitForFinished(300000));
     EXPECT_EQ(fetch.exitCode(), 0) << fetch.readAllStandardError().toStdString();
     const QStringList out = QString::fromLatin1(fetch.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    EXPECT_EQ(out.value(0), QStringLiteral("Connecting to email account"));
+    EXPECT_EQ(out.value(0), QStringLiteral("Working folder: ") + QDir::currentPath());
+    EXPECT_EQ(out.value(1), QStringLiteral("Connecting to email account"));
     EXPECT_EQ(out.count(QStringLiteral("Fax Detected. Preparing to download.")), 50);
     EXPECT_EQ(out.last(), QStringLiteral("A total of 50 Faxes where added."));
     EXPECT_EQ(mailbox.Uidls().size(), 150);
