@@ -413,7 +413,6 @@ void TQDB::LoadIndex()
     bool ordinarySeen = false, adminSeen = false;
     std::string_view lastAdminKey;
     int64_t consumed = 4;
-    int64_t usedBytes = 0;
     for (int32_t i = 1; i <= n; ++i) {
         TIndex e;
         if (!in.ReadText(key) || !in.ReadInt32(e.offset) || !in.ReadInt32(e.size) || !in.ReadInt32(e.flags))
@@ -421,7 +420,6 @@ void TQDB::LoadIndex()
         if (e.offset < 0 || e.size < 0 || int64_t(e.offset) + e.size > data_.Size())
             IndexNotValid();
         consumed += int64_t(key.size()) + 13;
-        usedBytes += e.size;
         if (e.flags & FlagAdmin) {
             storedOrder = storedOrder && !ordinarySeen && (!adminSeen || admin_.Compare(lastAdminKey, key) > 0);
             lastAdminKey = key;
@@ -477,9 +475,11 @@ void TQDB::LoadIndex()
             if (items_.Compare(entries[i].first, entries[i + 1].first) == 0)
                 IndexNotValid();
     }
-    // A data section with bytes that no entry uses (the blocks then cannot
-    // fill it exactly) is not what assembling the file writes.
-    storedCanonical_ = storedOrder && descending && consumed == indexSize && usedBytes == data_.Size();
+    // Bytes that no entry uses do not make closing an unchanged database
+    // write the file: they may be the room of another process that has it
+    // open and flushes into it. The first change assembles the file anew
+    // (they count as gaps) or its close does, without them.
+    storedCanonical_ = storedOrder && descending && consumed == indexSize;
     items_.ReverseAndSort();
     itemIndex_ = 0;
     adminIndex_ = 0;
