@@ -1,11 +1,12 @@
 // Program entry: the main window, then the viewer, help and import windows
 // (hidden until shown), then the event loop until the main window closes.
 // The command line can choose a mode without any window instead: --fetch
-// runs one download, --list prints the catalogue, --export writes the pages
+// runs one download, --list prints the catalogue, --backup copies it, --export writes the pages
 // of a fax file as images or a PDF, --print prints one, --import catalogues
 // fax files saved elsewhere; --help and --version
 // print and exit. Without a mode, a fax file given opens in the viewer
 // window. Wrong arguments are answered on standard error.
+#include "app/catalogue_backup.h"
 #include "app/catalogue_listing.h"
 #include "app/command_line.h"
 #include "app/fax_export.h"
@@ -87,6 +88,8 @@ int main(int argc, char** argv)
                                 line.Notify);
     case TRunMode::List:
         return RunCatalogueListing(out, err);
+    case TRunMode::Backup:
+        return RunCatalogueBackup(line.Arguments.value(0), out, err);
     case TRunMode::Export:
         return RunFaxExport(line.Arguments, out, err);
     case TRunMode::Print:

@@ -518,6 +518,7 @@ QWidget* TForm1::BuildRcvdPanel(QWidget* sheet)
     QDBView->SetExcludeTag(-999);
     QDBView->AfterPost = [this](qdb::TQDB* sender) { QDBViewAfterPost(sender); };
     QDBView->WarnNoData = [this](qdb::TQDB* sender) { QDBViewWarnNoData(sender); };
+    QDBView->OnNotice = [this](qdb::TQDB*, const std::string& text) { Log(QString::fromLocal8Bit(text.c_str())); };
     QDBView->OnKey = [this](qdb::TQDB* sender, std::string& key) { QDBViewKey(sender, key); };
     QDBView->SetPanel(RcvdPanel); // no database is open yet, so this cannot fail
     return RcvdPanel;
