@@ -1,7 +1,7 @@
 // Program entry: the main window, then the viewer, help and import windows
 // (hidden until shown), then the event loop until the main window closes.
 // The command line can choose a mode without any window instead: --fetch
-// runs one download, --list prints the catalogue, --export writes the pages
+// runs one download, --list prints the catalogue, --backup copies it, --export writes the pages
 // of a fax file as images or a PDF, --print prints one, --import catalogues
 // fax files saved elsewhere; --help and --version
 // print and exit. Without a mode, a fax file given opens in the viewer
@@ -9,6 +9,7 @@
 // modes that use the catalogue run in the working folder (--home, else the
 // rule of working_folder.h), which the window offers to create on the first
 // start.
+#include "app/cli/catalogue_backup.h"
 #include "app/cli/catalogue_listing.h"
 #include "app/cli/command_line.h"
 #include "app/cli/fax_export.h"
@@ -57,7 +58,8 @@ int RunWindows(QApplication& app, const QString& faxFile)
 
 bool UsesWorkingFolder(TRunMode mode)
 {
-    return mode == TRunMode::Window || mode == TRunMode::Fetch || mode == TRunMode::List || mode == TRunMode::Import;
+    return mode == TRunMode::Window || mode == TRunMode::Fetch || mode == TRunMode::List || mode == TRunMode::Backup
+           || mode == TRunMode::Import;
 }
 
 // Makes the working folder the current one. The window creates a missing
@@ -137,6 +139,8 @@ int main(int argc, char** argv)
                                 run.Notify);
     case TRunMode::List:
         return RunCatalogueListing(out, err);
+    case TRunMode::Backup:
+        return RunCatalogueBackup(run.Arguments.value(0), out, err);
     case TRunMode::Export:
         return RunFaxExport(run.Arguments, out, err);
     case TRunMode::Print:

@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,15 +25,14 @@ TDataFile::~TDataFile()
     Close();
 }
 
-void TDataFile::Open(const std::string& path, const std::string& reportName)
+void TDataFile::Open(int fd, const std::string& reportName)
 {
     Close();
     reportName_ = reportName;
-    OpenWorkingFile(path);
+    OpenWorkingFile(fd);
 }
 
-void TDataFile::OpenOver(const FileSection& base, std::function<std::string()> makeWorkingFile,
-                         const std::string& reportName)
+void TDataFile::OpenOver(const FileSection& base, std::function<int()> makeWorkingFile, const std::string& reportName)
 {
     Close();
     reportName_ = reportName;
@@ -42,20 +40,25 @@ void TDataFile::OpenOver(const FileSection& base, std::function<std::string()> m
     makeWorkingFile_ = std::move(makeWorkingFile);
 }
 
-void TDataFile::OpenWorkingFile(const std::string& path)
+// The working file has no name (nobody else can open it) and is ours to close.
+void TDataFile::OpenWorkingFile(int fd)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
-        RaiseErrno(errno, msg::NotValid, reportName_);
     struct stat st;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &st) != 0) {
+    if (::fstat(fd, &st) != 0) {
         const int err = errno;
         ::close(fd);
         RaiseErrno(err, msg::NotValid, reportName_);
     }
     fd_ = fd;
-    path_ = path;
     written_ = st.st_size;
+}
+
+void TDataFile::OpenNewWorkingFile()
+{
+    const int fd = makeWorkingFile_ ? makeWorkingFile_() : -1;
+    if (fd < 0)
+        throw EQDBIndexError(msg::NoTempFile);
+    OpenWorkingFile(fd);
 }
 
 void TDataFile::Close()
@@ -65,37 +68,29 @@ void TDataFile::Close()
     fd_ = -1;
     base_ = {};
     makeWorkingFile_ = nullptr;
-    path_.clear();
     written_ = 0;
     pending_.clear();
     window_.clear();
 }
 
 // The base becomes part of the working file, in front of the bytes written
-// since the opening: the working file is rebuilt beside itself and renamed
-// over itself, so a failure leaves everything as it was.
+// since the opening: a new working file takes both and then replaces the
+// old one, so a failure leaves everything as it was.
 void TDataFile::MakeWhole()
 {
     WriteOut();
     if (fd_ < 0 && written_ == 0) {
-        OpenWorkingFile(makeWorkingFile_());
+        OpenNewWorkingFile();
         CopyRange(base_.fd, base_.offset, fd_, 0, base_.length, reportName_);
     } else {
-        const std::string whole = TempFileName("QDB");
-        if (whole.empty())
+        const int fd = makeWorkingFile_ ? makeWorkingFile_() : -1;
+        if (fd < 0)
             throw EQDBIndexError(msg::NoTempFile);
-        const int fd = ::open(whole.c_str(), O_RDWR | O_CLOEXEC);
         try {
-            if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
-                RaiseErrno(errno, msg::NotValid, reportName_);
             CopyRange(base_.fd, base_.offset, fd, 0, base_.length, reportName_);
             CopyRange(fd_, 0, fd, base_.length, written_, reportName_);
-            if (::rename(whole.c_str(), path_.c_str()) != 0)
-                RaiseErrno(errno, msg::NotValid, reportName_);
         } catch (...) {
-            if (fd >= 0)
-                ::close(fd);
-            ::unlink(whole.c_str());
+            ::close(fd);
             throw;
         }
         ::close(fd_);
@@ -111,7 +106,7 @@ void TDataFile::Write(const std::string& bytes, int64_t offset)
     if (offset < base_.length)
         MakeWhole();
     if (fd_ < 0)
-        OpenWorkingFile(makeWorkingFile_());
+        OpenNewWorkingFile();
     if (offset == Size() && offset >= base_.length + written_) {
         pending_ += bytes;
         if (pending_.size() > PendingLimit)

@@ -31,13 +31,13 @@ public:
     TDataFile(const TDataFile&) = delete;
     TDataFile& operator=(const TDataFile&) = delete;
 
-    // Opens a working file that holds the whole section, for exclusive
-    // read/write; errors name reportName.
-    void Open(const std::string& path, const std::string& reportName);
+    // Takes over a working file (open for reading and writing) that holds
+    // the whole section; errors name reportName.
+    void Open(int fd, const std::string& reportName);
     // Reads the section in place from base (a descriptor the caller keeps
-    // open). makeWorkingFile names the working file when one is first needed.
-    void OpenOver(const FileSection& base, std::function<std::string()> makeWorkingFile,
-                  const std::string& reportName);
+    // open). makeWorkingFile opens a new, empty working file when one is
+    // first needed (-1 when none can be had).
+    void OpenOver(const FileSection& base, std::function<int()> makeWorkingFile, const std::string& reportName);
     // Closes without writing out collected appends (WriteOut first to keep them).
     void Close();
     bool IsOpen() const { return fd_ >= 0 || base_.fd >= 0; }
@@ -56,7 +56,8 @@ public:
     std::vector<FileSection> Pieces() const;
 
 private:
-    void OpenWorkingFile(const std::string& path);
+    void OpenWorkingFile(int fd);
+    void OpenNewWorkingFile();
     void MakeWhole();
     bool ReadDirect(char* data, size_t size, int64_t offset);
     bool InWindow(int64_t offset, size_t size) const;
@@ -64,8 +65,7 @@ private:
 
     int fd_ = -1;                // the working file: section bytes from base_.length on
     FileSection base_;           // the section's first bytes, read in place
-    std::function<std::string()> makeWorkingFile_;
-    std::string path_;
+    std::function<int()> makeWorkingFile_;
     std::string reportName_;
     int64_t written_ = 0;        // bytes in the working file itself
     std::string pending_;        // appends after them

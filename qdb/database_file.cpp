@@ -1,6 +1,7 @@
 #include "qdb/database_file.h"
 
 #include "qdb/file_routines.h"
+#include "qdb/new_file.h"
 #include "qdb/protection.h"
 #include "qdb/qdb_error.h"
 #include "qdb/record_layout.h"
@@ -169,7 +170,8 @@ int32_t WriteSection(int out, const std::vector<FileSection>& pieces, const Pass
 
 } // namespace
 
-void WriteTemplate(const std::string& path)
+namespace {
+std::string TemplateBytes()
 {
     std::string bytes(SignatureMarker, 4);
     AppendInt32(bytes, 0);
@@ -177,19 +179,27 @@ void WriteTemplate(const std::string& path)
     AppendInt32(bytes, 5);
     AppendInt32(bytes, 0);
     bytes.push_back('\0');
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        RaiseErrno(errno, msg::NotValid, path);
-    try {
-        WriteAll(fd, bytes.data(), bytes.size(), path);
-        SyncFile(fd, path);
-    } catch (...) {
-        ::close(fd);
-        ::unlink(path.c_str());
-        throw;
-    }
-    ::close(fd);
-    SyncDirectoryOf(path);
+    return bytes;
+}
+} // namespace
+
+// Written completely beside the target before it gets the target's name: a
+// crash never leaves a name without its content.
+void WriteTemplate(const std::string& path)
+{
+    TNewFile file(path, path);
+    const std::string bytes = TemplateBytes();
+    WriteAll(file.Descriptor(), bytes.data(), bytes.size(), path);
+    if (!file.CreateTarget())
+        RaiseErrno(EEXIST, msg::NotValid, path);
+}
+
+void ReplaceWithTemplate(const std::string& path)
+{
+    TNewFile file(path, path);
+    const std::string bytes = TemplateBytes();
+    WriteAll(file.Descriptor(), bytes.data(), bytes.size(), path);
+    file.ReplaceTarget();
 }
 
 TSectionFile::TSectionFile(const std::string& path, const std::string& reportName)
@@ -203,6 +213,14 @@ TSectionFile::TSectionFile(const std::string& path, const std::string& reportNam
         RaiseErrno(err, msg::NotValid, reportName);
     }
     length_ = st.st_size;
+}
+
+FileSection WholeFile(int fd, const std::string& reportName)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0)
+        RaiseErrno(errno, msg::NotValid, reportName);
+    return {fd, 0, st.st_size};
 }
 
 TSectionFile::~TSectionFile()
@@ -322,52 +340,22 @@ StoredLayout PackDatabase(const std::string& target, const std::vector<FileSecti
                           const std::string& password, const std::string& reportName)
 {
     StoredLayout layout;
-    const std::string name = TempFileName("QDD");
-    if (name.empty())
-        throw EQDBIndexError(msg::NoTempFile);
-    const int out = ::open(name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (out < 0) {
-        const int err = errno;
-        ::unlink(name.c_str());
-        RaiseErrno(err, msg::CannotExtend, reportName);
+    TNewFile file(target, reportName);
+    const int out = file.Descriptor();
+    std::string header(SignatureMarker, 4);
+    PasswordKey key;
+    const bool protect = !password.empty();
+    if (protect) {
+        key = DerivePasswordKey(password.substr(0, 255));
+        header.append(PasswordMarker, 4);
+        header += key.check;
     }
-    try {
-        // The new file keeps the permissions of the one it replaces.
-        struct stat st;
-        if (::stat(target.c_str(), &st) == 0) {
-            ::fchmod(out, st.st_mode & 07777);
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            ::fchmod(out, 0666 & ~mask);
-        }
-        std::string header(SignatureMarker, 4);
-        PasswordKey key;
-        const bool protect = !password.empty();
-        if (protect) {
-            key = DerivePasswordKey(password.substr(0, 255));
-            header.append(PasswordMarker, 4);
-            header += key.check;
-        }
-        WriteAll(out, header.data(), header.size(), reportName);
-        layout.dataLength = WriteSection(out, data, protect ? &key : nullptr, reportName);
-        WriteAll(out, IndexMarker, 4, reportName);
-        layout.indexLength = WriteSection(out, {index}, protect ? &key : nullptr, reportName);
-        layout.protectedFile = protect;
-        SyncFile(out, reportName);
-        if (::close(out) != 0)
-            RaiseErrno(errno, msg::CannotExtend, reportName);
-    } catch (...) {
-        ::close(out);
-        ::unlink(name.c_str());
-        throw;
-    }
-    try {
-        MoveFileOver(name, target);
-    } catch (...) {
-        ::unlink(name.c_str());
-        throw;
-    }
+    WriteAll(out, header.data(), header.size(), reportName);
+    layout.dataLength = WriteSection(out, data, protect ? &key : nullptr, reportName);
+    WriteAll(out, IndexMarker, 4, reportName);
+    layout.indexLength = WriteSection(out, {index}, protect ? &key : nullptr, reportName);
+    layout.protectedFile = protect;
+    file.ReplaceTarget();
     return layout;
 }
 

@@ -12,8 +12,11 @@
 
 namespace qdb {
 
-// Writes the 21-byte file of a new, empty database (flushed to disk).
+// Writes the 21-byte file of a new, empty database (flushed to disk) when
+// no file has that name; raises EQDBFileError when one has.
 void WriteTemplate(const std::string& path);
+// Puts the 21-byte file in the place of an existing file in one step.
+void ReplaceWithTemplate(const std::string& path);
 
 struct WorkingFiles {
     std::string data;  // "QDB..." file: the data section
@@ -48,6 +51,9 @@ private:
     int fd_ = -1;
     int64_t length_ = 0;
 };
+
+// A whole open file as one section.
+FileSection WholeFile(int fd, const std::string& reportName);
 
 // A section's bytes read into memory.
 class TSectionBytes {
@@ -93,10 +99,10 @@ WorkingFiles UnpackDatabase(const std::string& path, std::string& password,
                             const std::function<void(std::string&)>& demandPassword,
                             StoredLayout* layout = nullptr, TPackedSource* source = nullptr);
 
-// Assembles a new database file in a "QDD" temporary file from the data
-// section (its pieces in order) and the index section, flushes it to stable
-// storage and moves it over target. The old target stays intact when
-// anything fails. An empty password writes no protection.
+// Assembles a new database file beside target from the data section (its
+// pieces in order) and the index section, flushes it to stable storage and
+// puts it in target's place in one step (see TNewFile). The old target stays
+// intact when anything fails. An empty password writes no protection.
 StoredLayout PackDatabase(const std::string& target, const std::vector<FileSection>& data, const FileSection& index,
                           const std::string& password, const std::string& reportName);
 // The same from the two working files.

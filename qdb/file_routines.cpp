@@ -66,6 +66,20 @@ std::string TempFileName(const std::string& prefix)
     return std::string(buffer.data());
 }
 
+int AnonymousTempFile(const std::string& prefix)
+{
+    const int fd = ::open(TempDirectory().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return fd;
+    // A file system without nameless files: the name goes right after the opening.
+    const std::string name = TempFileName(prefix);
+    if (name.empty())
+        return -1;
+    const int named = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+    ::unlink(name.c_str());
+    return named;
+}
+
 int32_t AllocateBufferSize(int32_t requested)
 {
     int32_t size = std::clamp<int32_t>(requested, 1024, 524288);

@@ -18,6 +18,11 @@ std::string TempDirectory();
 // temporary folder (exclusively) and returns its full name; empty on failure.
 std::string TempFileName(const std::string& prefix);
 
+// Opens a new, empty file for reading and writing in the temporary folder
+// that has no name, so that nothing is left behind when the process ends,
+// however it ends. Returns -1 on failure.
+int AnonymousTempFile(const std::string& prefix);
+
 // Clamps a requested buffer size to 1024..524288 and halves it while memory
 // for it cannot be had. Returns the size obtained.
 int32_t AllocateBufferSize(int32_t requested);

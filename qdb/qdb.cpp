@@ -1,10 +1,9 @@
 #include "qdb/qdb.h"
 
-#include "qdb/record_layout.h"
-
-#include "qdb/bf_stream.h"
 #include "qdb/compressor.h"
+#include "qdb/index_section.h"
 #include "qdb/key_filter.h"
+#include "qdb/new_file.h"
 #include "qdb/record_layout.h"
 
 #include <QCoreApplication>
@@ -89,35 +88,6 @@ void CopyKey(char* to, const char* from, size_t n)
     }
 }
 
-// Reads index entries from an index section held in memory.
-class TIndexReader {
-public:
-    explicit TIndexReader(std::string_view bytes) : bytes_(bytes) {}
-    size_t Size() const { return bytes_.size(); }
-    bool ReadInt32(int32_t& value)
-    {
-        if (bytes_.size() - at_ < 4)
-            return false;
-        value = LoadInt32(bytes_.data() + at_);
-        at_ += 4;
-        return true;
-    }
-    // A key of at most 255 characters ended by a zero byte.
-    bool ReadText(std::string_view& text)
-    {
-        const char* start = bytes_.data() + at_;
-        const auto* end = static_cast<const char*>(std::memchr(start, 0, std::min<size_t>(256, bytes_.size() - at_)));
-        if (!end)
-            return false;
-        text = std::string_view(start, size_t(end - start));
-        at_ += text.size() + 1;
-        return true;
-    }
-
-private:
-    std::string_view bytes_;
-    size_t at_ = 0;
-};
 } // namespace
 
 // --- Properties ---------------------------------------------------------
@@ -249,10 +219,12 @@ void TQDB::EndProgress()
 
 // --- Working data file ----------------------------------------------------
 
-void TQDB::OpenDataFile()
+namespace {
+int NewWorkingFile()
 {
-    data_.Open(working_.data, fileName_);
+    return AnonymousTempFile("QDB");
 }
+} // namespace
 
 void TQDB::CloseDataFile()
 {
@@ -295,10 +267,29 @@ std::string TQDB::ReadEntry(const TIndex& entry)
 
 // --- Open, index, close -----------------------------------------------------
 
+// A missing file becomes a new, empty database. So does a file of no bytes
+// (a crash while an older version created it): it holds nothing to lose.
+void TQDB::CreateIfMissing()
+{
+    struct stat st;
+    if (::stat(fileName_.c_str(), &st) != 0) {
+        try {
+            WriteTemplate(fileName_);
+        } catch (const EQDBFileError&) {
+            if (!FileExists(fileName_)) // else another process made it meanwhile
+                throw;
+        }
+    } else if (S_ISREG(st.st_mode) && st.st_size == 0 && !IsReadOnlyFile(fileName_)) {
+        ReplaceWithTemplate(fileName_);
+        if (OnNotice)
+            OnNotice(this, Format(msg::EmptyFileReplaced, fileName_));
+    }
+}
+
 void TQDB::Open()
 {
-    if (!FileExists(fileName_))
-        WriteTemplate(fileName_);
+    RemoveStaleNewFiles(fileName_);
+    CreateIfMissing();
     if (IsReadOnlyFile(fileName_) && !readOnly_) {
         readOnly_ = true;
         readOnlyByAttribute_ = true;
@@ -306,18 +297,21 @@ void TQDB::Open()
     stamp_ = StampOf(fileName_);
     try {
         StoredLayout layout;
-        working_ = UnpackDatabase(
+        const WorkingFiles unpacked = UnpackDatabase(
             fileName_, password_,
             [this](std::string& p) {
                 if (OnDemandPassword)
                     OnDemandPassword(this, p);
             },
             &layout, &source_);
-        if (source_.IsOpen())
-            data_.OpenOver(
-                source_.data, [this] { return WorkingDataFile(); }, fileName_);
-        else
-            OpenDataFile();
+        if (source_.IsOpen()) {
+            // The working files are made when the first change needs them:
+            // a database that is only read never copies anything.
+            data_.OpenOver(source_.data, NewWorkingFile, fileName_);
+        } else {
+            // A deciphered copy: its files lose their names once open.
+            TakeWorkingFiles(unpacked);
+        }
         indexWritten_ = !source_.IsOpen();
         try {
             LoadIndex();
@@ -332,8 +326,7 @@ void TQDB::Open()
     } catch (...) {
         CloseDataFile();
         source_.Close();
-        RemoveWorkingFiles(working_);
-        working_ = {};
+        CloseIndexFile();
         items_.EmptyAndClear();
         admin_.EmptyAndClear();
         password_.clear();
@@ -347,13 +340,45 @@ void TQDB::Open()
     UpdateState();
 }
 
-// The working files are made when the first change needs them: a database
-// that is only read never copies anything.
-const std::string& TQDB::WorkingDataFile()
+// Opens the unpacked working files and removes their names, so that a
+// crash leaves nothing behind.
+void TQDB::TakeWorkingFiles(const WorkingFiles& files)
 {
-    if (working_.data.empty())
-        working_ = CreateWorkingFiles();
-    return working_.data;
+    const int data = ::open(files.data.c_str(), O_RDWR | O_CLOEXEC);
+    const int err = errno;
+    indexFile_ = ::open(files.index.c_str(), O_RDONLY | O_CLOEXEC);
+    RemoveWorkingFiles(files);
+    if (data < 0 || indexFile_ < 0) {
+        if (data >= 0)
+            ::close(data);
+        RaiseErrno(data < 0 ? err : errno, msg::NotValid, fileName_);
+    }
+    data_.Open(data, fileName_);
+}
+
+void TQDB::CloseIndexFile()
+{
+    if (indexFile_ >= 0)
+        ::close(indexFile_);
+    indexFile_ = -1;
+}
+
+// Makes index the working index file: a new file, so that a failure while
+// writing it leaves the one before.
+void TQDB::SetIndexFile(const std::string& index)
+{
+    const int fd = AnonymousTempFile("QIX");
+    if (fd < 0)
+        throw EQDBIndexError(msg::NoTempFile);
+    try {
+        WriteAll(fd, index.data(), index.size(), fileName_);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    CloseIndexFile();
+    indexFile_ = fd;
+    indexWritten_ = true;
 }
 
 // The index section as loaded or last written: in the database file until
@@ -362,8 +387,7 @@ TSectionBytes TQDB::ReadIndexSection()
 {
     if (!indexWritten_)
         return TSectionBytes(source_.index, fileName_);
-    const TSectionFile file(working_.index, fileName_);
-    return TSectionBytes(file.Section(), fileName_);
+    return TSectionBytes(WholeFile(indexFile_, fileName_), fileName_);
 }
 
 void TQDB::LoadIndex()
@@ -451,6 +475,10 @@ void TQDB::LoadIndex()
             if (items_.Compare(entries[i].first, entries[i + 1].first) == 0)
                 IndexNotValid();
     }
+    // Bytes that no entry uses do not make closing an unchanged database
+    // write the file: they may be the room of another process that has it
+    // open and flushes into it. The first change assembles the file anew
+    // (they count as gaps) or its close does, without them.
     storedCanonical_ = storedOrder && descending && consumed == indexSize;
     items_.ReverseAndSort();
     itemIndex_ = 0;
@@ -505,20 +533,44 @@ template <class Visit> void TQDB::VisitStoredEntries(bool report, Visit&& visit)
     }
 }
 
+// The index section of the entries in memory, with each block's offset as
+// offsetOf gives it.
+template <class OffsetOf> std::string TQDB::IndexSection(size_t length, OffsetOf&& offsetOf)
+{
+    std::string index(length, '\0');
+    char* out = index.data();
+    StoreInt32(out, admin_.Count() + items_.Count());
+    out += 4;
+    VisitStoredEntries(true, [&](std::string_view key, const TIndex& e, int32_t flags) {
+        // The key, its zero byte (already there) and three numbers.
+        CopyKey(out, key.data(), key.size());
+        out += key.size() + 1;
+        StoreInt32(out, offsetOf(e.offset));
+        StoreInt32(out + 4, e.size);
+        StoreInt32(out + 8, flags);
+        out += 12;
+    });
+    return index;
+}
+
+size_t TQDB::IndexLength(int64_t* usedBytes) const
+{
+    size_t length = 4;
+    int64_t used = 0;
+    for (const TIndexList* list : {&admin_, &items_})
+        for (int32_t i = 0; i < list->Count(); ++i) {
+            length += list->GetKey(i).size() + 13;
+            used += list->Index(i)->size;
+        }
+    if (usedBytes)
+        *usedBytes = used;
+    return length;
+}
+
 void TQDB::WriteIndex()
 {
-    WorkingDataFile();
     flushedIntoFile_ = false;
-    TTempBFStream out(working_.index, fileName_);
-    out.WriteInt32(admin_.Count() + items_.Count());
-    VisitStoredEntries(true, [&](std::string_view key, const TIndex& e, int32_t flags) {
-        out.WriteText(std::string(key));
-        out.WriteInt32(e.offset);
-        out.WriteInt32(e.size);
-        out.WriteInt32(flags);
-    });
-    out.Commit();
-    indexWritten_ = true;
+    SetIndexFile(IndexSection(IndexLength(nullptr), [](int32_t offset) { return offset; }));
 }
 
 // Writes the changes into the database file when it is still the file this
@@ -527,25 +579,12 @@ bool TQDB::WriteIntoFile()
 {
     if (!password_.empty() || !storedPassword_.empty() || !(StampOf(fileName_) == stamp_))
         return false;
-    size_t indexLength = 4;
-    for (const TIndexList* list : {&admin_, &items_})
-        for (int32_t i = 0; i < list->Count(); ++i)
-            indexLength += list->GetKey(i).size() + 13;
-    if (!stored_.PlanWrite(data_.Size(), int64_t(indexLength)))
+    int64_t usedBytes = 0;
+    const size_t indexLength = IndexLength(&usedBytes);
+    if (!stored_.PlanWrite(data_.Size(), usedBytes, int64_t(indexLength)))
         return false;
-    std::string index(indexLength, '\0');
-    char* out = index.data();
-    StoreInt32(out, admin_.Count() + items_.Count());
-    out += 4;
-    VisitStoredEntries(true, [&](std::string_view key, const TIndex& e, int32_t flags) {
-        // The key, its zero byte (already there) and three numbers.
-        CopyKey(out, key.data(), key.size());
-        out += key.size() + 1;
-        StoreInt32(out, stored_.StoredOffset(e.offset));
-        StoreInt32(out + 4, e.size);
-        StoreInt32(out + 8, flags);
-        out += 12;
-    });
+    const std::string index =
+        IndexSection(indexLength, [this](int32_t offset) { return stored_.StoredOffset(offset); });
     stored_.Write(fileName_, data_, index);
     stamp_ = StampOf(fileName_);
     return true;
@@ -569,12 +608,45 @@ void TQDB::PackFile()
     stored_.Forget();
     data_.WriteOut();
     // Every caller has written the working index file first.
-    const TSectionFile index(working_.index, target);
-    stored_.SetAssembled(PackDatabase(target, data_.Pieces(), index.Section(), password_, target));
+    DropUnusedData();
+    stored_.SetAssembled(PackDatabase(target, data_.Pieces(), WholeFile(indexFile_, target), password_, target));
     fileName_ = target;
     stamp_ = StampOf(target);
     storedCanonical_ = true;
     storedPassword_ = password_;
+}
+
+// Makes the working files hold only the data bytes that entries of the
+// working index use, so that the file assembled from them is compact. The
+// entries in memory move with their blocks.
+void TQDB::DropUnusedData()
+{
+    std::string index(ReadIndexSection().View());
+    std::vector<TStoredBlock> blocks;
+    if (!ReadStoredBlocks(index, data_.Size(), blocks))
+        IndexNotValid();
+    const TUsedParts used(blocks);
+    if (used.CoverAll(data_.Size()))
+        return;
+    const int fd = NewWorkingFile();
+    if (fd < 0)
+        throw EQDBIndexError(msg::NoTempFile);
+    try {
+        for (const TUsedParts::Part& part : used.Parts())
+            data_.CopyTo(fd, part.compactOffset, part.offset, part.length);
+        used.CompactIndex(index.data(), blocks);
+        SetIndexFile(index);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    for (TIndexList* list : {&admin_, &items_})
+        for (int32_t i = 0; i < list->Count(); ++i) {
+            TIndex* entry = list->Index(i);
+            entry->offset = used.CompactOffset(entry->offset, entry->size);
+        }
+    data_.Open(fd, fileName_);
+    source_.Close();
 }
 
 // True when closing need not assemble the file: nothing changed since it was
@@ -620,8 +692,7 @@ void TQDB::Close()
     cache_.Empty();
     items_.EmptyAndClear();
     admin_.EmptyAndClear();
-    RemoveWorkingFiles(working_);
-    working_ = {};
+    CloseIndexFile();
     stored_.Forget();
     storedCanonical_ = flushedIntoFile_ = false;
     storedPassword_.clear();

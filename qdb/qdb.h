@@ -147,6 +147,8 @@ public:
     TPasswordEvent OnDemandPassword;
     TProgressEvent ProgressUpdate;
     TNotifyEvent WarnNoData, WarnOutOfBounds, WarnReadOnly;
+    // Something worth a line in the log that needs no answer.
+    std::function<void(TQDB* sender, const std::string& text)> OnNotice;
 
 protected:
     virtual void DoCancel();
@@ -170,17 +172,22 @@ private:
     void Progress(int32_t i);
     void EndProgress();
 
+    void CreateIfMissing();
     void MarkModified();
-    const std::string& WorkingDataFile();
+    void TakeWorkingFiles(const WorkingFiles& files);
+    void SetIndexFile(const std::string& index);
+    void CloseIndexFile();
     TSectionBytes ReadIndexSection();
     void LoadIndex();
     template <class Visit> void VisitStoredEntries(bool report, Visit&& visit);
     bool WriteIntoFile();
     bool FileHoldsCurrentState();
     void CheckExpansion(int64_t indexSize, const std::vector<const TIndex*>& compressed);
+    template <class OffsetOf> std::string IndexSection(size_t length, OffsetOf&& offsetOf);
+    size_t IndexLength(int64_t* usedBytes) const;
     void WriteIndex();
+    void DropUnusedData();
     void PackFile();
-    void OpenDataFile();
     void CloseDataFile();
     int32_t DataEnd() const;
     void WriteData(const std::string& bytes, int64_t offset);
@@ -210,7 +217,7 @@ private:
     TIndexList admin_;
     int32_t adminIndex_ = 0;
     TCacheList cache_;
-    WorkingFiles working_;
+    int indexFile_ = -1;        // the working index file, which has no name
     TPackedSource source_;
     bool indexWritten_ = false; // the working index file holds the index
     bool flushedIntoFile_ = false; // the last flush wrote into the file

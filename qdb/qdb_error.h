@@ -37,6 +37,7 @@ inline constexpr const char* NoFile = "Illegal operation - no file assigned";
 inline constexpr const char* ReadOnly = "%s is marked as read-only";
 inline constexpr const char* Empty = "File %s is empty";
 inline constexpr const char* BadKey = "The key '%s' does not exist";
+inline constexpr const char* EmptyFileReplaced = "The file %s held no bytes and now holds a new, empty database";
 } // namespace msg
 
 // Replaces the first "%s" in a message by the given text.

@@ -67,7 +67,11 @@ void TQDBItem::FetchFields()
         return;
     std::vector<std::string> values;
     try {
-        values = DecodeRecord(GetItem(), fields_.size());
+        const std::string record = GetItem();
+        // Without fields (no panel bound) there is nothing to check against.
+        if (!fields_.empty() && !IsWholeRecord(record, fields_.size()))
+            throw std::runtime_error("its bytes do not hold the record's fields");
+        values = DecodeRecord(record, fields_.size());
     } catch (const std::runtime_error& e) {
         // The database stays usable: the fields are emptied and the caller
         // learns which record is damaged.

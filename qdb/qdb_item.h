@@ -58,8 +58,8 @@ public:
     // Empties every field value.
     virtual void ClearFields();
     // Reads the current record into the fields (only when there are records).
-    // A record that cannot be read or is shorter than the fields empties the
-    // fields and raises EQDBItemError naming the record's key.
+    // A record that cannot be read or whose bytes are not exactly the fields
+    // empties the fields and raises EQDBItemError naming the record's key.
     virtual void FetchFields();
     // Stores the fields under the key OnKey gives: over the record with that
     // key if there is one, else as a new record (an edit that changed the key

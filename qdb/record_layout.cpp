@@ -58,6 +58,22 @@ std::vector<std::string> DecodeRecord(std::string_view record, size_t fieldCount
     return values;
 }
 
+bool IsWholeRecord(std::string_view record, size_t fieldCount)
+{
+    TByteReader reader(record);
+    try {
+        for (size_t i = 0; i < fieldCount; ++i) {
+            const int32_t length = reader.ReadInt32();
+            if (length < 0)
+                return false;
+            reader.ReadBytes(static_cast<size_t>(length));
+        }
+    } catch (const EReadError&) {
+        return false;
+    }
+    return reader.AtEnd();
+}
+
 std::string LayoutKey(int32_t fieldNumber)
 {
     char text[24];

@@ -46,6 +46,12 @@ std::string EncodeRecord(const std::vector<std::string>& values);
 // EReadError. Bytes after the last field are ignored.
 std::vector<std::string> DecodeRecord(std::string_view record, size_t fieldCount);
 
+// True when the record is exactly `fieldCount` fields, each a length of
+// zero or more and that many bytes, as storing fields writes it. Bytes that
+// hold no such record (zeros where a copy caught a half-written file, or a
+// block of another item) are damage, not a record of empty fields.
+bool IsWholeRecord(std::string_view record, size_t fieldCount);
+
 // "QF." followed by the field number as at least four digits.
 std::string LayoutKey(int32_t fieldNumber);
 

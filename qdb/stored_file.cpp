@@ -58,7 +58,7 @@ int64_t TStoredFile::Frontier() const
     return placed_ ? places_[1].at + places_[1].size : dataLength_ + 8 + indexLength_;
 }
 
-bool TStoredFile::PlanWrite(int64_t workingSize, int64_t indexLength)
+bool TStoredFile::PlanWrite(int64_t workingSize, int64_t usedBytes, int64_t indexLength)
 {
     if (!known_ || overwritten_ || workingSize < workingEnd_)
         return false;
@@ -73,10 +73,12 @@ bool TStoredFile::PlanWrite(int64_t workingSize, int64_t indexLength)
     // The end moves: everything after the last item bytes becomes a gap.
     // Gaps may take at most two thirds of the file, so that the file stays
     // within about three times its compact size.
+    // Room and places grow with the bytes in use, not with the gaps, so
+    // that gaps never make more gaps.
     const int64_t base = Frontier();
-    const int64_t gaps = gapBytes_ + (base - mappedEnd_);
-    const int64_t live = workingSize + 8 + indexLength;
-    const int64_t room = std::max({MinimumSpare, 2 * added, workingSize / 8});
+    const int64_t gaps = gapBytes_ + (base - mappedEnd_) + std::max<int64_t>(0, workingSize - usedBytes);
+    const int64_t live = std::min(usedBytes, workingSize) + 8 + indexLength;
+    const int64_t room = std::max({MinimumSpare, 2 * added, usedBytes / 8});
     const int64_t placeSize = 8 + indexLength + indexLength / 4 + MinimumSpare;
     const int64_t roomEnd = base + added + room;
     if (gaps > 2 * live || roomEnd + 2 * placeSize > INT32_MAX)

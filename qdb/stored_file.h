@@ -18,7 +18,10 @@
 // shifted past the old parts of the file. When the room or an index place
 // runs out, the file's end moves again; the parts left behind are gaps, and
 // when gaps would take more than two thirds of the file the next flush
-// assembles the whole file anew, as closing does.
+// assembles the whole file anew, as closing does. Bytes of the working data
+// that no entry uses count as gaps: after a crash they include the room and
+// index places of the interrupted session, which the next opening reads as
+// data. Assembling the file drops every gap.
 #pragma once
 
 #include "qdb/database_file.h"
@@ -52,8 +55,9 @@ public:
 
     // Decides where the working data bytes written since the last commit
     // and an index section of indexLength bytes go; false when the whole
-    // file must be assembled instead.
-    bool PlanWrite(int64_t workingSize, int64_t indexLength);
+    // file must be assembled instead. usedBytes counts the working data
+    // bytes that index entries use: the rest are gaps too.
+    bool PlanWrite(int64_t workingSize, int64_t usedBytes, int64_t indexLength);
     // Where the working data byte at offset lies in the data section on
     // disk once the planned changes are committed.
     int32_t StoredOffset(int32_t workingOffset) const;

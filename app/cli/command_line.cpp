@@ -24,6 +24,8 @@ const QList<TOptionText>& Options()
          QStringLiteral("with --fetch: show a desktop notification when the run adds faxes")},
         {{QStringLiteral("list")}, {}, QStringLiteral("--list"),
          QStringLiteral("print the catalogue, one fax per line: Status, Filename, Sender ID, Fax Date and eMail Date")},
+        {{QStringLiteral("backup")}, {}, QStringLiteral("--backup FILE"),
+         QStringLiteral("write a consistent, compact copy of the catalogue to FILE, also while Pellimar runs")},
         {{QStringLiteral("export")}, {}, QStringLiteral("--export FAX.apf OUT"),
          QStringLiteral("write the pages of a fax file: OUT.pdf gives one PDF, OUT.png or OUT.pbm one image per page")},
         {{QStringLiteral("print")}, {}, QStringLiteral("--print FAX.apf"),
@@ -59,6 +61,7 @@ const char kExitStatuses[] =
     "2 when the server could not be reached, 3 when it refused the login, 4 when the run stopped early, "
     "5 when the catalogue could not be opened or the folder is no working folder, 6 when some mails could not be extracted (they are kept), "
     "7 when another Pellimar was downloading into the same folder. Of --list: 0, or 1 when the catalogue could not be opened. "
+    "Of --backup: 0, or 1 when the catalogue could not be read or the copy could not be written. "
     "Of --export: 0, or 1 when the file is not a readable fax or the pages could not be written. "
     "Of --print: 0 when printed, 1 when the file is not a readable fax, 3 for a printer error. "
     "Of --import: 0 when every file was imported, 1 otherwise. "
@@ -120,7 +123,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     }
 
     QStringList modes;
-    for (const char* mode : {"fetch", "list", "export", "print", "import"})
+    for (const char* mode : {"fetch", "list", "backup", "export", "print", "import"})
         if (parser.isSet(QLatin1String(mode)))
             modes << QStringLiteral("--") + QLatin1String(mode);
     if (modes.size() > 1) {
@@ -130,6 +133,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     const QString mode = modes.value(0);
     line.Mode = mode == QLatin1String("--fetch")  ? TRunMode::Fetch
               : mode == QLatin1String("--list")   ? TRunMode::List
+              : mode == QLatin1String("--backup") ? TRunMode::Backup
               : mode == QLatin1String("--export") ? TRunMode::Export
               : mode == QLatin1String("--print")  ? TRunMode::Print
               : mode == QLatin1String("--import") ? TRunMode::Import
@@ -169,10 +173,14 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         line.Error = QStringLiteral("--import needs at least one fax file.");
         return line;
     }
+    if (line.Mode == TRunMode::Backup && line.Arguments.isEmpty()) {
+        line.Error = QStringLiteral("--backup needs the file to write.");
+        return line;
+    }
     // --export checks its two arguments itself; --import takes any number of
-    // files; the window takes one file.
+    // files; the window and --backup take one file.
     const qsizetype allowed = line.Mode == TRunMode::Export || line.Mode == TRunMode::Import ? line.Arguments.size()
-                            : line.Mode == TRunMode::Window                                  ? 1
+                            : line.Mode == TRunMode::Window || line.Mode == TRunMode::Backup ? 1
                                                                                              : 0;
     if (line.Arguments.size() > allowed)
         line.Error = QStringLiteral("Unexpected argument '%1'.").arg(line.Arguments.value(int(allowed)));
@@ -182,7 +190,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
 QString CommandLineHelp()
 {
     QString help = QStringLiteral(
-        "Usage: pellimar [FAX.apf | --fetch [--timeout SECONDS] [--notify] | --list | --export FAX.apf OUT |\n"
+        "Usage: pellimar [FAX.apf | --fetch [--timeout SECONDS] [--notify] | --list | --backup FILE |\n"
+        "                 --export FAX.apf OUT |\n"
         "                 --print FAX.apf [--printer NAME] [--pages FROM-TO] [--multipage] [--output FILE.pdf] |\n"
         "                 --import FAX.apf...] [--home DIR]\n\n");
     help += Wrapped(QLatin1String(kIntroduction), {}, 0) + QLatin1Char('\n');

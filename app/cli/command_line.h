@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-enum class TRunMode { Window, Fetch, List, Export, Print, Import, Help, Version };
+enum class TRunMode { Window, Fetch, List, Backup, Export, Print, Import, Help, Version };
 
 // Wrong arguments (an unknown option, a missing value, modes combined).
 constexpr int kUsageExitStatus = 2;
@@ -15,7 +15,7 @@ struct TCommandLine {
     bool Notify = false;    // --notify
     QString Home;           // --home DIR; empty when not given
     // What the mode reads further: FAX.apf and OUT for --export; the fax
-    // files for --import; FAX.apf and
+    // files for --import; FILE for --backup; FAX.apf and
     // the printing options (as given, "--printer" NAME...) for --print; the
     // file to show for the window.
     QStringList Arguments;

@@ -16,6 +16,7 @@ int RunHeadlessFetch(QTextStream& out, int timeoutSeconds, bool notify)
     TRunState state;
     TFaxCatalogue catalogue;
     host.NotifyAdditions(catalogue, notify);
+    QObject::connect(&catalogue, &TFaxCatalogue::Notice, [&host](const QString& text) { host.Log(text); });
     catalogue.Open();
     TPop3Client client;
     client.SetTimeout(timeoutSeconds);

@@ -78,6 +78,7 @@ TFaxCatalogue::TFaxCatalogue(QObject* parent) : QObject(parent), panel_(new QWid
         if (OnEmptyChanged)
             OnEmptyChanged(true);
     };
+    view_->OnNotice = [this](qdb::TQDB*, const std::string& text) { emit Notice(QString::fromLocal8Bit(text.c_str())); };
     view_->OnKey = [this](qdb::TQDB*, std::string& key) {
         key = edtFilename->text().toLatin1().left(kMaxCatalogueKeyLength).toStdString();
     };

@@ -134,6 +134,9 @@ signals:
     void Changed();
     // One record was posted, with the sender ID it carries.
     void RecordAdded(const QString& senderId);
+    // Something the catalogue did on its own that the user should know of
+    // (a file of no bytes taken as an empty catalogue).
+    void Notice(const QString& text);
 
 private:
     void BeginChange();

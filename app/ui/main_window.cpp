@@ -506,6 +506,7 @@ QWidget* TForm1::BuildRcvdPanel(QWidget* sheet)
         else
             QDBViewAfterPost(QDBView);
     };
+    connect(Catalogue.get(), &TFaxCatalogue::Notice, this, &TForm1::Log);
     return RcvdPanel;
 }
 

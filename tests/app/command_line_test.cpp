@@ -51,6 +51,7 @@ TEST(CommandLineTest, WrongArgumentsExitWithStatusTwoAndAHint)
         {QStringLiteral("--notify")},                                // only with --fetch
         {QStringLiteral("--list"), QStringLiteral("--fetch")},       // two modes
         {QStringLiteral("--list"), QStringLiteral("faxes.qdb")},     // stray argument
+        {QStringLiteral("--backup")},                                // the copy's name missing
     };
     for (const QStringList& arguments : wrong) {
         const std::string shown = arguments.join(QLatin1Char(' ')).toStdString();

@@ -1,6 +1,6 @@
 // pellimar --import as a user runs it from a terminal without a display, in
 // a working folder of its own: what it copies, what --list shows afterwards,
-// and its exit statuses.
+// what a --backup of it holds, and the exit statuses.
 #include "tests/app/headless_run.h"
 
 #include <QFile>
@@ -50,6 +50,17 @@ TEST(ImportCommandTest, ImportsEachFileKeepsWhatIsThereAndSaysWhichFailed)
                                              QStringLiteral("<none available>"), QStringLiteral("<none available>")}));
 
     EXPECT_EQ(RunPellimarHeadless({QStringLiteral("--import")}).status, 2);
+
+    // --backup writes a copy that lists the same, but never over the catalogue.
+    QTemporaryDir restored;
+    const THeadlessRun backup =
+        RunIn(work.path(), {QStringLiteral("--backup"), restored.filePath(QStringLiteral("faxes.qdb"))});
+    EXPECT_EQ(backup.status, 0) << backup.err.toStdString();
+    EXPECT_EQ(RunIn(restored.path(), {QStringLiteral("--list")}).out, list.out);
+    EXPECT_EQ(RunIn(work.path(), {QStringLiteral("--backup"), QStringLiteral("faxes.qdb")}).status, 1);
+    const THeadlessRun nothing = RunIn(mail.path(), {QStringLiteral("--backup"), QStringLiteral("copy.qdb")});
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_TRUE(nothing.err.contains(QStringLiteral("could not be copied"))) << nothing.err.toStdString();
 }
 
 } // namespace

@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <random>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace qdb;
 
@@ -44,6 +46,26 @@ QProcess* StartChild(const char* test, const QString& variable, const std::strin
     child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child->start(QCoreApplication::applicationFilePath(), {QString("--gtest_filter=") + test});
     return child;
+}
+
+int64_t FileSize(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? int64_t(st.st_size) : -1;
+}
+
+// Runs body in a child process that then ends at once, without running
+// destructors, as a killed process would.
+void InCrashingChild(const std::function<void()>& body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        body();
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 using QdbDurability = QdbFolder;
@@ -115,7 +137,8 @@ TEST(QdbChild, FlushOnFullDisk)
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit limit{20060, 20060};
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-    db.ChangeItem(std::string(10050, 'n'));
+    // Even without the 10000 bytes it replaces, the file would not fit.
+    db.ChangeItem(std::string(20040, 'n'));
     try {
         db.Flush();
         FAIL() << "flush succeeded";
@@ -146,4 +169,105 @@ TEST_F(QdbDurability, FullDiskLeavesOldFile)
     db.SetFileName(name);
     db.First();
     EXPECT_EQ(db.GetItem(), std::string(10000, 'o'));
+}
+
+// Flushes write into room and index places inside the file; a crash before
+// the close leaves them in the data section, where the next opening takes
+// them for data. They must neither pile up over many crashes nor survive
+// the close of the next run that was not killed.
+TEST_F(QdbDurability, CrashesBetweenFlushAndCloseLeaveNoLastingGrowth)
+{
+    const std::string name = Path("crashes.qdb");
+    const int crashes = 100;
+    int64_t largest = 0;
+    for (int i = 0; i < crashes; ++i) {
+        InCrashingChild([&] {
+            // Never closed: the child ends with the database open.
+            TQDB& db = *new TQDB;
+            db.SetFileName(name);
+            db.AddItem(ItemData(i), ItemKey(i));
+            db.Flush();
+            if (i % 3 == 0) {
+                db.AddItem(ItemData(i) + "x", ItemKey(i) + "x");
+                db.Flush();
+            }
+        });
+        largest = std::max(largest, FileSize(name));
+    }
+    const std::string compact = Path("compact.qdb");
+    {
+        TQDB db;
+        db.SetFileName(name);
+        ASSERT_EQ(db.Count(), crashes + (crashes + 2) / 3);
+        db.AddItem(ItemData(crashes), ItemKey(crashes));
+        TQDB fresh;
+        fresh.SetFileName(compact);
+        for (db.First(); ; db.Next()) {
+            fresh.AddItem(db.GetItem(), db.Key());
+            if (db.Eof())
+                break;
+        }
+    } // the close of a run that was not killed
+    EXPECT_LE(FileSize(name), FileSize(compact) * 11 / 10);
+    EXPECT_LT(largest, 1 << 20) << "the file grew while crashing";
+    TQDB db;
+    db.SetFileName(name);
+    for (int i = 0; i < crashes; ++i) {
+        ASSERT_TRUE(db.FindKey(ItemKey(i))) << i;
+        ASSERT_EQ(db.GetItem(), ItemData(i));
+    }
+}
+
+// A process killed while it writes (here by the file size limit, in the
+// middle of assembling the file at close) leaves no working or temporary
+// file behind, in the temporary folder or beside the database.
+TEST_F(QdbDurability, KilledProcessLeavesNoFiles)
+{
+    const std::string name = Path("killed.qdb");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        TQDB db;
+        db.SetFileName(name);
+        db.AddItem(std::string(4000, 'k'), "big");
+        // The working files fit; the assembled file does not.
+        rlimit limit{4010, 4010};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        db.SetFileName("");
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    EXPECT_EQ(WorkingFileCount(), 0);
+    TQDB db;
+    db.SetFileName(name);
+    EXPECT_EQ(db.Count(), 0);
+    db.SetFileName("");
+    int files = 0;
+    DIR* d = opendir(dir.path().toLocal8Bit().constData());
+    while (dirent* e = readdir(d))
+        files += e->d_name[0] != '.';
+    closedir(d);
+    EXPECT_EQ(files, 2) << "the database and the temporary folder";
+}
+
+// A crash of an older version while it created the file left it without a
+// single byte: it holds nothing, so it opens as a new, empty database.
+TEST_F(QdbDurability, FileOfNoBytesOpensEmpty)
+{
+    const std::string name = Path("empty.qdb");
+    WriteFile(name, "");
+    std::vector<std::string> notices;
+    {
+        TQDB db;
+        db.OnNotice = [&](TQDB*, const std::string& text) { notices.push_back(text); };
+        db.SetFileName(name);
+        EXPECT_EQ(db.Count(), 0);
+        db.AddItem("fax", "faxes\\fax1.apf");
+    }
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0], "The file " + name + " held no bytes and now holds a new, empty database");
+    TQDB db;
+    db.SetFileName(name);
+    EXPECT_EQ(db.Count(), 1);
 }

@@ -681,13 +681,14 @@ TEST_F(QdbEngine, RandomWorkMatchesAModelAcrossReopens)
             ASSERT_EQ(db.GetItem(), data) << key;
         }
         db.SetFileName("");
-        // The last flushes wrote into the file: old indexes lie in it, at
-        // most two thirds of the file, and closing writes the compact file.
+        // The last flushes wrote into the file: old indexes lie in it, gaps
+        // take at most two thirds of it beside the room kept for later
+        // flushes, and closing writes the compact file.
         size_t indexes = 0;
         for (size_t at = flushed.find(std::string("QIX", 4)); at != std::string::npos;
              at = flushed.find(std::string("QIX", 4), at + 1))
             ++indexes;
         EXPECT_GT(indexes, 1u) << round;
-        EXPECT_LE(flushed.size(), 3 * ReadFile(name).size());
+        EXPECT_LE(flushed.size(), 3 * ReadFile(name).size() + 4 * 65536);
     }
 }

@@ -349,7 +349,8 @@ TEST_F(RecordView, ExcludedControlsAndContainersAreNotPartOfTheRecord)
 TEST_F(RecordView, AnUnreadableRecordIsNamedAndTheDatabaseStaysOpen)
 {
     // A catalogue file of three records written byte by byte; one of them is
-    // short of fields or holds compressed data that does not decode.
+    // short of fields, holds compressed data that does not decode, holds
+    // zeros (a copy that caught a flush half-way) or more than its fields.
     const std::string keys[] = {"faxes\\a.apf", "faxes\\b.apf", "faxes\\c.apf"};
     const std::string shortRecord = EncodeRecord({Text("faxes\\a.apf")});
     const std::string badBlocks("\x04\x00\x40\x80\x00\x00", 6);
@@ -358,7 +359,10 @@ TEST_F(RecordView, AnUnreadableRecordIsNamedAndTheDatabaseStaysOpen)
         std::string stored;
         int32_t flags;
     };
-    for (const Case& c : {Case{0, shortRecord, 0}, Case{0, badBlocks, FlagCompressed}, Case{1, shortRecord, 0}}) {
+    const std::string zeros(Record(keys[2].c_str(), "", "", "", "New").size(), '\0');
+    const std::string longer = Record(keys[2].c_str(), "", "", "", "New") + "more";
+    for (const Case& c : {Case{0, shortRecord, 0}, Case{0, badBlocks, FlagCompressed}, Case{1, shortRecord, 0},
+                          Case{2, zeros, 0}, Case{1, longer, 0}}) {
         std::string data, index;
         for (int n = 0; n < 5; ++n) {
             const std::string text = std::string("\x06.") + kCatalogueFields[n] + ".TEdit" + '\0';
