@@ -86,8 +86,6 @@ void TKivCustomFaxViewer::CreateWindowState()
         SendWhitespace();
     Perform(kVwSetScrollSteps, static_cast<uintptr_t>(horizScroll_), vertScroll_);
     SetAutoScaleMode(autoScaleMode_);
-    if (!fileName_.isEmpty())
-        Check(Perform(kVwLoadFile, 0, reinterpret_cast<intptr_t>(QFile::encodeName(fileName_).constData())));
     Check(Perform(kVwSetLoadWholeFax, loadWholeFax_ ? 1 : 0));
     Perform(kVwSetBusyCursor, static_cast<uintptr_t>(CursorShapeOf(busyCursor_)));
 }
@@ -126,20 +124,26 @@ void TKivCustomFaxViewer::SetBGColor(const QColor& colour)
 void TKivCustomFaxViewer::SendScaling()
 {
     const TViewerScaling scale = scaling_ ? factors_ : TViewerScaling{};
-    Perform(kVwSetScaling, 0, reinterpret_cast<intptr_t>(&scale));
+    TViewerScaling applied;
+    Perform(kVwGetScaling, 0, reinterpret_cast<intptr_t>(&applied));
+    // The window keeps equal factors as 1/1; so does the comparison.
+    auto reduced = [](int mult, int div) { return mult == div ? std::pair(1, 1) : std::pair(mult, div); };
+    if (reduced(scale.horizMult, scale.horizDiv) != reduced(applied.horizMult, applied.horizDiv) ||
+        reduced(scale.vertMult, scale.vertDiv) != reduced(applied.vertMult, applied.vertDiv))
+        Perform(kVwSetScaling, 0, reinterpret_cast<intptr_t>(&scale));
 }
 
+// Setting a value already stored still sends it when the window shows
+// something else (it resets its factors when it loads a file).
 void TKivCustomFaxViewer::SetScaling(bool on)
 {
-    if (on == scaling_)
-        return;
     scaling_ = on;
     SendScaling();
 }
 
 void TKivCustomFaxViewer::SetFactor(int& factor, int value)
 {
-    if (value == 0 || value == factor)
+    if (value == 0)
         return;
     factor = value;
     if (scaling_)
@@ -227,13 +231,16 @@ void TKivCustomFaxViewer::SetBusyCursor(TCursor cursor)
     Perform(kVwSetBusyCursor, static_cast<uintptr_t>(CursorShapeOf(cursor)));
 }
 
+QString TKivCustomFaxViewer::FileName() { return designing_ ? designFileName_ : WindowFileName(); }
+
 void TKivCustomFaxViewer::SetFileName(const QString& name)
 {
-    if (name == fileName_)
+    if (name == FileName())
         return;
-    fileName_ = name;
-    if (designing_)
+    if (designing_) {
+        designFileName_ = name;
         return;
+    }
     const intptr_t rc = Perform(kVwLoadFile, 0, reinterpret_cast<intptr_t>(QFile::encodeName(name).constData()));
     UpdateAccessibleDescription();
     Check(rc);
@@ -243,10 +250,8 @@ void TKivCustomFaxViewer::SetFileName(const QString& name)
 
 void TKivCustomFaxViewer::ForgetViewSettings()
 {
-    // A newly loaded file resets the window's rotation and scale factors;
-    // the stored values follow, so that setting them again is not skipped as
-    // unchanged.
-    rotation_ = 0;
+    // A newly loaded file resets the window's scale factors; the stored
+    // factors follow.
     factors_ = TViewerScaling{};
 }
 
@@ -256,20 +261,21 @@ int TKivCustomFaxViewer::CurrentPage() { return static_cast<int>(Perform(kVwGetC
 
 void TKivCustomFaxViewer::SetCurrentPage(int page)
 {
-    if (page == CurrentPage() || fileName_.isEmpty())
+    if (page == CurrentPage() || FileName().isEmpty())
         return;
     if (page < 1 || page > PageCount())
         return Check(kErrBadArgument);
     Check(Perform(kVwSetCurrentPage, static_cast<uintptr_t>(page)));
 }
 
+int TKivCustomFaxViewer::PageRotation() { return static_cast<int>(Perform(kVwGetRotation)); }
+
 void TKivCustomFaxViewer::SetPageRotation(int quarterTurns)
 {
-    if (quarterTurns == rotation_)
+    if (quarterTurns == PageRotation())
         return;
     if (quarterTurns < 0 || quarterTurns > 3)
         return Check(kErrBadArgument);
-    rotation_ = quarterTurns;
     Check(Perform(kVwSetRotation, static_cast<uintptr_t>(quarterTurns)));
 }
 
@@ -287,9 +293,8 @@ QString TKivCustomFaxViewer::WindowFileName()
 
 void TKivCustomFaxViewer::FireDropFile()
 {
-    fileName_ = WindowFileName();
     if (OnDropFile)
-        OnDropFile(this, fileName_);
+        OnDropFile(this, FileName());
 }
 
 void TKivCustomFaxViewer::Notification(unsigned number, uintptr_t wParam, intptr_t)
@@ -299,12 +304,13 @@ void TKivCustomFaxViewer::Notification(unsigned number, uintptr_t wParam, intptr
         if (OnPageChange)
             OnPageChange(this);
     } else if (number == kVwError) {
-        // The window has unloaded the file; FileName follows, so that
-        // assigning the same name again loads it again.
-        fileName_ = WindowFileName();
+        // The window has unloaded the file: no page is shown any more, which
+        // OnPageChange tells after the error.
         UpdateAccessibleDescription();
         if (OnViewerError)
             OnViewerError(this, static_cast<int>(static_cast<intptr_t>(wParam)));
+        if (OnPageChange)
+            OnPageChange(this);
     }
 }
 

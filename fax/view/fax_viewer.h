@@ -79,12 +79,16 @@ public:
     void SetLoadWholeFax(bool on);
     TCursor BusyCursor() const { return busyCursor_; }
     void SetBusyCursor(TCursor cursor);
-    const QString& FileName() const { return fileName_; }
+    // The file the viewer window shows (empty when none): after a page that
+    // cannot be shown the window has unloaded it, and FileName says so.
+    QString FileName();
     void SetFileName(const QString& name);
 
     int PageCount();
     int CurrentPage();
     void SetCurrentPage(int page);
+    // The quarter turns in force; a newly loaded file shows unturned.
+    int PageRotation();
     void SetPageRotation(int quarterTurns);
     int PageFlags();
     void LockRendering();
@@ -112,6 +116,7 @@ protected:
 private:
     void CreateWindowState();
     void Check(intptr_t code);
+    // Sends the wanted factors when they differ from those in force.
     void SendScaling();
     void SendWhitespace();
     void SetFactor(int& factor, int value);
@@ -136,8 +141,7 @@ private:
     bool acceptDragged_ = true;
     bool loadWholeFax_ = false;
     TCursor busyCursor_ = crDefault;
-    QString fileName_;
-    int rotation_ = 0;
+    QString designFileName_; // the form designer loads no file
 };
 
 class TKivFaxViewer : public TKivCustomFaxViewer {

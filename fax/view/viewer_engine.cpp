@@ -166,6 +166,12 @@ intptr_t TViewer::Command(unsigned number, uintptr_t wParam, intptr_t lParam)
         return state_->pageHeader.Flags();
     case kVwGetFileName:
         return reinterpret_cast<intptr_t>(fileName_.c_str());
+    case kVwGetRotation:
+        return rotation_;
+    case kVwGetScaling:
+        if (auto* out = reinterpret_cast<TViewerScaling*>(lParam))
+            *out = scale_;
+        return 0;
     default:
         return defaultProc_ ? defaultProc_(number, wParam, lParam) : 0;
     }
@@ -303,17 +309,19 @@ void TViewer::ShowCurrentPage()
     const std::size_t index = static_cast<std::size_t>(currentPage_ - 1);
     if (!loadWholeFax_ && !pages_[index].decoded) {
         ReleasePages();
+        // Unloaded before the error is reported, so that whoever hears of it
+        // finds no file and no page.
         if (const int rc = Decode(currentPage_)) {
-            Send(kVwError, static_cast<uintptr_t>(rc), 0);
             Unload();
+            Send(kVwError, static_cast<uintptr_t>(rc), 0);
             return;
         }
         Page& entry = pages_[index];
         if (rotation_ != 0) {
             QImage turned;
             if (RotatePageImage(entry.image, rotation_, turned) != 0) {
-                Send(kVwError, static_cast<uintptr_t>(kErrOutOfMemory), 0);
                 Unload();
+                Send(kVwError, static_cast<uintptr_t>(kErrOutOfMemory), 0);
                 return;
             }
             entry.image = std::move(turned);

@@ -162,7 +162,15 @@ TEST(ViewerFiles, HostileFilesEndInAnErrorAndAnEmptyViewer)
         auto viewer = ShownViewer();
         viewer->SetLoadWholeFax(c.wholeFax);
         std::vector<int> errors;
-        viewer->OnViewerError = [&](TKivCustomFaxViewer*, int code) { errors.push_back(code); };
+        // Whoever hears of the error finds the viewer already empty.
+        QStringList seenOnError;
+        viewer->OnViewerError = [&](TKivCustomFaxViewer* sender, int code) {
+            errors.push_back(code);
+            seenOnError << sender->FileName() << QString::number(sender->CurrentPage())
+                        << sender->accessibleDescription();
+        };
+        int changesAfterError = 0;
+        viewer->OnPageChange = [&](TKivCustomFaxViewer*) { changesAfterError += !errors.empty(); };
         bool raised = false;
         try {
             viewer->SetFileName(QString::fromStdString(files.Write("hostile.apf", c.bytes)));
@@ -174,6 +182,11 @@ TEST(ViewerFiles, HostileFilesEndInAnErrorAndAnEmptyViewer)
         EXPECT_TRUE(raised || !errors.empty()) << c.name;
         for (int code : errors)
             EXPECT_LT(code, 0) << c.name;
+        if (!errors.empty()) {
+            EXPECT_EQ(seenOnError.mid(0, 3), (QStringList{"", "0", "No fax loaded"})) << c.name;
+            EXPECT_EQ(changesAfterError, 1) << c.name << ": the page change to no page is told";
+        }
+        EXPECT_TRUE(viewer->FileName().isEmpty()) << c.name;
         EXPECT_EQ(viewer->PageCount(), 0) << c.name;
         EXPECT_EQ(viewer->CurrentPage(), 0) << c.name;
         EXPECT_FALSE(TViewer::Busy()) << c.name;
