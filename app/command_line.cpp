@@ -54,7 +54,8 @@ const char kExitStatuses[] =
     "2 when the server could not be reached, 3 when it refused the login, 4 when the run stopped early, "
     "5 when the catalogue could not be opened, 6 when some mails could not be extracted (they are kept). Of --list: 0, or 1 when the catalogue could not be opened. "
     "Of --export: 0, or 1 when the file is not a readable fax or the pages could not be written. "
-    "Of --print: 0 when printed, 1 when the file is not a readable fax, 3 for a printer error. "
+    "Of --print: 0 when printed, 1 when the file is not a readable fax, 3 for a printer error, "
+    "4 when some pages could not be printed (the others were). "
     "Of --import: 0 when every file was imported, 1 otherwise. "
     "Wrong arguments, such as an unknown option, give 2.";
 
