@@ -1,6 +1,7 @@
 #include "app/view_form.h"
 
 #include "app/message_box.h"
+#include "fax/kiv_errors.h"
 #include "fax/view/fax_printer.h"
 #include "fax/view/fax_printer_status.h"
 #include "fax/view/fax_viewer.h"
@@ -8,6 +9,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
@@ -42,6 +44,15 @@ std::optional<int> ComboNumber(const QString& text)
 }
 
 QString ErrorText(const std::exception& e) { return QString::fromLocal8Bit(e.what()); }
+
+const char* const kRotateTexts[] = {"  0", " 90", "180", "270"};
+
+// A combo's text set without counting as the user's change.
+void ShowInCombo(QComboBox* combo, const QString& text)
+{
+    const QSignalBlocker blocker(combo);
+    combo->setEditText(text);
+}
 
 } // namespace
 
@@ -82,7 +93,10 @@ void TViewForm::ShowUnscaled()
 
 void TViewForm::OpenFax(const QString& fileName)
 {
+    // The new fax is shown unscaled and unturned, and the boxes say so.
+    zoomPercent_ = 100;
     ShowUnscaled();
+    ShowApplied();
     try {
         // The same file again is loaded afresh, so that it shows page 1 as
         // the caption says.
@@ -94,6 +108,14 @@ void TViewForm::OpenFax(const QString& fileName)
         ClearViewer();
         ShowMessageBox(TMessageKind::Error, QStringLiteral("Error opening fax file ") + fileName);
     }
+}
+
+void TViewForm::ShowApplied()
+{
+    ShowInCombo(PercentCombo, QStringLiteral("%1").arg(zoomPercent_, 3));
+    const int turns = FaxViewer->PageRotation();
+    ShowInCombo(RotateCombo, QLatin1String(kRotateTexts[turns >= 0 && turns < 4 ? turns : 0]));
+    UpdateZoomDescription();
 }
 
 void TViewForm::ShowPageOne()
@@ -127,6 +149,7 @@ void TViewForm::showEvent(QShowEvent* event)
 
 void TViewForm::FaxViewerPageChange(TKivCustomFaxViewer*)
 {
+    ShowApplied();
     if (FaxViewer->FileName().isEmpty()) {
         setWindowTitle(QStringLiteral("  No file loaded"));
         return;
@@ -139,7 +162,9 @@ void TViewForm::FaxViewerPageChange(TKivCustomFaxViewer*)
 
 void TViewForm::FaxViewerViewerError(TKivCustomFaxViewer*, int errorCode)
 {
-    ShowMessageBox(TMessageKind::Error, QStringLiteral("Viewer error %1").arg(errorCode));
+    ShowMessageBox(TMessageKind::Error, QStringLiteral("Viewer error %1: %2")
+                                            .arg(errorCode)
+                                            .arg(QString::fromLatin1(KivErrorMessage(errorCode).c_str())));
 }
 
 void TViewForm::FaxViewerDropFile(TKivCustomFaxViewer*, const QString&)
@@ -148,6 +173,7 @@ void TViewForm::FaxViewerDropFile(TKivCustomFaxViewer*, const QString&)
     // A dropped file is shown unscaled; the control's stored factors are
     // brought back to 1 too, so that the next zoom is applied in full.
     ShowUnscaled();
+    ShowApplied();
     ShowPageOne();
 }
 
@@ -179,7 +205,7 @@ void TViewForm::SetZoom(int percent)
         FaxViewer->SetVertDiv(100);
         FaxViewer->UnlockRendering();
     }
-    UpdateZoomDescription();
+    ShowApplied();
 }
 
 void TViewForm::SpeedButton3Click()
@@ -207,22 +233,26 @@ void TViewForm::PercentComboChange()
     const std::optional<int> percent = ComboNumber(PercentCombo->currentText());
     if (percent)
         SetZoom(std::clamp(*percent, kMinZoom, kMaxZoom));
+    // The box shows the zoom applied, also after a text that is not one.
+    ShowApplied();
+    FaxViewer->setFocus();
 }
 
 void TViewForm::RotateComboChange()
 {
-    static const char* const kTexts[] = {"  0", " 90", "180", "270"};
     const QString text = RotateCombo->currentText();
     for (int quarterTurns = 0; quarterTurns < 4; ++quarterTurns)
-        if (text == QLatin1String(kTexts[quarterTurns])) {
+        if (text == QLatin1String(kRotateTexts[quarterTurns])) {
             // Turning fails only when memory runs short; the page stays as it was.
             try {
                 FaxViewer->SetPageRotation(quarterTurns);
             } catch (const std::exception& e) {
                 ShowMessageBox(TMessageKind::Error, ErrorText(e));
             }
-            return;
+            break;
         }
+    ShowApplied();
+    FaxViewer->setFocus();
 }
 
 void TViewForm::SpeedButton6Click()
@@ -230,6 +260,10 @@ void TViewForm::SpeedButton6Click()
     if (FaxViewer->FileName().isEmpty())
         return;
     const QString name = FaxViewer->FileName();
+    const QPrinter& printer = FaxPrinter->Printer();
+    if (printer.outputFileName().isEmpty() && printer.printerName().isEmpty())
+        return (void)ShowMessageBox(TMessageKind::Error,
+                                    QStringLiteral("No printer is set up. Choose a printer, or a PDF file, with Setup."));
     // A page that cannot be decoded or a printer that refuses the job ends in
     // an error box rather than in an unhandled exception.
     try {

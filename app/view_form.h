@@ -37,6 +37,8 @@ public:
     void NextClick();
     void SpeedButton3Click(); // zoom in
     void SpeedButton5Click(); // zoom out
+    // Apply the box's text: an item picked from its list, or a text typed
+    // and confirmed with Enter.
     void PercentComboChange();
     void RotateComboChange();
     void SpeedButton6Click(); // Print
@@ -74,6 +76,8 @@ private:
     // Scaling off and the factors at 1, as a newly opened file is shown.
     void ShowUnscaled();
     void ShowPageOne();
+    // The zoom and rotate boxes show what the viewer applies.
+    void ShowApplied();
     void ClearViewer();
     void UpdateZoomDescription();
     void FaxViewerPageChange(TKivCustomFaxViewer* sender);

@@ -125,8 +125,12 @@ void TViewForm::CreateToolStrip()
     connect(SpeedButton2, &QToolButton::clicked, this, &TViewForm::NextClick);
     connect(SpeedButton3, &QToolButton::clicked, this, &TViewForm::SpeedButton3Click);
     connect(SpeedButton5, &QToolButton::clicked, this, &TViewForm::SpeedButton5Click);
-    connect(PercentCombo, &QComboBox::editTextChanged, this, &TViewForm::PercentComboChange);
-    connect(RotateCombo, &QComboBox::editTextChanged, this, &TViewForm::RotateComboChange);
+    // Typing applies on Enter, not at every key; picking an item applies it
+    // even when it is the text already shown.
+    connect(PercentCombo, &QComboBox::textActivated, this, &TViewForm::PercentComboChange);
+    connect(PercentCombo->lineEdit(), &QLineEdit::returnPressed, this, &TViewForm::PercentComboChange);
+    connect(RotateCombo, &QComboBox::textActivated, this, &TViewForm::RotateComboChange);
+    connect(RotateCombo->lineEdit(), &QLineEdit::returnPressed, this, &TViewForm::RotateComboChange);
     connect(SpeedButton7, &QToolButton::clicked, this, &TViewForm::SpeedButton7Click);
     connect(SpeedButton6, &QToolButton::clicked, this, &TViewForm::SpeedButton6Click);
     connect(SpeedButton4, &QToolButton::clicked, this, &TViewForm::SpeedButton4Click);

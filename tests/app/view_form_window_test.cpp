@@ -11,10 +11,12 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPrintDialog>
 #include <QTimer>
 #include <QScrollBar>
+#include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
 
@@ -59,6 +61,13 @@ protected:
         QApplication::sendEvent(form.FaxViewer->viewport(), &drop);
     }
 
+    // Types the text into the box and confirms it with Enter.
+    static void Type(QComboBox* combo, const QString& text)
+    {
+        combo->setEditText(text);
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    }
+
     TViewForm form;
     QStringList boxes;
     int beeps = 0;
@@ -96,7 +105,7 @@ TEST_F(ViewFormTest, ZoomButtonsAndPercentComboFollowTheirRules)
         else if (action == "out")
             form.SpeedButton5->click();
         else
-            form.PercentCombo->setEditText(QString::fromLatin1(c.action));
+            Type(form.PercentCombo, QString::fromLatin1(c.action));
         EXPECT_EQ(form.ZoomPercent(), c.zoom);
         EXPECT_EQ(beeps, c.beeps);
         // What the viewer shows follows the zoom: unscaled at 100, else the
@@ -112,23 +121,53 @@ TEST_F(ViewFormTest, ZoomButtonsAndPercentComboFollowTheirRules)
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
 }
 
-TEST_F(ViewFormTest, ZoomIsKeptAcrossOpenFaxWhileTheNewFaxShowsUnscaled)
+TEST_F(ViewFormTest, ZoomAndRotateBoxesShowWhatIsApplied)
 {
+    form.show();
     form.OpenFax(Fixture("multi.apf"));
-    form.PercentCombo->setEditText(QStringLiteral("200"));
-    ASSERT_TRUE(form.FaxViewer->Scaling());
-    form.OpenFax(Fixture("text-standard.apf"));
-    EXPECT_EQ(form.ZoomPercent(), 200);
+    // The zoom buttons and Ctrl+wheel: the box follows.
+    form.SpeedButton3->click();
+    EXPECT_EQ(form.PercentCombo->currentText(), "125");
+    Wheel(-120, Qt::ControlModifier);
+    EXPECT_EQ(form.PercentCombo->currentText(), "100");
+    Wheel(-120, Qt::ControlModifier);
+    EXPECT_EQ(form.PercentCombo->currentText(), " 75");
+    // Picking the item already shown applies it.
+    form.SetZoom(125);
+    form.PercentCombo->setCurrentIndex(3);
+    emit form.PercentCombo->textActivated(form.PercentCombo->itemText(3));
+    EXPECT_EQ(form.ZoomPercent(), 100);
     EXPECT_FALSE(form.FaxViewer->Scaling());
-    EXPECT_EQ(form.FaxViewer->HorizMult(), 1);
-    // Choosing the zoom the window last applied changes nothing.
-    form.PercentCombo->setEditText(QStringLiteral(" 75"));
-    form.PercentCombo->setEditText(QStringLiteral("200"));
+    // Typing zooms once, on Enter, and the keys then go to the page again.
+    form.PercentCombo->lineEdit()->setFocus();
+    form.PercentCombo->setEditText("1");
+    form.PercentCombo->setEditText("15");
+    EXPECT_EQ(form.ZoomPercent(), 100);
+    QTest::keyClick(form.PercentCombo->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(form.ZoomPercent(), 25);
+    EXPECT_EQ(form.PercentCombo->currentText(), " 25");
+    EXPECT_EQ(form.focusWidget(), form.FaxViewer);
+    Type(form.PercentCombo, "x5"); // not a number: the box says what is applied
+    EXPECT_EQ(form.PercentCombo->currentText(), " 25");
+
+    // Another fax is shown unscaled and unturned, and the boxes say so.
+    form.SetZoom(200);
+    Type(form.RotateCombo, " 90");
+    ASSERT_EQ(form.FaxViewer->PageRotation(), 1);
+    Type(form.RotateCombo, "45");
+    EXPECT_EQ(form.RotateCombo->currentText(), " 90");
+    form.OpenFax(Fixture("text-standard.apf"));
+    EXPECT_EQ(form.ZoomPercent(), 100);
+    EXPECT_FALSE(form.FaxViewer->Scaling());
+    EXPECT_EQ(form.FaxViewer->PageRotation(), 0);
+    EXPECT_EQ(form.PercentCombo->currentText(), "100");
+    EXPECT_EQ(form.RotateCombo->currentText(), "  0");
+    // And the zoom last shown there applies in full.
+    Type(form.PercentCombo, "200");
     EXPECT_TRUE(form.FaxViewer->Scaling());
-    form.OpenFax(Fixture("text-standard.apf"));
-    form.PercentCombo->setEditText(QStringLiteral("200"));
-    EXPECT_FALSE(form.FaxViewer->Scaling());
-    EXPECT_EQ(form.PercentCombo->accessibleDescription(), QStringLiteral("Zoom 100%"));
+    EXPECT_EQ(form.FaxViewer->HorizMult(), 200);
+    EXPECT_EQ(form.PercentCombo->accessibleDescription(), QStringLiteral("Zoom 200%"));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
 }
 
 TEST_F(ViewFormTest, DroppedFileIsShownUnscaledAndZoomsAgainInFull)
@@ -177,7 +216,7 @@ TEST_F(ViewFormTest, RotateComboTurnsThePageOnlyForItsExactTexts)
                           {"270", true}, {"  0", false}, {"0", false}, {" 90", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        form.RotateCombo->setEditText(QString::fromLatin1(c.text));
+        Type(form.RotateCombo, QString::fromLatin1(c.text));
         QApplication::processEvents();
         EXPECT_EQ(across->maximum() > 0 && down->maximum() < tall, c.turnedSideways);
     }
@@ -224,7 +263,20 @@ TEST_F(ViewFormTest, PagesCaptionsAndErrorBoxes)
     form.FaxViewer->OnPageChange(form.FaxViewer);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("  No file loaded"));
     form.FaxViewer->OnViewerError(form.FaxViewer, -8002);
-    EXPECT_EQ(boxes.last(), QStringLiteral("Error: Viewer error -8002"));
+    EXPECT_EQ(boxes.last(), QStringLiteral("Error: Viewer error -8002: Bad graphics format"));
+
+    // A page the file promises but lacks: the box says why, and the window
+    // then shows that no file is loaded, in the caption and to Print.
+    FaxTempFiles files;
+    const QString promised = QString::fromStdString(files.Write("promised.apf", ApfBytes({BarPage(50)}, 3)));
+    form.OpenFax(promised);
+    EXPECT_EQ(form.windowTitle(), Viewing(1, 3, promised));
+    boxes.clear();
+    form.SpeedButton2->click();
+    EXPECT_EQ(boxes, QStringList{"Error: Viewer error -100: Attempt to read beyond end of file"});
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("  No file loaded"));
+    EXPECT_EQ(form.FaxViewer->accessibleDescription(), QStringLiteral("No fax loaded"));
+    EXPECT_TRUE(form.FaxViewer->FileName().isEmpty());
 }
 
 TEST_F(ViewFormTest, StartFileOpensOnceFocusGoesToTheViewerAndCloseHides)
@@ -295,6 +347,17 @@ TEST_F(ViewFormTest, PrintSendsTheWholeFaxWithHeaderAndFooter)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(pdf)));
 
     const QString multi = Fixture("multi.apf");
+    // No printer chosen and none installed: the box says where to choose one.
+    QPrinter& printer = form.FaxPrinter->Printer();
+    printer.setPrinterName(QString());
+    printer.setOutputFileName(QString());
+    form.OpenFax(multi);
+    form.SpeedButton6->click();
+    EXPECT_EQ(boxes, QStringList{"Error: No printer is set up. Choose a printer, or a PDF file, with Setup."});
+    boxes.clear();
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(pdf));
+
     form.OpenFax(multi);
     form.SpeedButton2->click();
     form.SpeedButton6->click();
