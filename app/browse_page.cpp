@@ -102,7 +102,9 @@ void TFaxBrowser::ShowSheet(bool keepReadRows)
     SetPanelToHeaderTexts();
     WriteGridRow(0);
     FillRows(keepReadRows);
-    SelectRow(std::min(selected, model_->rowCount() - 1));
+    // A row stays selected (the first when none was), so that View and
+    // Remove have a fax to act on.
+    SelectRow(std::min(std::max(selected, 0), model_->rowCount() - 1));
 }
 
 void TFaxBrowser::FillGrid() { FillRows(false); }
@@ -158,6 +160,8 @@ void TFaxBrowser::SelectRow(int row)
 void TFaxBrowser::BitBtn5Click()
 {
     const QString name = SelectedName();
+    if (name.isEmpty())
+        return; // no row selected
     qdb::TQDBView& view = *form_.QDBView;
     if (view.Ready() && view.FindKey(Key(name))) {
         try {
@@ -195,6 +199,8 @@ void TFaxBrowser::OpenInViewer(const QString& name)
 void TFaxBrowser::BitBtn4Click()
 {
     const QString name = SelectedName();
+    if (name.isEmpty())
+        return; // no row selected
     qdb::TQDBView& view = *form_.QDBView;
     if (!view.Ready() || !view.FindKey(Key(name))) {
         ShowMessageBox(TMessageKind::Information,
