@@ -1,6 +1,7 @@
 #include "app/view_form.h"
 
 #include "app/message_box.h"
+#include "app/registry_store.h"
 #include "fax/kiv_errors.h"
 #include "fax/view/fax_printer.h"
 #include "fax/view/fax_printer_status.h"
@@ -14,6 +15,8 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -47,6 +50,28 @@ QString ErrorText(const std::exception& e) { return QString::fromLocal8Bit(e.wha
 
 const char* const kRotateTexts[] = {"  0", " 90", "180", "270"};
 
+const char kFitWidthText[] = "Fit width";
+const char kFitPageText[] = "Fit page";
+
+// Where the fit choice is remembered, and its stored names.
+const char kViewerKey[] = "HKEY_CURRENT_USER\\Software\\Pellimar\\Viewer";
+const char kFitValue[] = "Fit";
+const char* const kFitNames[] = {"none", "width", "page"};
+
+TFitMode RememberedFitMode()
+{
+    try {
+        const std::optional<TRegValue> stored = TRegistryStore().ReadValue(kViewerKey, kFitValue);
+        if (stored && stored->type == REG_SZ)
+            for (int mode = 0; mode < 3; ++mode)
+                if (stored->data == std::string(kFitNames[mode]) + '\0')
+                    return static_cast<TFitMode>(mode);
+    } catch (const std::exception&) {
+        // A settings file that cannot be read: the window starts unfitted.
+    }
+    return TFitMode::None;
+}
+
 // A combo's text set without counting as the user's change.
 void ShowInCombo(QComboBox* combo, const QString& text)
 {
@@ -74,7 +99,13 @@ TViewForm::TViewForm(QWidget* parent) : TForm(parent)
     setFocusProxy(FaxViewer);
 
     zoomPercent_ = 100;
-    UpdateZoomDescription();
+    fitMode_ = RememberedFitMode();
+    auto* fitWidth = new QShortcut(QKeySequence(Qt::Key_W), this);
+    connect(fitWidth, &QShortcut::activated, this, [this] { SetFitMode(TFitMode::Width); });
+    auto* fitPage = new QShortcut(QKeySequence(Qt::Key_F), this);
+    connect(fitPage, &QShortcut::activated, this, [this] { SetFitMode(TFitMode::Page); });
+    FaxViewer->installEventFilter(this); // resizing refits the page
+    ShowApplied();
 }
 
 TViewForm::~TViewForm() = default;
@@ -103,6 +134,7 @@ void TViewForm::OpenFax(const QString& fileName)
         if (FaxViewer->FileName() == fileName)
             FaxViewer->SetFileName(QString());
         FaxViewer->SetFileName(fileName);
+        ApplyFit();
         ShowPageOne();
     } catch (const std::exception&) {
         ClearViewer();
@@ -112,7 +144,10 @@ void TViewForm::OpenFax(const QString& fileName)
 
 void TViewForm::ShowApplied()
 {
-    ShowInCombo(PercentCombo, QStringLiteral("%1").arg(zoomPercent_, 3));
+    const QString zoom = fitMode_ == TFitMode::Width  ? QLatin1String(kFitWidthText)
+                         : fitMode_ == TFitMode::Page ? QLatin1String(kFitPageText)
+                                                      : QStringLiteral("%1").arg(zoomPercent_, 3);
+    ShowInCombo(PercentCombo, zoom);
     const int turns = FaxViewer->PageRotation();
     ShowInCombo(RotateCombo, QLatin1String(kRotateTexts[turns >= 0 && turns < 4 ? turns : 0]));
     UpdateZoomDescription();
@@ -149,6 +184,7 @@ void TViewForm::showEvent(QShowEvent* event)
 
 void TViewForm::FaxViewerPageChange(TKivCustomFaxViewer*)
 {
+    ApplyFit(); // pages differ in size
     ShowApplied();
     if (FaxViewer->FileName().isEmpty()) {
         setWindowTitle(QStringLiteral("  No file loaded"));
@@ -173,6 +209,7 @@ void TViewForm::FaxViewerDropFile(TKivCustomFaxViewer*, const QString&)
     // A dropped file is shown unscaled; the control's stored factors are
     // brought back to 1 too, so that the next zoom is applied in full.
     ShowUnscaled();
+    ApplyFit();
     ShowApplied();
     ShowPageOne();
 }
@@ -215,7 +252,7 @@ void TViewForm::SpeedButton3Click()
     if (zoom > kMaxZoom)
         Beep();
     else
-        SetZoom(zoom);
+        ChooseZoom(zoom, wheelAt_.isNull() ? ViewerCentre() : wheelAt_);
 }
 
 void TViewForm::SpeedButton5Click()
@@ -225,17 +262,90 @@ void TViewForm::SpeedButton5Click()
     if (zoom < kMinZoom)
         Beep();
     else
-        SetZoom(zoom);
+        ChooseZoom(zoom, wheelAt_.isNull() ? ViewerCentre() : wheelAt_);
 }
 
 void TViewForm::PercentComboChange()
 {
-    const std::optional<int> percent = ComboNumber(PercentCombo->currentText());
-    if (percent)
-        SetZoom(std::clamp(*percent, kMinZoom, kMaxZoom));
+    const QString text = PercentCombo->currentText().trimmed();
+    if (text == QLatin1String(kFitWidthText)) {
+        SetFitMode(TFitMode::Width);
+    } else if (text == QLatin1String(kFitPageText)) {
+        SetFitMode(TFitMode::Page);
+    } else if (const std::optional<int> percent = ComboNumber(PercentCombo->currentText())) {
+        ChooseZoom(std::clamp(*percent, kMinZoom, kMaxZoom), ViewerCentre());
+    }
     // The box shows the zoom applied, also after a text that is not one.
     ShowApplied();
     FaxViewer->setFocus();
+}
+
+QPointF TViewForm::ViewerCentre() const
+{
+    const QWidget* viewport = FaxViewer->viewport();
+    return QPointF(viewport->width() / 2.0, viewport->height() / 2.0);
+}
+
+void TViewForm::ChooseZoom(int percent, const QPointF& at)
+{
+    if (fitMode_ != TFitMode::None) {
+        fitMode_ = TFitMode::None;
+        RememberFitMode();
+    }
+    QScrollBar* across = FaxViewer->horizontalScrollBar();
+    QScrollBar* down = FaxViewer->verticalScrollBar();
+    const double before = zoomPercent_;
+    const QPointF onPage((across->value() + at.x()) / before, (down->value() + at.y()) / before);
+    SetZoom(percent);
+    across->setValue(qRound(onPage.x() * zoomPercent_ - at.x()));
+    down->setValue(qRound(onPage.y() * zoomPercent_ - at.y()));
+    ShowApplied();
+}
+
+void TViewForm::SetFitMode(TFitMode mode)
+{
+    fitMode_ = mode;
+    RememberFitMode();
+    ApplyFit();
+    ShowApplied();
+}
+
+void TViewForm::RememberFitMode()
+{
+    try {
+        const std::string name = kFitNames[static_cast<int>(fitMode_)];
+        TRegistryStore().WriteValue(kViewerKey, kFitValue, TRegValue{REG_SZ, name + '\0'});
+    } catch (const std::exception&) {
+        // Not remembered; the window works on as chosen.
+    }
+}
+
+void TViewForm::ApplyFit()
+{
+    if (fitMode_ != TFitMode::None && !FaxViewer->FileName().isEmpty())
+        SetZoom(FitPercent());
+}
+
+int TViewForm::FitPercent() const
+{
+    TViewerRect page;
+    FaxViewer->Perform(kVwGetPageRect, 0, reinterpret_cast<intptr_t>(&page));
+    const int width = page.right + 1;
+    const int height = page.bottom + 1;
+    if (width <= 1 || height <= 1)
+        return zoomPercent_;
+    const QSize room = FaxViewer->maximumViewportSize();
+    int across = room.width();
+    int percent = 0;
+    if (fitMode_ == TFitMode::Width) {
+        // A page taller than the window brings the vertical scroll bar.
+        if (int64_t{height} * across > int64_t{room.height()} * width)
+            across -= FaxViewer->verticalScrollBar()->sizeHint().width();
+        percent = across * 100 / width;
+    } else {
+        percent = std::min(across * 100 / width, room.height() * 100 / height);
+    }
+    return std::clamp(percent, 1, kMaxZoom);
 }
 
 void TViewForm::RotateComboChange()
@@ -304,13 +414,17 @@ void TViewForm::UpdateZoomDescription()
 
 bool TViewForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == FaxViewer && event->type() == QEvent::Resize)
+        ApplyFit();
     if (watched != FaxViewer->viewport() || event->type() != QEvent::Wheel)
         return TForm::eventFilter(watched, event);
     auto* wheel = static_cast<QWheelEvent*>(event);
     if (!(wheel->modifiers() & Qt::ControlModifier))
         return false;
-    // Whole notches zoom one step each; smooth wheels add up to a notch.
+    // Whole notches zoom one step each, about the pointer; smooth wheels add
+    // up to a notch.
     wheelZoomDelta_ += wheel->angleDelta().y();
+    wheelAt_ = wheel->position();
     while (wheelZoomDelta_ >= kWheelNotch) {
         wheelZoomDelta_ -= kWheelNotch;
         SpeedButton3Click();
@@ -319,5 +433,6 @@ bool TViewForm::eventFilter(QObject* watched, QEvent* event)
         wheelZoomDelta_ += kWheelNotch;
         SpeedButton5Click();
     }
+    wheelAt_ = QPointF();
     return true;
 }

@@ -17,6 +17,10 @@ class TKivFaxPrinter;
 class TKivFaxPrinterStatus;
 class TKivFaxViewer;
 
+// A zoom that follows the window: the page's width fills it, or the whole
+// page fits in it.
+enum class TFitMode { None, Width, Page };
+
 class TViewForm : public TForm {
     Q_OBJECT
 public:
@@ -32,6 +36,11 @@ public:
 
     int ZoomPercent() const { return zoomPercent_; }
     void SetZoom(int percent);
+    // Fits the page to the window, now and whenever the window or the page
+    // changes, until another zoom is chosen. The choice is remembered for
+    // the next faxes and the next run.
+    TFitMode FitMode() const { return fitMode_; }
+    void SetFitMode(TFitMode mode);
 
     void PrevClick();
     void NextClick();
@@ -80,11 +89,20 @@ private:
     void ShowApplied();
     void ClearViewer();
     void UpdateZoomDescription();
+    // A zoom the user chose; `at` (in the viewer's page area) stays where it
+    // is on the screen.
+    void ChooseZoom(int percent, const QPointF& at);
+    QPointF ViewerCentre() const;
+    void ApplyFit();
+    int FitPercent() const;
+    void RememberFitMode();
     void FaxViewerPageChange(TKivCustomFaxViewer* sender);
     void FaxViewerViewerError(TKivCustomFaxViewer* sender, int errorCode);
     void FaxViewerDropFile(TKivCustomFaxViewer* sender, const QString& fileName);
 
     int zoomPercent_ = 100;
+    TFitMode fitMode_ = TFitMode::None;
+    QPointF wheelAt_; // where the pointer is while Ctrl+wheel zooms
     int wheelZoomDelta_ = 0;
     QString startFile_;
 };

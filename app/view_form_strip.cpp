@@ -102,10 +102,13 @@ void TViewForm::CreateToolStrip()
     SpeedButton5 = FlatButton(StatusPanel, "SpeedButton5", QString());
     SpeedButton5->setIcon(ZoomGlyph(false));
     SpeedButton5->setToolTip(QStringLiteral("Zoom out"));
+    // Fit width (key W) and Fit page (key F) follow the window's size.
     PercentCombo = EditableCombo(StatusPanel, "PercentCombo",
                                  {QStringLiteral(" 25"), QStringLiteral(" 50"), QStringLiteral(" 75"),
-                                  QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("400")},
+                                  QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("400"),
+                                  QStringLiteral("Fit width"), QStringLiteral("Fit page")},
                                  QStringLiteral("100"));
+    PercentCombo->setMinimumContentsLength(9);
     Panel1 = LabelStrip(StatusPanel, "Panel1", QStringLiteral("Rotate:"));
     RotateCombo = EditableCombo(StatusPanel, "RotateCombo",
                                 {QStringLiteral("  0"), QStringLiteral(" 90"), QStringLiteral("180"),

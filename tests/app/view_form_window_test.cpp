@@ -7,6 +7,7 @@
 #include "fax/view/fax_viewer.h"
 #include "tests/fax_view/printer_test_util.h"
 #include "tests/support/qt_print.h"
+#include "tests/support/temp_registry.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -68,6 +69,7 @@ protected:
         QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
     }
 
+    TempRegistry registry; // the remembered fit choice goes here
     TViewForm form;
     QStringList boxes;
     int beeps = 0;
@@ -168,6 +170,79 @@ TEST_F(ViewFormTest, ZoomAndRotateBoxesShowWhatIsApplied)
     EXPECT_EQ(form.FaxViewer->HorizMult(), 200);
     EXPECT_EQ(form.PercentCombo->accessibleDescription(), QStringLiteral("Zoom 200%"));
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+}
+
+TEST_F(ViewFormTest, FitWidthAndFitPageFollowTheWindowAndAreRemembered)
+{
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.OpenFax(Fixture("multi.apf"));
+    QScrollBar* across = form.FaxViewer->horizontalScrollBar();
+    QScrollBar* down = form.FaxViewer->verticalScrollBar();
+    QTest::keyClick(form.FaxViewer, Qt::Key_W);
+    QApplication::processEvents();
+    EXPECT_EQ(form.FitMode(), TFitMode::Width);
+    EXPECT_EQ(form.PercentCombo->currentText(), "Fit width");
+    EXPECT_EQ(across->maximum(), 0) << "the whole width is in sight";
+    EXPECT_GT(down->maximum(), 0);
+    const int narrow = form.ZoomPercent();
+    EXPECT_LT(narrow, 50); // a 1728-pixel page in a 600-pixel window
+    form.resize(1000, 400);
+    QApplication::processEvents();
+    EXPECT_GT(form.ZoomPercent(), narrow);
+    EXPECT_EQ(across->maximum(), 0);
+    // Fit page: the whole page, also on the next page.
+    QTest::keyClick(form.FaxViewer, Qt::Key_F);
+    form.SpeedButton2->click();
+    QApplication::processEvents();
+    EXPECT_EQ(form.PercentCombo->currentText(), "Fit page");
+    EXPECT_EQ(across->maximum(), 0);
+    EXPECT_EQ(down->maximum(), 0);
+
+    // The next window fits too; a zoom chosen ends the fitting, remembered as well.
+    {
+        TViewForm next;
+        next.resize(600, 400);
+        next.show();
+        next.OpenFax(Fixture("text-standard.apf"));
+        QApplication::processEvents();
+        EXPECT_EQ(next.FitMode(), TFitMode::Page);
+        EXPECT_EQ(next.FaxViewer->verticalScrollBar()->maximum(), 0);
+        next.PercentCombo->setCurrentIndex(3);
+        emit next.PercentCombo->textActivated(next.PercentCombo->itemText(3));
+        EXPECT_EQ(next.FitMode(), TFitMode::None);
+        EXPECT_EQ(next.ZoomPercent(), 100);
+    }
+    TViewForm third;
+    EXPECT_EQ(third.FitMode(), TFitMode::None);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+}
+
+TEST_F(ViewFormTest, ButtonsZoomAboutTheMiddleAndTheWheelAboutThePointer)
+{
+    form.show();
+    form.OpenFax(Fixture("multi.apf"));
+    QApplication::processEvents();
+    QScrollBar* across = form.FaxViewer->horizontalScrollBar();
+    QScrollBar* down = form.FaxViewer->verticalScrollBar();
+    across->setValue(200);
+    down->setValue(300);
+    const QWidget* viewport = form.FaxViewer->viewport();
+    const QPointF middle(viewport->width() / 2.0, viewport->height() / 2.0);
+    const QPointF onPage(across->value() + middle.x(), down->value() + middle.y());
+    form.SpeedButton3->click(); // 125 %
+    EXPECT_NEAR(across->value(), onPage.x() * 1.25 - middle.x(), 1);
+    EXPECT_NEAR(down->value(), onPage.y() * 1.25 - middle.y(), 1);
+    // Ctrl+wheel keeps the point under the pointer.
+    const QPointF at(20, 30);
+    const QPointF under(across->value() + at.x(), down->value() + at.y());
+    QWheelEvent event(at, form.FaxViewer->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(form.FaxViewer->viewport(), &event);
+    EXPECT_EQ(form.ZoomPercent(), 150);
+    EXPECT_NEAR(across->value(), under.x() * 150 / 125 - at.x(), 1);
+    EXPECT_NEAR(down->value(), under.y() * 150 / 125 - at.y(), 1);
 }
 
 TEST_F(ViewFormTest, DroppedFileIsShownUnscaledAndZoomsAgainInFull)
