@@ -11,7 +11,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
+#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -350,10 +352,39 @@ void TKivCustomFaxViewer::scrollContentsBy(int dx, int dy)
 
 void TKivCustomFaxViewer::keyPressEvent(QKeyEvent* event)
 {
+    if (viewer_ && event->matches(QKeySequence::Copy)) {
+        Perform(kVwCopySelection); // without a selection there is nothing to copy
+        event->accept();
+        return;
+    }
     if (viewer_ && viewer_->KeyDown(event->key(), event->modifiers() & Qt::ControlModifier))
         event->accept();
     else
         QAbstractScrollArea::keyPressEvent(event);
+}
+
+void TKivCustomFaxViewer::wheelEvent(QWheelEvent* event)
+{
+    constexpr int kNotch = 120;
+    QScrollBar* down = verticalScrollBar();
+    const int delta = event->angleDelta().y();
+    const int page = CurrentPage();
+    const bool onward = delta < 0 && down->value() >= down->maximum() && page > 0 && page < PageCount();
+    const bool back = delta > 0 && down->value() <= down->minimum() && page > 1;
+    if (!viewer_ || (event->modifiers() & Qt::ControlModifier) || !(onward || back)) {
+        pageTurnDelta_ = 0;
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    event->accept();
+    // A whole notch turns the page; smooth wheels add up to one.
+    pageTurnDelta_ += delta;
+    if (std::abs(pageTurnDelta_) < kNotch)
+        return;
+    pageTurnDelta_ = 0;
+    Check(Perform(kVwSetCurrentPage, static_cast<uintptr_t>(onward ? page + 1 : page - 1)));
+    if (back)
+        down->setValue(down->maximum()); // the previous page is met at its bottom
 }
 
 void TKivCustomFaxViewer::mousePressEvent(QMouseEvent* event)

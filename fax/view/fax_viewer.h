@@ -105,7 +105,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    // Ctrl+C copies the selection to the clipboard.
     void keyPressEvent(QKeyEvent* event) override;
+    // At the bottom of a page the wheel turns to the next page, at the top
+    // back to the previous one.
+    void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -142,6 +146,7 @@ private:
     bool loadWholeFax_ = false;
     TCursor busyCursor_ = crDefault;
     QString designFileName_; // the form designer loads no file
+    int pageTurnDelta_ = 0;  // wheel turned at a page's edge, in eighths of a degree
 };
 
 class TKivFaxViewer : public TKivCustomFaxViewer {
