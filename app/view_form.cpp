@@ -15,6 +15,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
 #include <QVBoxLayout>
@@ -56,19 +57,37 @@ const char kFitPageText[] = "Fit page";
 // Where the fit choice is remembered, and its stored names.
 const char kViewerKey[] = "HKEY_CURRENT_USER\\Software\\Pellimar\\Viewer";
 const char kFitValue[] = "Fit";
+const char kGeometryValue[] = "Geometry"; // "left top width height"
 const char* const kFitNames[] = {"none", "width", "page"};
+
+// The text of a string value kept for the viewer window, empty when none.
+std::string ViewerSetting(const char* name)
+{
+    try {
+        const std::optional<TRegValue> stored = TRegistryStore().ReadValue(kViewerKey, name);
+        if (stored && stored->type == REG_SZ && !stored->data.empty())
+            return stored->data.substr(0, stored->data.size() - 1);
+    } catch (const std::exception&) {
+        // A settings file that cannot be read: the window starts afresh.
+    }
+    return {};
+}
+
+void SetViewerSetting(const char* name, const std::string& text)
+{
+    try {
+        TRegistryStore().WriteValue(kViewerKey, name, TRegValue{REG_SZ, text + '\0'});
+    } catch (const std::exception&) {
+        // Not kept; the window works on.
+    }
+}
 
 TFitMode RememberedFitMode()
 {
-    try {
-        const std::optional<TRegValue> stored = TRegistryStore().ReadValue(kViewerKey, kFitValue);
-        if (stored && stored->type == REG_SZ)
-            for (int mode = 0; mode < 3; ++mode)
-                if (stored->data == std::string(kFitNames[mode]) + '\0')
-                    return static_cast<TFitMode>(mode);
-    } catch (const std::exception&) {
-        // A settings file that cannot be read: the window starts unfitted.
-    }
+    const std::string name = ViewerSetting(kFitValue);
+    for (int mode = 0; mode < 3; ++mode)
+        if (name == kFitNames[mode])
+            return static_cast<TFitMode>(mode);
     return TFitMode::None;
 }
 
@@ -100,6 +119,7 @@ TViewForm::TViewForm(QWidget* parent) : TForm(parent)
 
     zoomPercent_ = 100;
     fitMode_ = RememberedFitMode();
+    RestoreGeometry();
     auto* fitWidth = new QShortcut(QKeySequence(Qt::Key_W), this);
     connect(fitWidth, &QShortcut::activated, this, [this] { SetFitMode(TFitMode::Width); });
     auto* fitPage = new QShortcut(QKeySequence(Qt::Key_F), this);
@@ -310,14 +330,43 @@ void TViewForm::SetFitMode(TFitMode mode)
     ShowApplied();
 }
 
-void TViewForm::RememberFitMode()
+void TViewForm::RememberFitMode() { SetViewerSetting(kFitValue, kFitNames[static_cast<int>(fitMode_)]); }
+
+void TViewForm::RestoreGeometry()
 {
-    try {
-        const std::string name = kFitNames[static_cast<int>(fitMode_)];
-        TRegistryStore().WriteValue(kViewerKey, kFitValue, TRegValue{REG_SZ, name + '\0'});
-    } catch (const std::exception&) {
-        // Not remembered; the window works on as chosen.
+    const QStringList numbers = QString::fromStdString(ViewerSetting(kGeometryValue)).split(QLatin1Char(' '));
+    QRect wanted(pos(), size());
+    if (numbers.size() == 4) {
+        bool ok[4];
+        const QRect stored(numbers[0].toInt(&ok[0]), numbers[1].toInt(&ok[1]), numbers[2].toInt(&ok[2]),
+                           numbers[3].toInt(&ok[3]));
+        if (ok[0] && ok[1] && ok[2] && ok[3] && stored.width() > 0 && stored.height() > 0)
+            wanted = stored;
     }
+    // Never larger than the screen it opens on, and on it.
+    const QScreen* screen = QGuiApplication::screenAt(wanted.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect room = screen->availableGeometry();
+        wanted.setSize(wanted.size().boundedTo(room.size()));
+        wanted.moveLeft(std::clamp(wanted.left(), room.left(), room.right() + 1 - wanted.width()));
+        wanted.moveTop(std::clamp(wanted.top(), room.top(), room.bottom() + 1 - wanted.height()));
+    }
+    resize(wanted.size());
+    move(wanted.topLeft());
+}
+
+void TViewForm::hideEvent(QHideEvent* event)
+{
+    TForm::hideEvent(event);
+    const QRect place(pos(), size());
+    SetViewerSetting(kGeometryValue, QStringLiteral("%1 %2 %3 %4")
+                                         .arg(place.left())
+                                         .arg(place.top())
+                                         .arg(place.width())
+                                         .arg(place.height())
+                                         .toStdString());
 }
 
 void TViewForm::ApplyFit()

@@ -76,6 +76,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // The window's place and size are kept for the next run.
+    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -96,6 +98,8 @@ private:
     void ApplyFit();
     int FitPercent() const;
     void RememberFitMode();
+    // The place and size of the last run, kept within the screen.
+    void RestoreGeometry();
     void FaxViewerPageChange(TKivCustomFaxViewer* sender);
     void FaxViewerViewerError(TKivCustomFaxViewer* sender, int errorCode);
     void FaxViewerDropFile(TKivCustomFaxViewer* sender, const QString& fileName);

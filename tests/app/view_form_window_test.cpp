@@ -12,6 +12,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPrintDialog>
@@ -217,6 +219,31 @@ TEST_F(ViewFormTest, FitWidthAndFitPageFollowTheWindowAndAreRemembered)
     TViewForm third;
     EXPECT_EQ(third.FitMode(), TFitMode::None);
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+}
+
+TEST_F(ViewFormTest, PlaceAndSizeAreKeptAndNeverLargerThanTheScreen)
+{
+    form.resize(500, 350);
+    form.move(30, 40);
+    form.show();
+    QApplication::processEvents();
+    const QRect shown(form.pos(), form.size());
+    form.SpeedButton4->click(); // Close hides
+    {
+        TViewForm next;
+        EXPECT_EQ(QRect(next.pos(), next.size()), shown);
+    }
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const QString& stored : {QStringLiteral("-5000 -5000 100000 100000"), QStringLiteral("junk")}) {
+        SCOPED_TRACE(stored.toStdString());
+        const QString text = QString::fromLatin1(registry.Contents());
+        registry.SetContents(QString(text)
+                                 .replace(QRegularExpression("\"Geometry\"=\"[^\"]*\""), "\"Geometry\"=\"" + stored + "\"")
+                                 .toLatin1());
+        ASSERT_TRUE(registry.Contents().contains("\"Geometry\"=\"" + stored.toLatin1()));
+        TViewForm next;
+        EXPECT_TRUE(screen.contains(QRect(next.pos(), next.size()))) << next.width() << "x" << next.height();
+    }
 }
 
 TEST_F(ViewFormTest, ButtonsZoomAboutTheMiddleAndTheWheelAboutThePointer)
