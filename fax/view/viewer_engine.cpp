@@ -449,12 +449,25 @@ void TViewer::Paint(QPainter& painter, const QRect& area)
             painter.drawText(QPoint(3, 3 + painter.fontMetrics().ascent()), QString::fromLatin1(designText_.c_str()));
         return;
     }
+    const QPoint margin = Margin();
+    const QRect visible = area & QRect(margin - offset_, displayed_);
+    if (visible != area)
+        painter.fillRect(area, QColor::fromRgb(background_));
+    if (visible.isEmpty())
+        return;
     TViewFrame frame;
     frame.scale = scale_;
-    frame.offset = offset_;
+    frame.offset = offset_ - margin;
     frame.displayed = displayed_;
     frame.foreground = foreground_;
     frame.background = background_;
     frame.selection = hasSelection_ ? &selection_ : nullptr;
-    painter.drawImage(area.topLeft(), RenderViewArea(page->image, frame, area));
+    painter.drawImage(visible.topLeft(), RenderViewArea(page->image, frame, visible));
+}
+
+QPoint TViewer::Margin() const
+{
+    const QSize client = window_->viewport()->size();
+    return QPoint(std::max(0, (client.width() - displayed_.width()) / 2),
+                  std::max(0, (client.height() - displayed_.height()) / 2));
 }
