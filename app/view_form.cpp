@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSpinBox>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -164,6 +165,12 @@ void TViewForm::OpenFax(const QString& fileName)
 
 void TViewForm::ShowApplied()
 {
+    {
+        const QSignalBlocker blocker(PageBox);
+        const int count = FaxViewer->PageCount();
+        PageBox->setRange(count > 0 ? 1 : 0, count);
+        PageBox->setValue(FaxViewer->CurrentPage());
+    }
     const QString zoom = fitMode_ == TFitMode::Width  ? QLatin1String(kFitWidthText)
                          : fitMode_ == TFitMode::Page ? QLatin1String(kFitPageText)
                                                       : QStringLiteral("%1").arg(zoomPercent_, 3);
@@ -238,6 +245,14 @@ void TViewForm::PrevClick()
 {
     if (FaxViewer->CurrentPage() > 1)
         FaxViewer->SetCurrentPage(FaxViewer->CurrentPage() - 1);
+}
+
+void TViewForm::PageBoxChange(int page)
+{
+    if (page >= 1 && page <= FaxViewer->PageCount())
+        FaxViewer->SetCurrentPage(page);
+    ShowApplied();
+    FaxViewer->setFocus();
 }
 
 void TViewForm::NextClick()

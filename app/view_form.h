@@ -9,6 +9,7 @@
 #include <functional>
 
 class QComboBox;
+class QSpinBox;
 class QLabel;
 class QToolButton;
 class QWidget;
@@ -44,6 +45,7 @@ public:
 
     void PrevClick();
     void NextClick();
+    void PageBoxChange(int page);
     void SpeedButton3Click(); // zoom in
     void SpeedButton5Click(); // zoom out
     // Apply the box's text: an item picked from its list, or a text typed
@@ -61,6 +63,7 @@ public:
     QWidget* StatusPanel = nullptr;
     QToolButton* SpeedButton1 = nullptr; // Prev
     QToolButton* SpeedButton2 = nullptr; // Next
+    QSpinBox* PageBox = nullptr;         // the page shown; a number entered goes to that page
     QToolButton* SpeedButton3 = nullptr; // zoom in
     QLabel* Panel2 = nullptr;            // "+ Zoom -"
     QToolButton* SpeedButton5 = nullptr; // zoom out
@@ -87,7 +90,7 @@ private:
     // Scaling off and the factors at 1, as a newly opened file is shown.
     void ShowUnscaled();
     void ShowPageOne();
-    // The zoom and rotate boxes show what the viewer applies.
+    // The page, zoom and rotate boxes show what the viewer shows.
     void ShowApplied();
     void ClearViewer();
     void UpdateZoomDescription();

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -95,6 +96,14 @@ void TViewForm::CreateToolStrip()
 
     SpeedButton1 = FlatButton(StatusPanel, "SpeedButton1", QStringLiteral("Prev"));
     SpeedButton2 = FlatButton(StatusPanel, "SpeedButton2", QStringLiteral("Next"));
+    PageBox = new QSpinBox(StatusPanel);
+    PageBox->setObjectName(QStringLiteral("PageBox"));
+    PageBox->setAccessibleName(QStringLiteral("Page"));
+    PageBox->setToolTip(QStringLiteral("Go to page"));
+    PageBox->setRange(0, 0);
+    PageBox->setKeyboardTracking(false); // a typed number applies on Enter
+    if (auto* editor = PageBox->findChild<QLineEdit*>())
+        editor->setAccessibleName(QStringLiteral("Page"));
     SpeedButton3 = FlatButton(StatusPanel, "SpeedButton3", QString());
     SpeedButton3->setIcon(ZoomGlyph(true));
     SpeedButton3->setToolTip(QStringLiteral("Zoom in"));
@@ -118,7 +127,7 @@ void TViewForm::CreateToolStrip()
     SpeedButton6 = FlatButton(StatusPanel, "SpeedButton6", QStringLiteral("Print"));
     SpeedButton4 = FlatButton(StatusPanel, "SpeedButton4", QStringLiteral("Close"));
 
-    for (QWidget* w : std::initializer_list<QWidget*>{SpeedButton1, SpeedButton2, SpeedButton3, Panel2, SpeedButton5,
+    for (QWidget* w : std::initializer_list<QWidget*>{SpeedButton1, SpeedButton2, PageBox, SpeedButton3, Panel2, SpeedButton5,
                                                       PercentCombo, Panel1, RotateCombo, SpeedButton7, SpeedButton6,
                                                       SpeedButton4})
         strip->addWidget(w);
@@ -126,6 +135,7 @@ void TViewForm::CreateToolStrip()
 
     connect(SpeedButton1, &QToolButton::clicked, this, &TViewForm::PrevClick);
     connect(SpeedButton2, &QToolButton::clicked, this, &TViewForm::NextClick);
+    connect(PageBox, &QSpinBox::valueChanged, this, &TViewForm::PageBoxChange);
     connect(SpeedButton3, &QToolButton::clicked, this, &TViewForm::SpeedButton3Click);
     connect(SpeedButton5, &QToolButton::clicked, this, &TViewForm::SpeedButton5Click);
     // Typing applies on Enter, not at every key; picking an item applies it

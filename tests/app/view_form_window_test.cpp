@@ -19,6 +19,7 @@
 #include <QPrintDialog>
 #include <QTimer>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
@@ -341,6 +342,14 @@ TEST_F(ViewFormTest, PagesCaptionsAndErrorBoxes)
     EXPECT_EQ(form.windowTitle(), Viewing(3, 3, multi));
     form.SpeedButton1->click();
     EXPECT_EQ(form.windowTitle(), Viewing(2, 3, multi));
+    // The page box shows the page and goes to the page entered.
+    EXPECT_EQ(form.PageBox->value(), 2);
+    EXPECT_EQ(form.PageBox->maximum(), 3);
+    form.PageBox->setValue(3);
+    EXPECT_EQ(form.windowTitle(), Viewing(3, 3, multi));
+    form.PageBox->setValue(1);
+    EXPECT_EQ(form.FaxViewer->CurrentPage(), 1);
+    form.SpeedButton2->click();
 
     // The same fax opened again starts at page 1, as the caption says.
     form.OpenFax(multi);

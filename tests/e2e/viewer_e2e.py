@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The viewer window of the real program, driven from outside through the
 accessibility interface: `pellimar FAX.apf` shows the fax, Prev and Next page
-through it, the zoom box clamps what is typed and fits the page to the
+through it, the page box goes to a page, the zoom box clamps what is typed and fits the page to the
 window's width, a file that is not a fax gives the error box, and Print sends
 the whole fax to a CUPS queue.
 
@@ -53,6 +53,11 @@ def shows_fax(pyatspi, binary, fax, folder):
         # Had the second Prev left page 1, Next would not give page 2.
         check("Prev on page 1 does nothing",
               bool(wait_for("page 2 again", lambda: viewer_frame(app, "  Viewing page 2 of 3 in " + fax))))
+
+        # The page box goes to the page set in it.
+        find(frame, "spin button", "Page").queryValue().currentValue = 3
+        check("the page box goes to page 3",
+              bool(wait_for("page 3", lambda: viewer_frame(app, "  Viewing page 3 of 3 in " + fax), 10)))
 
         # A combo box is named by its text; its editor by the component name.
         edit = find(frame, "text", "PercentCombo")
