@@ -19,6 +19,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -105,7 +106,7 @@ TViewForm::TViewForm(QWidget* parent) : TForm(parent)
 {
     setObjectName(QStringLiteral("ViewForm"));
     setWindowTitle(QStringLiteral("Pellimar Fax Viewer"));
-    resize(800, 600);
+    resize(900, 650); // the whole tool strip in sight
     Beep = [] { QApplication::beep(); };
 
     CreateToolStrip();
@@ -429,15 +430,15 @@ void TViewForm::RotateComboChange()
     FaxViewer->setFocus();
 }
 
-void TViewForm::SpeedButton6Click()
+void TViewForm::SpeedButton6Click() { PrintFax(false); }
+
+void TViewForm::PrintRangeClick() { PrintFax(true); }
+
+void TViewForm::PrintFax(bool choosePages)
 {
     if (FaxViewer->FileName().isEmpty())
         return;
     const QString name = FaxViewer->FileName();
-    const QPrinter& printer = FaxPrinter->Printer();
-    if (printer.outputFileName().isEmpty() && printer.printerName().isEmpty())
-        return (void)ShowMessageBox(TMessageKind::Error,
-                                    QStringLiteral("No printer is set up. Choose a printer, or a PDF file, with Setup."));
     // A page that cannot be decoded or a printer that refuses the job ends in
     // an error box rather than in an unhandled exception.
     try {
@@ -448,6 +449,13 @@ void TViewForm::SpeedButton6Click()
         // What was shown has pages; none now means the file is gone or spoilt.
         if (FaxPrinter->PageCount() == 0)
             return (void)ShowMessageBox(TMessageKind::Error, QStringLiteral("Error opening fax file ") + name);
+        if (choosePages && !FaxPrinter->RunPrintDialog(this))
+            return;
+        const QPrinter& printer = FaxPrinter->Printer();
+        if (printer.outputFileName().isEmpty() && printer.printerName().isEmpty())
+            return (void)ShowMessageBox(
+                TMessageKind::Error, QStringLiteral("No printer is set up. Choose a printer, or a PDF file, with Setup."));
+        FaxPrinter->SetMultiPage(MultiPageButton->isChecked());
         FaxPrinter->PrintPages();
     } catch (const std::exception& e) {
         ShowMessageBox(TMessageKind::Error, ErrorText(e));

@@ -52,7 +52,8 @@ public:
     // and confirmed with Enter.
     void PercentComboChange();
     void RotateComboChange();
-    void SpeedButton6Click(); // Print
+    void SpeedButton6Click(); // Print: the whole fax
+    void PrintRangeClick();   // Print...: the pages chosen in the print dialog
     void SpeedButton7Click(); // Setup
     void SpeedButton4Click(); // Close
 
@@ -72,6 +73,8 @@ public:
     QComboBox* RotateCombo = nullptr;
     QToolButton* SpeedButton7 = nullptr; // Setup
     QToolButton* SpeedButton6 = nullptr; // Print
+    QToolButton* PrintRangeButton = nullptr; // Print...
+    QToolButton* MultiPageButton = nullptr;  // several pages a sheet when checked
     QToolButton* SpeedButton4 = nullptr; // Close
     TKivFaxViewer* FaxViewer = nullptr;
     TKivFaxPrinterStatus* PrinterStatus = nullptr;
@@ -93,6 +96,7 @@ private:
     // The page, zoom and rotate boxes show what the viewer shows.
     void ShowApplied();
     void ClearViewer();
+    void PrintFax(bool choosePages);
     void UpdateZoomDescription();
     // A zoom the user chose; `at` (in the viewer's page area) stays where it
     // is on the screen.

@@ -91,6 +91,8 @@ void TViewForm::CreateToolStrip()
     StatusPanel = new QWidget(this);
     StatusPanel->setObjectName(QStringLiteral("StatusPanel"));
     StatusPanel->setAccessibleName(QStringLiteral("StatusPanel"));
+    // The window may be narrower than the strip, which is then cut at its end.
+    StatusPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     auto* strip = new QHBoxLayout(StatusPanel);
     strip->setContentsMargins(4, 2, 4, 2);
 
@@ -125,11 +127,16 @@ void TViewForm::CreateToolStrip()
                                 QStringLiteral("  0"));
     SpeedButton7 = FlatButton(StatusPanel, "SpeedButton7", QStringLiteral("Setup"));
     SpeedButton6 = FlatButton(StatusPanel, "SpeedButton6", QStringLiteral("Print"));
+    PrintRangeButton = FlatButton(StatusPanel, "PrintRangeButton", QStringLiteral("Print..."));
+    PrintRangeButton->setToolTip(QStringLiteral("Print the pages chosen"));
+    MultiPageButton = FlatButton(StatusPanel, "MultiPageButton", QStringLiteral("Multi-page"));
+    MultiPageButton->setToolTip(QStringLiteral("Four pages on a portrait sheet, two on a landscape one"));
+    MultiPageButton->setCheckable(true);
     SpeedButton4 = FlatButton(StatusPanel, "SpeedButton4", QStringLiteral("Close"));
 
     for (QWidget* w : std::initializer_list<QWidget*>{SpeedButton1, SpeedButton2, PageBox, SpeedButton3, Panel2, SpeedButton5,
                                                       PercentCombo, Panel1, RotateCombo, SpeedButton7, SpeedButton6,
-                                                      SpeedButton4})
+                                                      PrintRangeButton, MultiPageButton, SpeedButton4})
         strip->addWidget(w);
     strip->addStretch(1);
 
@@ -146,6 +153,7 @@ void TViewForm::CreateToolStrip()
     connect(RotateCombo->lineEdit(), &QLineEdit::returnPressed, this, &TViewForm::RotateComboChange);
     connect(SpeedButton7, &QToolButton::clicked, this, &TViewForm::SpeedButton7Click);
     connect(SpeedButton6, &QToolButton::clicked, this, &TViewForm::SpeedButton6Click);
+    connect(PrintRangeButton, &QToolButton::clicked, this, &TViewForm::PrintRangeClick);
     connect(SpeedButton4, &QToolButton::clicked, this, &TViewForm::SpeedButton4Click);
 }
 

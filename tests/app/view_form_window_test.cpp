@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPrintDialog>
+#include <QRadioButton>
 #include <QTimer>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -478,6 +479,35 @@ TEST_F(ViewFormTest, PrintSendsTheWholeFaxWithHeaderAndFooter)
     EXPECT_TRUE(PdfText(pdf, 1).contains(QStringLiteral("FILE: ") + multi));
     EXPECT_FALSE(form.PrinterStatus->Visible());
     EXPECT_EQ(form.PrinterStatus->Caption(), QStringLiteral("Print Status"));
+
+    // Multi-page puts the three pages on one sheet; Print... prints the
+    // pages chosen in the print dialog, and nothing when it is cancelled.
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(pdf)));
+    form.MultiPageButton->click();
+    form.SpeedButton6->click();
+    EXPECT_EQ(PdfPageCount(pdf), 1);
+    form.MultiPageButton->click();
+    for (bool confirm : {false, true}) {
+        ASSERT_TRUE(!QFile::exists(QString::fromStdString(pdf)) || QFile::remove(QString::fromStdString(pdf)));
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            auto* range = dialog->findChild<QRadioButton*>("printRange");
+            auto* from = dialog->findChild<QSpinBox*>("from");
+            auto* to = dialog->findChild<QSpinBox*>("to");
+            if (range && from && to) {
+                range->setChecked(true);
+                to->setValue(3);
+                from->setValue(2);
+            }
+            confirm ? dialog->accept() : dialog->reject();
+        });
+        form.PrintRangeButton->click();
+        EXPECT_EQ(PdfPageCount(pdf), confirm ? 2 : -1);
+    }
+    EXPECT_TRUE(PdfText(pdf, 1).contains(QStringLiteral("PAGE: 2 of 3")));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
 
     // Setup runs the platform's dialog on the printer that Print uses.
     QString title;

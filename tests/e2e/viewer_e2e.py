@@ -3,7 +3,7 @@
 accessibility interface: `pellimar FAX.apf` shows the fax, Prev and Next page
 through it, the page box goes to a page, the zoom box clamps what is typed and fits the page to the
 window's width, a file that is not a fax gives the error box, and Print sends
-the whole fax to a CUPS queue.
+the whole fax to a CUPS queue, with Multi-page on one sheet.
 
 Usage: viewer_e2e.py PELLIMAR_BINARY SOURCE_DIR"""
 
@@ -114,6 +114,15 @@ def prints_to_cups(pyatspi, binary, fax, folder):
         check("Print gives a PDF in the CUPS queue's folder", pdf is not None)
         if pdf:
             check("the PDF holds the 3 pages", cups.pdf_pages(pdf) == 3)
+            os.remove(pdf)
+            # Multi-page: the three pages on one sheet.
+            toggle = [b for b in (find(frame, role, "Multi-page") for role in ("toggle button", "push button", "check box"))
+                      if b is not None]
+            check("the Multi-page button is on the strip", bool(toggle))
+            press(toggle[0])
+            press(find(frame, "push button", "Print"))
+            pdf = scheduler.wait_for_pdf()
+            check("Multi-page prints the 3 pages on one sheet", pdf is not None and cups.pdf_pages(pdf) == 1)
     finally:
         if program:
             program.stop()
