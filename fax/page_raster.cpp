@@ -9,9 +9,10 @@
 namespace {
 
 constexpr uint32_t kRowsPerChunk = 1024;
-// More rows than any paper fax has (over four metres at fine resolution);
-// a damaged file must not make the row memory grow without bound.
-constexpr uint32_t kMaxRows = 32 * kRowsPerChunk;
+// More rows than any paper fax has (over sixteen metres at fine resolution,
+// 32 MB of rows at most); a damaged file must not make the row memory grow
+// without bound. Long receipts and banners run well past four metres.
+constexpr uint32_t kMaxRows = 128 * kRowsPerChunk;
 // Row memory of up to this many chunks stays with the state between pages:
 // taking fresh memory for every page costs more than decoding a short one.
 constexpr uint32_t kKeptChunks = 4;

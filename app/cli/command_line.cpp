@@ -63,7 +63,8 @@ const char kExitStatuses[] =
     "7 when another Pellimar was downloading into the same folder. Of --list: 0, or 1 when the catalogue could not be opened. "
     "Of --backup: 0, or 1 when the catalogue could not be read or the copy could not be written. "
     "Of --export: 0, or 1 when the file is not a readable fax or the pages could not be written. "
-    "Of --print: 0 when printed, 1 when the file is not a readable fax, 3 for a printer error. "
+    "Of --print: 0 when printed, 1 when the file is not a readable fax, 3 for a printer error, "
+    "4 when some pages could not be printed (the others were). "
     "Of --import: 0 when every file was imported, 1 otherwise. "
     "Wrong arguments, such as an unknown option, give 2.";
 

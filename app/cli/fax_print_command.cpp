@@ -16,6 +16,7 @@ namespace {
 constexpr int kExitBadFax = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitPrinter = 3;
+constexpr int kExitSomePages = 4;
 
 struct PrintRequest {
     QString fax;
@@ -116,6 +117,10 @@ int RunFaxPrint(const QStringList& args, QTextStream& out, QTextStream& err)
             << Qt::endl;
         return kExitBadFax;
     }
+    if (!request->output.isEmpty() && IsSameFile(request->output, request->fax)) {
+        err << "pellimar: " << request->output << " is the fax itself; name another output file" << Qt::endl;
+        return kExitUsage;
+    }
     if (request->to > header.PageCount()) {
         err << "pellimar: " << request->fax << " has " << header.PageCount() << " page(s)" << Qt::endl;
         return kExitUsage;
@@ -136,6 +141,9 @@ int RunFaxPrint(const QStringList& args, QTextStream& out, QTextStream& err)
             printer.SetLastPageToPrint(static_cast<uint16_t>(request->to));
         }
         printer.PrintPages();
+    } catch (const EFaxPagesNotPrinted& e) {
+        err << "pellimar: " << request->fax << ": " << QString::fromLocal8Bit(e.what()).replace('\n', ' ') << Qt::endl;
+        return e.Printed() > 0 ? kExitSomePages : kExitBadFax;
     } catch (const EFaxPrinterError& e) {
         err << "pellimar: " << QString::fromLocal8Bit(e.what()) << Qt::endl;
         return kExitPrinter;

@@ -101,7 +101,9 @@ void TFaxBrowser::ShowSheet(bool keepReadRows)
     SetPanelToHeaderTexts();
     WriteGridRow(0);
     FillRows(keepReadRows);
-    SelectRow(std::min(selected, model_->rowCount() - 1));
+    // A row stays selected (the first when none was), so that View and
+    // Remove have a fax to act on.
+    SelectRow(std::min(std::max(selected, 0), model_->rowCount() - 1));
 }
 
 void TFaxBrowser::FillGrid() { FillRows(false); }
@@ -157,6 +159,8 @@ void TFaxBrowser::SelectRow(int row)
 void TFaxBrowser::BitBtn5Click()
 {
     const QString name = SelectedName();
+    if (name.isEmpty())
+        return; // no row selected
     qdb::TQDBView& view = catalogue_->View();
     try {
         const TFaxCatalogue::TChangeScope change(*catalogue_);
@@ -195,6 +199,8 @@ void TFaxBrowser::OpenInViewer(const QString& name)
 void TFaxBrowser::BitBtn4Click()
 {
     const QString name = SelectedName();
+    if (name.isEmpty())
+        return; // no row selected
     qdb::TQDBView& view = catalogue_->View();
     if (!view.Ready() || !view.FindKey(Key(name))) {
         ShowMessageBox(TMessageKind::Information,

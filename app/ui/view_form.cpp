@@ -1,6 +1,8 @@
 #include "app/ui/view_form.h"
 
 #include "app/platform/message_box.h"
+#include "app/platform/registry_store.h"
+#include "fax/kiv_errors.h"
 #include "fax/view/fax_printer.h"
 #include "fax/view/fax_printer_status.h"
 #include "fax/view/fax_viewer.h"
@@ -8,10 +10,16 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
+#include <QShortcut>
+#include <QSpinBox>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -43,13 +51,62 @@ std::optional<int> ComboNumber(const QString& text)
 
 QString ErrorText(const std::exception& e) { return QString::fromLocal8Bit(e.what()); }
 
+const char* const kRotateTexts[] = {"  0", " 90", "180", "270"};
+
+const char kFitWidthText[] = "Fit width";
+const char kFitPageText[] = "Fit page";
+
+// Where the fit choice is remembered, and its stored names.
+const char kViewerKey[] = "HKEY_CURRENT_USER\\Software\\Pellimar\\Viewer";
+const char kFitValue[] = "Fit";
+const char kGeometryValue[] = "Geometry"; // "left top width height"
+const char* const kFitNames[] = {"none", "width", "page"};
+
+// The text of a string value kept for the viewer window, empty when none.
+std::string ViewerSetting(const char* name)
+{
+    try {
+        const std::optional<TRegValue> stored = TRegistryStore().ReadValue(kViewerKey, name);
+        if (stored && stored->type == REG_SZ && !stored->data.empty())
+            return stored->data.substr(0, stored->data.size() - 1);
+    } catch (const std::exception&) {
+        // A settings file that cannot be read: the window starts afresh.
+    }
+    return {};
+}
+
+void SetViewerSetting(const char* name, const std::string& text)
+{
+    try {
+        TRegistryStore().WriteValue(kViewerKey, name, TRegValue{REG_SZ, text + '\0'});
+    } catch (const std::exception&) {
+        // Not kept; the window works on.
+    }
+}
+
+TFitMode RememberedFitMode()
+{
+    const std::string name = ViewerSetting(kFitValue);
+    for (int mode = 0; mode < 3; ++mode)
+        if (name == kFitNames[mode])
+            return static_cast<TFitMode>(mode);
+    return TFitMode::None;
+}
+
+// A combo's text set without counting as the user's change.
+void ShowInCombo(QComboBox* combo, const QString& text)
+{
+    const QSignalBlocker blocker(combo);
+    combo->setEditText(text);
+}
+
 } // namespace
 
 TViewForm::TViewForm(QWidget* parent) : TForm(parent)
 {
     setObjectName(QStringLiteral("ViewForm"));
     setWindowTitle(QStringLiteral("Pellimar Fax Viewer"));
-    resize(800, 600);
+    resize(900, 650); // the whole tool strip in sight
     Beep = [] { QApplication::beep(); };
 
     CreateToolStrip();
@@ -63,7 +120,14 @@ TViewForm::TViewForm(QWidget* parent) : TForm(parent)
     setFocusProxy(FaxViewer);
 
     zoomPercent_ = 100;
-    UpdateZoomDescription();
+    fitMode_ = RememberedFitMode();
+    RestoreGeometry();
+    auto* fitWidth = new QShortcut(QKeySequence(Qt::Key_W), this);
+    connect(fitWidth, &QShortcut::activated, this, [this] { SetFitMode(TFitMode::Width); });
+    auto* fitPage = new QShortcut(QKeySequence(Qt::Key_F), this);
+    connect(fitPage, &QShortcut::activated, this, [this] { SetFitMode(TFitMode::Page); });
+    FaxViewer->installEventFilter(this); // resizing refits the page
+    ShowApplied();
 }
 
 TViewForm::~TViewForm() = default;
@@ -82,18 +146,39 @@ void TViewForm::ShowUnscaled()
 
 void TViewForm::OpenFax(const QString& fileName)
 {
+    // The new fax is shown unscaled and unturned, and the boxes say so.
+    zoomPercent_ = 100;
     ShowUnscaled();
+    ShowApplied();
     try {
         // The same file again is loaded afresh, so that it shows page 1 as
         // the caption says.
         if (FaxViewer->FileName() == fileName)
             FaxViewer->SetFileName(QString());
         FaxViewer->SetFileName(fileName);
+        ApplyFit();
         ShowPageOne();
     } catch (const std::exception&) {
         ClearViewer();
         ShowMessageBox(TMessageKind::Error, QStringLiteral("Error opening fax file ") + fileName);
     }
+}
+
+void TViewForm::ShowApplied()
+{
+    {
+        const QSignalBlocker blocker(PageBox);
+        const int count = FaxViewer->PageCount();
+        PageBox->setRange(count > 0 ? 1 : 0, count);
+        PageBox->setValue(FaxViewer->CurrentPage());
+    }
+    const QString zoom = fitMode_ == TFitMode::Width  ? QLatin1String(kFitWidthText)
+                         : fitMode_ == TFitMode::Page ? QLatin1String(kFitPageText)
+                                                      : QStringLiteral("%1").arg(zoomPercent_, 3);
+    ShowInCombo(PercentCombo, zoom);
+    const int turns = FaxViewer->PageRotation();
+    ShowInCombo(RotateCombo, QLatin1String(kRotateTexts[turns >= 0 && turns < 4 ? turns : 0]));
+    UpdateZoomDescription();
 }
 
 void TViewForm::ShowPageOne()
@@ -127,6 +212,8 @@ void TViewForm::showEvent(QShowEvent* event)
 
 void TViewForm::FaxViewerPageChange(TKivCustomFaxViewer*)
 {
+    ApplyFit(); // pages differ in size
+    ShowApplied();
     if (FaxViewer->FileName().isEmpty()) {
         setWindowTitle(QStringLiteral("  No file loaded"));
         return;
@@ -139,7 +226,9 @@ void TViewForm::FaxViewerPageChange(TKivCustomFaxViewer*)
 
 void TViewForm::FaxViewerViewerError(TKivCustomFaxViewer*, int errorCode)
 {
-    ShowMessageBox(TMessageKind::Error, QStringLiteral("Viewer error %1").arg(errorCode));
+    ShowMessageBox(TMessageKind::Error, QStringLiteral("Viewer error %1: %2")
+                                            .arg(errorCode)
+                                            .arg(QString::fromLatin1(KivErrorMessage(errorCode).c_str())));
 }
 
 void TViewForm::FaxViewerDropFile(TKivCustomFaxViewer*, const QString&)
@@ -148,6 +237,8 @@ void TViewForm::FaxViewerDropFile(TKivCustomFaxViewer*, const QString&)
     // A dropped file is shown unscaled; the control's stored factors are
     // brought back to 1 too, so that the next zoom is applied in full.
     ShowUnscaled();
+    ApplyFit();
+    ShowApplied();
     ShowPageOne();
 }
 
@@ -155,6 +246,14 @@ void TViewForm::PrevClick()
 {
     if (FaxViewer->CurrentPage() > 1)
         FaxViewer->SetCurrentPage(FaxViewer->CurrentPage() - 1);
+}
+
+void TViewForm::PageBoxChange(int page)
+{
+    if (page >= 1 && page <= FaxViewer->PageCount())
+        FaxViewer->SetCurrentPage(page);
+    ShowApplied();
+    FaxViewer->setFocus();
 }
 
 void TViewForm::NextClick()
@@ -179,7 +278,7 @@ void TViewForm::SetZoom(int percent)
         FaxViewer->SetVertDiv(100);
         FaxViewer->UnlockRendering();
     }
-    UpdateZoomDescription();
+    ShowApplied();
 }
 
 void TViewForm::SpeedButton3Click()
@@ -189,7 +288,7 @@ void TViewForm::SpeedButton3Click()
     if (zoom > kMaxZoom)
         Beep();
     else
-        SetZoom(zoom);
+        ChooseZoom(zoom, wheelAt_.isNull() ? ViewerCentre() : wheelAt_);
 }
 
 void TViewForm::SpeedButton5Click()
@@ -199,33 +298,143 @@ void TViewForm::SpeedButton5Click()
     if (zoom < kMinZoom)
         Beep();
     else
-        SetZoom(zoom);
+        ChooseZoom(zoom, wheelAt_.isNull() ? ViewerCentre() : wheelAt_);
 }
 
 void TViewForm::PercentComboChange()
 {
-    const std::optional<int> percent = ComboNumber(PercentCombo->currentText());
-    if (percent)
-        SetZoom(std::clamp(*percent, kMinZoom, kMaxZoom));
+    const QString text = PercentCombo->currentText().trimmed();
+    if (text == QLatin1String(kFitWidthText)) {
+        SetFitMode(TFitMode::Width);
+    } else if (text == QLatin1String(kFitPageText)) {
+        SetFitMode(TFitMode::Page);
+    } else if (const std::optional<int> percent = ComboNumber(PercentCombo->currentText())) {
+        ChooseZoom(std::clamp(*percent, kMinZoom, kMaxZoom), ViewerCentre());
+    }
+    // The box shows the zoom applied, also after a text that is not one.
+    ShowApplied();
+    FaxViewer->setFocus();
+}
+
+QPointF TViewForm::ViewerCentre() const
+{
+    const QWidget* viewport = FaxViewer->viewport();
+    return QPointF(viewport->width() / 2.0, viewport->height() / 2.0);
+}
+
+void TViewForm::ChooseZoom(int percent, const QPointF& at)
+{
+    if (fitMode_ != TFitMode::None) {
+        fitMode_ = TFitMode::None;
+        RememberFitMode();
+    }
+    QScrollBar* across = FaxViewer->horizontalScrollBar();
+    QScrollBar* down = FaxViewer->verticalScrollBar();
+    const double before = zoomPercent_;
+    const QPointF onPage((across->value() + at.x()) / before, (down->value() + at.y()) / before);
+    SetZoom(percent);
+    across->setValue(qRound(onPage.x() * zoomPercent_ - at.x()));
+    down->setValue(qRound(onPage.y() * zoomPercent_ - at.y()));
+    ShowApplied();
+}
+
+void TViewForm::SetFitMode(TFitMode mode)
+{
+    fitMode_ = mode;
+    RememberFitMode();
+    ApplyFit();
+    ShowApplied();
+}
+
+void TViewForm::RememberFitMode() { SetViewerSetting(kFitValue, kFitNames[static_cast<int>(fitMode_)]); }
+
+void TViewForm::RestoreGeometry()
+{
+    const QStringList numbers = QString::fromStdString(ViewerSetting(kGeometryValue)).split(QLatin1Char(' '));
+    QRect wanted(pos(), size());
+    if (numbers.size() == 4) {
+        bool ok[4];
+        const QRect stored(numbers[0].toInt(&ok[0]), numbers[1].toInt(&ok[1]), numbers[2].toInt(&ok[2]),
+                           numbers[3].toInt(&ok[3]));
+        if (ok[0] && ok[1] && ok[2] && ok[3] && stored.width() > 0 && stored.height() > 0)
+            wanted = stored;
+    }
+    // Never larger than the screen it opens on, and on it.
+    const QScreen* screen = QGuiApplication::screenAt(wanted.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        const QRect room = screen->availableGeometry();
+        wanted.setSize(wanted.size().boundedTo(room.size()));
+        wanted.moveLeft(std::clamp(wanted.left(), room.left(), room.right() + 1 - wanted.width()));
+        wanted.moveTop(std::clamp(wanted.top(), room.top(), room.bottom() + 1 - wanted.height()));
+    }
+    resize(wanted.size());
+    move(wanted.topLeft());
+}
+
+void TViewForm::hideEvent(QHideEvent* event)
+{
+    TForm::hideEvent(event);
+    const QRect place(pos(), size());
+    SetViewerSetting(kGeometryValue, QStringLiteral("%1 %2 %3 %4")
+                                         .arg(place.left())
+                                         .arg(place.top())
+                                         .arg(place.width())
+                                         .arg(place.height())
+                                         .toStdString());
+}
+
+void TViewForm::ApplyFit()
+{
+    if (fitMode_ != TFitMode::None && !FaxViewer->FileName().isEmpty())
+        SetZoom(FitPercent());
+}
+
+int TViewForm::FitPercent() const
+{
+    TViewerRect page;
+    FaxViewer->Perform(kVwGetPageRect, 0, reinterpret_cast<intptr_t>(&page));
+    const int width = page.right + 1;
+    const int height = page.bottom + 1;
+    if (width <= 1 || height <= 1)
+        return zoomPercent_;
+    const QSize room = FaxViewer->maximumViewportSize();
+    int across = room.width();
+    int percent = 0;
+    if (fitMode_ == TFitMode::Width) {
+        // A page taller than the window brings the vertical scroll bar.
+        if (int64_t{height} * across > int64_t{room.height()} * width)
+            across -= FaxViewer->verticalScrollBar()->sizeHint().width();
+        percent = across * 100 / width;
+    } else {
+        percent = std::min(across * 100 / width, room.height() * 100 / height);
+    }
+    return std::clamp(percent, 1, kMaxZoom);
 }
 
 void TViewForm::RotateComboChange()
 {
-    static const char* const kTexts[] = {"  0", " 90", "180", "270"};
     const QString text = RotateCombo->currentText();
     for (int quarterTurns = 0; quarterTurns < 4; ++quarterTurns)
-        if (text == QLatin1String(kTexts[quarterTurns])) {
+        if (text == QLatin1String(kRotateTexts[quarterTurns])) {
             // Turning fails only when memory runs short; the page stays as it was.
             try {
                 FaxViewer->SetPageRotation(quarterTurns);
             } catch (const std::exception& e) {
                 ShowMessageBox(TMessageKind::Error, ErrorText(e));
             }
-            return;
+            break;
         }
+    ShowApplied();
+    FaxViewer->setFocus();
 }
 
-void TViewForm::SpeedButton6Click()
+void TViewForm::SpeedButton6Click() { PrintFax(false); }
+
+void TViewForm::PrintRangeClick() { PrintFax(true); }
+
+void TViewForm::PrintFax(bool choosePages)
 {
     if (FaxViewer->FileName().isEmpty())
         return;
@@ -240,6 +449,13 @@ void TViewForm::SpeedButton6Click()
         // What was shown has pages; none now means the file is gone or spoilt.
         if (FaxPrinter->PageCount() == 0)
             return (void)ShowMessageBox(TMessageKind::Error, QStringLiteral("Error opening fax file ") + name);
+        if (choosePages && !FaxPrinter->RunPrintDialog(this))
+            return;
+        const QPrinter& printer = FaxPrinter->Printer();
+        if (printer.outputFileName().isEmpty() && printer.printerName().isEmpty())
+            return (void)ShowMessageBox(
+                TMessageKind::Error, QStringLiteral("No printer is set up. Choose a printer, or a PDF file, with Setup."));
+        FaxPrinter->SetMultiPage(MultiPageButton->isChecked());
         FaxPrinter->PrintPages();
     } catch (const std::exception& e) {
         ShowMessageBox(TMessageKind::Error, ErrorText(e));
@@ -270,13 +486,17 @@ void TViewForm::UpdateZoomDescription()
 
 bool TViewForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == FaxViewer && event->type() == QEvent::Resize)
+        ApplyFit();
     if (watched != FaxViewer->viewport() || event->type() != QEvent::Wheel)
         return TForm::eventFilter(watched, event);
     auto* wheel = static_cast<QWheelEvent*>(event);
     if (!(wheel->modifiers() & Qt::ControlModifier))
         return false;
-    // Whole notches zoom one step each; smooth wheels add up to a notch.
+    // Whole notches zoom one step each, about the pointer; smooth wheels add
+    // up to a notch.
     wheelZoomDelta_ += wheel->angleDelta().y();
+    wheelAt_ = wheel->position();
     while (wheelZoomDelta_ >= kWheelNotch) {
         wheelZoomDelta_ -= kWheelNotch;
         SpeedButton3Click();
@@ -285,5 +505,6 @@ bool TViewForm::eventFilter(QObject* watched, QEvent* event)
         wheelZoomDelta_ += kWheelNotch;
         SpeedButton5Click();
     }
+    wheelAt_ = QPointF();
     return true;
 }

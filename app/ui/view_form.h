@@ -9,6 +9,7 @@
 #include <functional>
 
 class QComboBox;
+class QSpinBox;
 class QLabel;
 class QToolButton;
 class QWidget;
@@ -16,6 +17,10 @@ class TKivCustomFaxViewer;
 class TKivFaxPrinter;
 class TKivFaxPrinterStatus;
 class TKivFaxViewer;
+
+// A zoom that follows the window: the page's width fills it, or the whole
+// page fits in it.
+enum class TFitMode { None, Width, Page };
 
 class TViewForm : public TForm {
     Q_OBJECT
@@ -32,14 +37,23 @@ public:
 
     int ZoomPercent() const { return zoomPercent_; }
     void SetZoom(int percent);
+    // Fits the page to the window, now and whenever the window or the page
+    // changes, until another zoom is chosen. The choice is remembered for
+    // the next faxes and the next run.
+    TFitMode FitMode() const { return fitMode_; }
+    void SetFitMode(TFitMode mode);
 
     void PrevClick();
     void NextClick();
+    void PageBoxChange(int page);
     void SpeedButton3Click(); // zoom in
     void SpeedButton5Click(); // zoom out
+    // Apply the box's text: an item picked from its list, or a text typed
+    // and confirmed with Enter.
     void PercentComboChange();
     void RotateComboChange();
-    void SpeedButton6Click(); // Print
+    void SpeedButton6Click(); // Print: the whole fax
+    void PrintRangeClick();   // Print...: the pages chosen in the print dialog
     void SpeedButton7Click(); // Setup
     void SpeedButton4Click(); // Close
 
@@ -50,6 +64,7 @@ public:
     QWidget* StatusPanel = nullptr;
     QToolButton* SpeedButton1 = nullptr; // Prev
     QToolButton* SpeedButton2 = nullptr; // Next
+    QSpinBox* PageBox = nullptr;         // the page shown; a number entered goes to that page
     QToolButton* SpeedButton3 = nullptr; // zoom in
     QLabel* Panel2 = nullptr;            // "+ Zoom -"
     QToolButton* SpeedButton5 = nullptr; // zoom out
@@ -58,6 +73,8 @@ public:
     QComboBox* RotateCombo = nullptr;
     QToolButton* SpeedButton7 = nullptr; // Setup
     QToolButton* SpeedButton6 = nullptr; // Print
+    QToolButton* PrintRangeButton = nullptr; // Print...
+    QToolButton* MultiPageButton = nullptr;  // several pages a sheet when checked
     QToolButton* SpeedButton4 = nullptr; // Close
     TKivFaxViewer* FaxViewer = nullptr;
     TKivFaxPrinterStatus* PrinterStatus = nullptr;
@@ -65,6 +82,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // The window's place and size are kept for the next run.
+    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -74,13 +93,27 @@ private:
     // Scaling off and the factors at 1, as a newly opened file is shown.
     void ShowUnscaled();
     void ShowPageOne();
+    // The page, zoom and rotate boxes show what the viewer shows.
+    void ShowApplied();
     void ClearViewer();
+    void PrintFax(bool choosePages);
     void UpdateZoomDescription();
+    // A zoom the user chose; `at` (in the viewer's page area) stays where it
+    // is on the screen.
+    void ChooseZoom(int percent, const QPointF& at);
+    QPointF ViewerCentre() const;
+    void ApplyFit();
+    int FitPercent() const;
+    void RememberFitMode();
+    // The place and size of the last run, kept within the screen.
+    void RestoreGeometry();
     void FaxViewerPageChange(TKivCustomFaxViewer* sender);
     void FaxViewerViewerError(TKivCustomFaxViewer* sender, int errorCode);
     void FaxViewerDropFile(TKivCustomFaxViewer* sender, const QString& fileName);
 
     int zoomPercent_ = 100;
+    TFitMode fitMode_ = TFitMode::None;
+    QPointF wheelAt_; // where the pointer is while Ctrl+wheel zooms
     int wheelZoomDelta_ = 0;
     QString startFile_;
 };

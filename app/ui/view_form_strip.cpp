@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPixmap>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -90,11 +91,21 @@ void TViewForm::CreateToolStrip()
     StatusPanel = new QWidget(this);
     StatusPanel->setObjectName(QStringLiteral("StatusPanel"));
     StatusPanel->setAccessibleName(QStringLiteral("StatusPanel"));
+    // The window may be narrower than the strip, which is then cut at its end.
+    StatusPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     auto* strip = new QHBoxLayout(StatusPanel);
     strip->setContentsMargins(4, 2, 4, 2);
 
     SpeedButton1 = FlatButton(StatusPanel, "SpeedButton1", QStringLiteral("Prev"));
     SpeedButton2 = FlatButton(StatusPanel, "SpeedButton2", QStringLiteral("Next"));
+    PageBox = new QSpinBox(StatusPanel);
+    PageBox->setObjectName(QStringLiteral("PageBox"));
+    PageBox->setAccessibleName(QStringLiteral("Page"));
+    PageBox->setToolTip(QStringLiteral("Go to page"));
+    PageBox->setRange(0, 0);
+    PageBox->setKeyboardTracking(false); // a typed number applies on Enter
+    if (auto* editor = PageBox->findChild<QLineEdit*>())
+        editor->setAccessibleName(QStringLiteral("Page"));
     SpeedButton3 = FlatButton(StatusPanel, "SpeedButton3", QString());
     SpeedButton3->setIcon(ZoomGlyph(true));
     SpeedButton3->setToolTip(QStringLiteral("Zoom in"));
@@ -102,10 +113,13 @@ void TViewForm::CreateToolStrip()
     SpeedButton5 = FlatButton(StatusPanel, "SpeedButton5", QString());
     SpeedButton5->setIcon(ZoomGlyph(false));
     SpeedButton5->setToolTip(QStringLiteral("Zoom out"));
+    // Fit width (key W) and Fit page (key F) follow the window's size.
     PercentCombo = EditableCombo(StatusPanel, "PercentCombo",
                                  {QStringLiteral(" 25"), QStringLiteral(" 50"), QStringLiteral(" 75"),
-                                  QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("400")},
+                                  QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("400"),
+                                  QStringLiteral("Fit width"), QStringLiteral("Fit page")},
                                  QStringLiteral("100"));
+    PercentCombo->setMinimumContentsLength(9);
     Panel1 = LabelStrip(StatusPanel, "Panel1", QStringLiteral("Rotate:"));
     RotateCombo = EditableCombo(StatusPanel, "RotateCombo",
                                 {QStringLiteral("  0"), QStringLiteral(" 90"), QStringLiteral("180"),
@@ -113,22 +127,33 @@ void TViewForm::CreateToolStrip()
                                 QStringLiteral("  0"));
     SpeedButton7 = FlatButton(StatusPanel, "SpeedButton7", QStringLiteral("Setup"));
     SpeedButton6 = FlatButton(StatusPanel, "SpeedButton6", QStringLiteral("Print"));
+    PrintRangeButton = FlatButton(StatusPanel, "PrintRangeButton", QStringLiteral("Print..."));
+    PrintRangeButton->setToolTip(QStringLiteral("Print the pages chosen"));
+    MultiPageButton = FlatButton(StatusPanel, "MultiPageButton", QStringLiteral("Multi-page"));
+    MultiPageButton->setToolTip(QStringLiteral("Four pages on a portrait sheet, two on a landscape one"));
+    MultiPageButton->setCheckable(true);
     SpeedButton4 = FlatButton(StatusPanel, "SpeedButton4", QStringLiteral("Close"));
 
-    for (QWidget* w : std::initializer_list<QWidget*>{SpeedButton1, SpeedButton2, SpeedButton3, Panel2, SpeedButton5,
+    for (QWidget* w : std::initializer_list<QWidget*>{SpeedButton1, SpeedButton2, PageBox, SpeedButton3, Panel2, SpeedButton5,
                                                       PercentCombo, Panel1, RotateCombo, SpeedButton7, SpeedButton6,
-                                                      SpeedButton4})
+                                                      PrintRangeButton, MultiPageButton, SpeedButton4})
         strip->addWidget(w);
     strip->addStretch(1);
 
     connect(SpeedButton1, &QToolButton::clicked, this, &TViewForm::PrevClick);
     connect(SpeedButton2, &QToolButton::clicked, this, &TViewForm::NextClick);
+    connect(PageBox, &QSpinBox::valueChanged, this, &TViewForm::PageBoxChange);
     connect(SpeedButton3, &QToolButton::clicked, this, &TViewForm::SpeedButton3Click);
     connect(SpeedButton5, &QToolButton::clicked, this, &TViewForm::SpeedButton5Click);
-    connect(PercentCombo, &QComboBox::editTextChanged, this, &TViewForm::PercentComboChange);
-    connect(RotateCombo, &QComboBox::editTextChanged, this, &TViewForm::RotateComboChange);
+    // Typing applies on Enter, not at every key; picking an item applies it
+    // even when it is the text already shown.
+    connect(PercentCombo, &QComboBox::textActivated, this, &TViewForm::PercentComboChange);
+    connect(PercentCombo->lineEdit(), &QLineEdit::returnPressed, this, &TViewForm::PercentComboChange);
+    connect(RotateCombo, &QComboBox::textActivated, this, &TViewForm::RotateComboChange);
+    connect(RotateCombo->lineEdit(), &QLineEdit::returnPressed, this, &TViewForm::RotateComboChange);
     connect(SpeedButton7, &QToolButton::clicked, this, &TViewForm::SpeedButton7Click);
     connect(SpeedButton6, &QToolButton::clicked, this, &TViewForm::SpeedButton6Click);
+    connect(PrintRangeButton, &QToolButton::clicked, this, &TViewForm::PrintRangeClick);
     connect(SpeedButton4, &QToolButton::clicked, this, &TViewForm::SpeedButton4Click);
 }
 

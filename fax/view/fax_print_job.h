@@ -2,22 +2,30 @@
 // sheet, end and abort, the printable size in pixels, the pixels per inch,
 // and a canvas to draw text, lines and stretched bitmaps on.
 //
-// Sheets are recorded and handed to the QPrinter only when the job ends.
-// QPrinter cannot take back what it has been given (its abort does nothing
-// for PDF output or CUPS queues), and so this is what keeps an aborted or
-// failed job from reaching the printer half finished. The system's spooler
-// receives a CUPS job as one file at its end anyway.
+// Sheets are recorded in a spool file and handed to the QPrinter only when
+// the job ends. QPrinter cannot take back what it has been given (its abort
+// does nothing for PDF output or CUPS queues), and so this is what keeps an
+// aborted or failed job from reaching the printer half finished; the spool
+// file, rather than memory, holds the finished sheets, so that a long fax
+// needs no more memory than one page. The system's spooler receives a CUPS
+// job as one file at its end anyway. A PDF file is written under a
+// temporary name beside it and renamed into place when complete.
 #pragma once
 
+#include <QDataStream>
 #include <QFont>
 #include <QImage>
-#include <QPainter>
 #include <QPrinter>
 #include <QRect>
 #include <QString>
+#include <QTemporaryFile>
 
-#include <functional>
-#include <vector>
+#include <memory>
+
+class QPainter;
+
+// True when both names lead to one existing file (also through links).
+bool IsSameFile(const QString& a, const QString& b);
 
 class TFaxPrintCanvas {
 public:
@@ -35,11 +43,11 @@ public:
 
 private:
     friend class TFaxPrintJob;
-    using Step = std::function<void(QPainter&)>;
 
     QPrinter& printer_;
     QFont font_;
-    std::vector<std::vector<Step>>* sheets_ = nullptr; // the running job's, else none
+    QDataStream* spool_ = nullptr; // the running job's, else none
+    bool drawn_ = false;
 };
 
 class TFaxPrintJob {
@@ -51,8 +59,8 @@ public:
     QString Title() const { return printer_.docName(); }
     void SetTitle(const QString& title) { printer_.setDocName(title); }
 
-    // Starts a job on its first sheet.
-    void Begin();
+    // Starts a job on its first sheet; false when no spool file can be made.
+    bool Begin();
     void NewPage();
     // Hands the sheets to the printer. False when the printer would not take
     // them. A job in which nothing was drawn sends nothing.
@@ -68,8 +76,13 @@ public:
     TFaxPrintCanvas& Canvas() { return canvas_; }
 
 private:
+    // Draws the spooled sheets with the painter; false when a sheet is refused.
+    bool Replay(QDataStream& in, QPainter& painter);
+    bool Print();
+
     QPrinter& printer_;
     TFaxPrintCanvas canvas_;
-    std::vector<std::vector<TFaxPrintCanvas::Step>> sheets_;
+    std::unique_ptr<QTemporaryFile> spoolFile_;
+    QDataStream spool_;
     bool running_ = false;
 };

@@ -1,13 +1,17 @@
 #include "fax/view/fax_printer.h"
 
+#include "fax/apf_file.h"
 #include "fax/event_pump.h"
 #include "fax/kiv_errors.h"
 #include "fax/view/fax_printer_texts.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
 #include <QPrintDialog>
 
 #include <algorithm>
+#include <new>
 
 namespace {
 
@@ -155,13 +159,24 @@ void TKivCustomFaxPrinter::EndIdle()
     currentPage_ = 0;
 }
 
+void TKivCustomFaxPrinter::CheckDestination() const
+{
+    const QString output = printer_.outputFileName();
+    if (!output.isEmpty() && IsSameFile(output, fileName_))
+        throw EFaxPrinterError("Cannot print to " + output.toStdString() + ": it is the fax being printed");
+    if (output.isEmpty() && printer_.printerName().isEmpty())
+        throw EFaxPrinterError("No printer is set up");
+}
+
 void TKivCustomFaxPrinter::PrintPages()
 {
     // A second start from an event handler while printing would throw the
     // running job away.
     if (pageCount_ == 0 || job_.Running())
         return;
+    CheckDestination();
     running_ = {fileName_, pageCount_, firstPage_, lastPage_};
+    notPrinted_.clear();
     // A previous abort leaves uoAbort in the options; without clearing it
     // the next abort could not reach a page being decoded.
     unpacker_.SetOptions(unpacker_.Options() & ~uoAbort);
@@ -169,11 +184,13 @@ void TKivCustomFaxPrinter::PrintPages()
     if (statusDisplay_)
         statusDisplay_->UpdateDisplay(true, false);
     FireStatus(kFaxPrintIdle);
+    int printed = 0;
     try {
         Log(kFaxPrintStarted);
-        job_.Begin();
+        if (!job_.Begin())
+            throw EFaxPrinterError("Cannot make a spool file in " + QDir::tempPath().toStdString());
         for (int page = running_.first; page <= running_.last; ++page)
-            if (!PrintPage(page))
+            if (!PrintPage(page, printed))
                 return; // aborted: AbortPrint has logged and hidden the display
     } catch (...) {
         // Nothing half finished reaches the printer.
@@ -190,22 +207,36 @@ void TKivCustomFaxPrinter::PrintPages()
     Pump();
     if (!job_.Running())
         return;
-    const bool printed = job_.End();
-    Log(printed ? kFaxPrintFinished : kFaxPrintFailed);
+    const bool taken = job_.End();
+    Log(taken && printed > 0 ? kFaxPrintFinished : kFaxPrintFailed);
     EndIdle();
-    if (!printed)
+    if (!taken)
         throw EFaxPrinterError("Cannot print to " +
                             (printer_.outputFileName().isEmpty() ? printer_.printerName() : printer_.outputFileName())
                                 .toStdString());
+    if (!notPrinted_.empty())
+        throw EFaxPagesNotPrinted(PagesNotPrintedText(notPrinted_, printed).toStdString(), printed);
 }
 
-bool TKivCustomFaxPrinter::PrintPage(int page)
+void TKivCustomFaxPrinter::NotePageNotPrinted(int page, const QString& reason)
 {
-    const int index = page - running_.first;
+    notPrinted_.push_back({page, reason});
+    if (OnFaxPrintLog)
+        OnFaxPrintLog(this, kFaxPrintPageNotPrinted);
+    if (log_)
+        log_->UpdateLog(kFaxPrintPageNotPrinted, running_.fileName, page, reason);
+    if (statusDisplay_ && statusDisplay_->Visible()) {
+        try {
+            statusDisplay_->UpdateDisplay(false, false);
+        } catch (...) {
+            // A display that cannot refresh must not stop the printing.
+        }
+    }
+}
+
+bool TKivCustomFaxPrinter::PrintPage(int page, int& index)
+{
     currentPage_ = static_cast<uint16_t>(page);
-    Pump();
-    if (index > 0 && job_.Running() && StartsNewSheet(multiPage_, job_.Landscape(), index))
-        job_.NewPage();
     Pump();
     if (!job_.Running())
         return false;
@@ -214,20 +245,40 @@ bool TKivCustomFaxPrinter::PrintPage(int page)
         OnNextPage(this, static_cast<uint16_t>(page), running_.pageCount);
     SetProgressStatus(kFaxPrintConverting);
     unpacker_.SetInFileName(running_.fileName);
-    QImage bitmap = unpacker_.UnpackPage(page);
+    QImage bitmap;
+    try {
+        bitmap = unpacker_.UnpackPage(page);
+    } catch (const std::exception& e) {
+        Pump();
+        if (!job_.Running())
+            return false; // the abort stopped the decoding
+        const bool memory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
+        NotePageNotPrinted(page, QString::fromLocal8Bit(memory ? KivErrorMessage(kErrOutOfMemory).c_str() : e.what()));
+        return true;
+    }
     Pump();
     if (!job_.Running())
         return false;
+    // A sheet is started only for a page that is printed, so that a page
+    // left out leaves no empty sheet or quadrant behind.
+    if (index > 0 && StartsNewSheet(multiPage_, job_.Landscape(), index))
+        job_.NewPage();
     SetProgressStatus(kFaxPrintComposing);
 
     TPrintArea area = PageArea(job_.PageWidth(), job_.PageHeight(), multiPage_, job_.Landscape(), index);
+    ++index;
     Pump();
     if (job_.Running() && header_.Enabled())
         RenderHeaderLine(job_.Canvas(), page, area);
     if (job_.Running() && footer_.Enabled())
         RenderFooterLine(job_.Canvas(), page, area);
 
-    const TPrintSize size = PrintedImageSize(printScale_, area, bitmap.width(), bitmap.height(), job_.PixelsPerInch());
+    ApfPageHeader header;
+    const uint16_t flags =
+        ApfFindPageHeader(QFile::encodeName(running_.fileName).toStdString(), page, header) == 0 ? header.Flags() : 0;
+    const TFaxPageShape shape = FaxPageShape(flags, unpacker_.AutoScaleMode(), bitmap.width());
+    const TPrintSize size =
+        PrintedImageSize(printScale_, area, bitmap.width(), bitmap.height(), job_.PixelsPerInch(), shape);
     SetProgressStatus(kFaxPrintRendering);
     if (job_.Running())
         job_.Canvas().StretchImage(area.left, area.top, size.width, size.height, bitmap);

@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QWidget;
 
@@ -34,6 +35,24 @@ constexpr uint8_t kFaxPrintConverting = 4; // the page is being decoded
 class EFaxPrinterError : public EKIVException {
 public:
     using EKIVException::EKIVException;
+};
+
+// Raised at the end of a job in which some pages could not be printed; every
+// other page was. The message names each page and why.
+class EFaxPagesNotPrinted : public EKIVException {
+public:
+    EFaxPagesNotPrinted(const std::string& message, int printed) : EKIVException(message), printed_(printed) {}
+    // How many pages did reach the printer.
+    int Printed() const { return printed_; }
+
+private:
+    int printed_;
+};
+
+// A page of the job that could not be printed, and why.
+struct TPageNotPrinted {
+    int page = 0;
+    QString reason;
 };
 
 // "Idle", "Composing", "Rendering", "Submitting", "Converting".
@@ -87,9 +106,13 @@ public:
     // Lets the user choose printer and pages; true when confirmed.
     bool RunPrintDialog(QWidget* parent = nullptr);
     // Prints the pages from FirstPageToPrint to LastPageToPrint. A page that
-    // cannot be decoded drops the job, logs code 3 and raises the decoding
-    // error; a printer that does not take the job is logged and raised too.
+    // cannot be decoded is logged and left out, and the job goes on with the
+    // next; at its end EFaxPagesNotPrinted names the pages left out. A
+    // printer that does not take the job is logged and raised
+    // (EFaxPrinterError), and then nothing reaches it.
     void PrintPages();
+    // The pages of the last job that could not be printed.
+    const std::vector<TPageNotPrinted>& PagesNotPrinted() const { return notPrinted_; }
     // Stops a running job: nothing of it is printed.
     void AbortPrint();
 
@@ -116,8 +139,13 @@ private:
         uint16_t last = 0;
     };
 
-    // False when the job was aborted meanwhile.
-    bool PrintPage(int page);
+    // Refuses a job that has nowhere to go.
+    void CheckDestination() const;
+    // False when the job was aborted meanwhile. `index` counts the pages
+    // printed before in this job.
+    bool PrintPage(int page, int& index);
+    void NotePageNotPrinted(int page, const QString& reason);
+    void FinishJob();
     // Sets the margin's font (halved with MultiPage) and text; returns its height.
     int PrepareMargin(TFaxPrintCanvas& canvas, TKivFaxPrinterMargin& margin, int page, QString& text);
     void SetProgressStatus(uint8_t status);
@@ -146,6 +174,7 @@ private:
     TKivFaxPrinterMargin header_;
     TKivFaxPrinterMargin footer_;
     TJob running_;
+    std::vector<TPageNotPrinted> notPrinted_;
 };
 
 class TKivFaxPrinter : public TKivCustomFaxPrinter {

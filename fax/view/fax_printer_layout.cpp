@@ -1,5 +1,8 @@
 #include "fax/view/fax_printer_layout.h"
 
+#include "fax/apf_file.h"
+#include "fax/fax_unpacker.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -7,6 +10,7 @@
 namespace {
 
 constexpr int kFaxLineWidth = 1728;
+constexpr int kWideFaxLineWidth = 2048;
 constexpr int kFaxDotsPerInch = 200;
 constexpr double kFitWidthShare = 0.93;
 constexpr int kMultiPageInset = 2;
@@ -46,15 +50,31 @@ TPrintArea PageArea(int pageWidth, int pageHeight, bool multiPage, bool landscap
     return area;
 }
 
-TPrintSize PrintedImageSize(TPrintScale scale, const TPrintArea& area, int bitmapWidth, int bitmapHeight,
-                            int pixelsPerInch)
+TFaxPageShape FaxPageShape(uint16_t flags, int mode, int bitmapWidth)
 {
-    if (scale == psFitToPage) {
-        const int width = static_cast<int>(std::trunc(kFitWidthShare * area.Width()));
-        const int by = bitmapWidth <= kFaxLineWidth ? bitmapWidth : bitmapHeight;
-        return {width, MulDivRounded(area.Height(), by, kFaxLineWidth)};
+    const bool standard = !(flags & kApfFine);
+    TFaxPageShape shape;
+    shape.lineWidth = (flags & kApfWide) ? kWideFaxLineWidth : kFaxLineWidth;
+    if (standard && mode == asHalfWidth)
+        shape.lineWidth /= 2;
+    shape.rowAspect = standard && mode == asNone ? 2 : 1;
+    shape.lineWidth = std::max(shape.lineWidth, bitmapWidth);
+    return shape;
+}
+
+TPrintSize PrintedImageSize(TPrintScale scale, const TPrintArea& area, int bitmapWidth, int bitmapHeight,
+                            int pixelsPerInch, const TFaxPageShape& shape)
+{
+    // The page's height in pixels of its width, so that one scale serves both.
+    const int64_t height = static_cast<int64_t>(bitmapHeight) * std::max(shape.rowAspect, 1);
+    // The scale is the fraction across / line; it shrinks to areaHeight / height
+    // when the page is longer than the area.
+    int64_t across = scale == psFitToPage ? static_cast<int64_t>(std::trunc(kFitWidthShare * area.Width()))
+                                          : MulDivRounded(shape.lineWidth, pixelsPerInch, kFaxDotsPerInch);
+    int64_t line = std::max(shape.lineWidth, 1);
+    if (height > 0 && across * height > static_cast<int64_t>(area.Height()) * line) {
+        across = std::max(area.Height(), 0);
+        line = height;
     }
-    const int width = MulDivRounded(bitmapWidth, pixelsPerInch, kFaxDotsPerInch);
-    const int height = MulDivRounded(bitmapHeight, pixelsPerInch, kFaxDotsPerInch);
-    return {width, std::min(height, area.Height())};
+    return {MulDivRounded(bitmapWidth, across, line), MulDivRounded(height, across, line)};
 }

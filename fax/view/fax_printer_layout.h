@@ -30,11 +30,26 @@ struct TPrintSize {
     int height = 0;
 };
 
-// The drawn size of a bitmap in `area`. psFitToPage takes 93 % of the area's
-// width and scales the height by the bitmap against the 1728-pixel fax
-// line; psNone keeps 200 pixels per inch, the height capped at the area's.
+// What a decoded page stands for on paper: the pixels of a whole fax line
+// (a page is trimmed to the width it uses), and how many pixels of height
+// one bitmap row stands for (2 for a standard-resolution page that was not
+// doubled in height, else 1).
+struct TFaxPageShape {
+    int lineWidth = 1728;
+    int rowAspect = 1;
+};
+
+// The shape of a page with APF page flags `flags` decoded with `mode`, for
+// a bitmap `bitmapWidth` pixels wide (a page wider than its line width is
+// taken at its own width).
+TFaxPageShape FaxPageShape(uint16_t flags, int mode, int bitmapWidth);
+
+// The drawn size of a bitmap in `area`, square pixels kept. psFitToPage
+// gives the whole fax line 93 % of the area's width, or less when the page
+// would then be taller than the area; psNone keeps 200 pixels per inch,
+// scaled down to the area's height when taller.
 TPrintSize PrintedImageSize(TPrintScale scale, const TPrintArea& area, int bitmapWidth, int bitmapHeight,
-                            int pixelsPerInch);
+                            int pixelsPerInch, const TFaxPageShape& shape = {});
 
 // a * b / c with a 64-bit product, rounded to the nearest integer (halves
 // away from zero); c must not be 0.

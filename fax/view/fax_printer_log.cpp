@@ -17,11 +17,11 @@ TKivCustomFaxPrinterLog::TKivCustomFaxPrinterLog(QObject* owner) : QObject(owner
     TKivCustomFaxPrinter::OfferComponent(this);
 }
 
-void TKivCustomFaxPrinterLog::UpdateLog(int code, const QString& fileName)
+void TKivCustomFaxPrinterLog::UpdateLog(int code, const QString& fileName, int page, const QString& reason)
 {
     if (logFileName_.isEmpty())
         return;
-    const QByteArray line = FaxPrintLogLine(code, fileName, QDateTime::currentDateTime());
+    const QByteArray line = FaxPrintLogLine(code, fileName, QDateTime::currentDateTime(), page, reason);
     const QByteArray path = QFile::encodeName(logFileName_);
     const int fd = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)

@@ -21,10 +21,11 @@ public:
     TKivCustomFaxPrinter* FaxPrinter() const { return printer_; }
     void SetFaxPrinter(TKivCustomFaxPrinter* printer) { printer_ = printer; }
 
-    // Appends the line for `code` about `fileName`, creating the file when it
-    // does not exist; nothing when LogFileName is empty. Raises the
-    // input/output error when the file cannot be opened or written.
-    void UpdateLog(int code, const QString& fileName);
+    // Appends the line for `code` about `fileName` (and for a page not
+    // printed, `page` and `reason`), creating the file when it does not
+    // exist; nothing when LogFileName is empty. Raises the input/output
+    // error when the file cannot be opened or written.
+    void UpdateLog(int code, const QString& fileName, int page = 0, const QString& reason = QString());
 
 private:
     QString logFileName_ = QStringLiteral("FAXPRINT.LOG");

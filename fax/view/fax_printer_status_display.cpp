@@ -51,7 +51,15 @@ TStandardFaxPrinterStatusDisplay::TStandardFaxPrinterStatusDisplay(QWidget* pare
     txtStatus->setObjectName(QStringLiteral("txtStatus"));
     txtStatus->setAccessibleName(QStringLiteral("Status"));
     txtStatus->setAlignment(Qt::AlignCenter);
-    (new QVBoxLayout(status))->addWidget(txtStatus);
+    auto* statusLines = new QVBoxLayout(status);
+    statusLines->addWidget(txtStatus);
+    txtNotPrinted = new QLabel;
+    txtNotPrinted->setObjectName(QStringLiteral("txtNotPrinted"));
+    txtNotPrinted->setAccessibleName(QStringLiteral("Pages not printed"));
+    txtNotPrinted->setAlignment(Qt::AlignCenter);
+    txtNotPrinted->setWordWrap(true);
+    txtNotPrinted->hide();
+    statusLines->addWidget(txtNotPrinted);
 
     btnAbort = new QPushButton(QStringLiteral("Abort"));
     btnAbort->setObjectName(QStringLiteral("btnAbort"));
@@ -78,6 +86,12 @@ void TStandardFaxPrinterStatusDisplay::UpdateValues(TKivCustomFaxPrinter* printe
                            .arg(FaxPrintStatusText(printer->Status()))
                            .arg(printer->CurrentPage())
                            .arg(printer->LastPageToPrint()));
+    QStringList pages;
+    for (const TPageNotPrinted& page : printer->PagesNotPrinted())
+        pages << QString::number(page.page);
+    txtNotPrinted->setText((pages.size() == 1 ? QStringLiteral("Not printed: page ") : QStringLiteral("Not printed: pages ")) +
+                           pages.join(QStringLiteral(", ")));
+    txtNotPrinted->setVisible(!pages.isEmpty());
 }
 
 void TStandardFaxPrinterStatusDisplay::btnAbortClick()

@@ -17,7 +17,8 @@ public:
 
     TKivCustomFaxPrinter* FaxPrinter() const { return printer_; }
     void SetFaxPrinter(TKivCustomFaxPrinter* printer) { printer_ = printer; }
-    // Shows the printer's file, pages, resolution, width and progress.
+    // Shows the printer's file, pages, resolution, width and progress, and
+    // the pages that could not be printed.
     void UpdateValues(TKivCustomFaxPrinter* printer);
 
     QLabel* txtFileName;
@@ -27,6 +28,7 @@ public:
     QLabel* txtFirstPage;
     QLabel* txtLastPage;
     QLabel* txtStatus;
+    QLabel* txtNotPrinted; // the pages of the job that could not be printed
     QPushButton* btnAbort;
 
 private:

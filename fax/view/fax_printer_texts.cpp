@@ -1,5 +1,7 @@
 #include "fax/view/fax_printer_texts.h"
 
+#include "fax/view/fax_printer.h"
+
 #include <QFile>
 #include <QLocale>
 
@@ -44,9 +46,12 @@ QString SystemTimeText(const QDateTime& when)
 
 QString SystemDateTimeText(const QDateTime& when) { return SystemDateText(when) + QLatin1Char(' ') + SystemTimeText(when); }
 
-QByteArray FaxPrintLogLine(int code, const QString& fileName, const QDateTime& when)
+QByteArray FaxPrintLogLine(int code, const QString& fileName, const QDateTime& when, int page, const QString& reason)
 {
     static const char* const kEvents[] = {" started at ", " finished at ", " aborted at ", " failed at "};
+    if (code == kFaxPrintPageNotPrinted)
+        return "Page " + QByteArray::number(page) + " of " + QFile::encodeName(fileName) + " not printed at " +
+               SystemDateTimeText(when).toLocal8Bit() + ": " + reason.toLocal8Bit() + "\r\n";
     if (code < kFaxPrintStarted || code > kFaxPrintFailed)
         return {};
     QByteArray line = "Printing " + QFile::encodeName(fileName) + kEvents[code] +
@@ -54,4 +59,14 @@ QByteArray FaxPrintLogLine(int code, const QString& fileName, const QDateTime& w
     if (code != kFaxPrintStarted)
         line += "\r\n";
     return line;
+}
+
+QString PagesNotPrintedText(const std::vector<TPageNotPrinted>& pages, int printed)
+{
+    QStringList lines;
+    if (printed == 0)
+        lines << QStringLiteral("No page could be printed.");
+    for (const TPageNotPrinted& page : pages)
+        lines << QStringLiteral("Page %1 could not be printed (%2).").arg(page.page).arg(page.reason);
+    return lines.join(QLatin1Char('\n'));
 }

@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QString>
 
+#include <vector>
+
 // What the tokens of a template stand for.
 struct TMarginValues {
     QString fileName; // $F, the name as set
@@ -29,7 +31,15 @@ constexpr int kFaxPrintStarted = 0;
 constexpr int kFaxPrintFinished = 1;
 constexpr int kFaxPrintAborted = 2;
 constexpr int kFaxPrintFailed = 3;
+constexpr int kFaxPrintPageNotPrinted = 4; // a page could not be decoded; the job goes on
 
 // The bytes of one log line, CR LF included; codes 1 to 3 add one more CR LF
-// so that an empty line follows each finished, aborted or failed job.
-QByteArray FaxPrintLogLine(int code, const QString& fileName, const QDateTime& when);
+// so that an empty line follows each finished, aborted or failed job. Code 4
+// names the page and the reason.
+QByteArray FaxPrintLogLine(int code, const QString& fileName, const QDateTime& when, int page = 0,
+                           const QString& reason = QString());
+
+struct TPageNotPrinted;
+// "Page 2 could not be printed (reason)." for each page left out of a job,
+// after "No page could be printed." when `printed` is 0.
+QString PagesNotPrintedText(const std::vector<TPageNotPrinted>& pages, int printed);

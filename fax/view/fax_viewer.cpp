@@ -11,7 +11,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
+#include <cstdlib>
 #include <utility>
 
 namespace {
@@ -86,8 +88,6 @@ void TKivCustomFaxViewer::CreateWindowState()
         SendWhitespace();
     Perform(kVwSetScrollSteps, static_cast<uintptr_t>(horizScroll_), vertScroll_);
     SetAutoScaleMode(autoScaleMode_);
-    if (!fileName_.isEmpty())
-        Check(Perform(kVwLoadFile, 0, reinterpret_cast<intptr_t>(QFile::encodeName(fileName_).constData())));
     Check(Perform(kVwSetLoadWholeFax, loadWholeFax_ ? 1 : 0));
     Perform(kVwSetBusyCursor, static_cast<uintptr_t>(CursorShapeOf(busyCursor_)));
 }
@@ -126,20 +126,26 @@ void TKivCustomFaxViewer::SetBGColor(const QColor& colour)
 void TKivCustomFaxViewer::SendScaling()
 {
     const TViewerScaling scale = scaling_ ? factors_ : TViewerScaling{};
-    Perform(kVwSetScaling, 0, reinterpret_cast<intptr_t>(&scale));
+    TViewerScaling applied;
+    Perform(kVwGetScaling, 0, reinterpret_cast<intptr_t>(&applied));
+    // The window keeps equal factors as 1/1; so does the comparison.
+    auto reduced = [](int mult, int div) { return mult == div ? std::pair(1, 1) : std::pair(mult, div); };
+    if (reduced(scale.horizMult, scale.horizDiv) != reduced(applied.horizMult, applied.horizDiv) ||
+        reduced(scale.vertMult, scale.vertDiv) != reduced(applied.vertMult, applied.vertDiv))
+        Perform(kVwSetScaling, 0, reinterpret_cast<intptr_t>(&scale));
 }
 
+// Setting a value already stored still sends it when the window shows
+// something else (it resets its factors when it loads a file).
 void TKivCustomFaxViewer::SetScaling(bool on)
 {
-    if (on == scaling_)
-        return;
     scaling_ = on;
     SendScaling();
 }
 
 void TKivCustomFaxViewer::SetFactor(int& factor, int value)
 {
-    if (value == 0 || value == factor)
+    if (value == 0)
         return;
     factor = value;
     if (scaling_)
@@ -227,13 +233,16 @@ void TKivCustomFaxViewer::SetBusyCursor(TCursor cursor)
     Perform(kVwSetBusyCursor, static_cast<uintptr_t>(CursorShapeOf(cursor)));
 }
 
+QString TKivCustomFaxViewer::FileName() { return designing_ ? designFileName_ : WindowFileName(); }
+
 void TKivCustomFaxViewer::SetFileName(const QString& name)
 {
-    if (name == fileName_)
+    if (name == FileName())
         return;
-    fileName_ = name;
-    if (designing_)
+    if (designing_) {
+        designFileName_ = name;
         return;
+    }
     const intptr_t rc = Perform(kVwLoadFile, 0, reinterpret_cast<intptr_t>(QFile::encodeName(name).constData()));
     UpdateAccessibleDescription();
     Check(rc);
@@ -243,10 +252,8 @@ void TKivCustomFaxViewer::SetFileName(const QString& name)
 
 void TKivCustomFaxViewer::ForgetViewSettings()
 {
-    // A newly loaded file resets the window's rotation and scale factors;
-    // the stored values follow, so that setting them again is not skipped as
-    // unchanged.
-    rotation_ = 0;
+    // A newly loaded file resets the window's scale factors; the stored
+    // factors follow.
     factors_ = TViewerScaling{};
 }
 
@@ -256,20 +263,21 @@ int TKivCustomFaxViewer::CurrentPage() { return static_cast<int>(Perform(kVwGetC
 
 void TKivCustomFaxViewer::SetCurrentPage(int page)
 {
-    if (page == CurrentPage() || fileName_.isEmpty())
+    if (page == CurrentPage() || FileName().isEmpty())
         return;
     if (page < 1 || page > PageCount())
         return Check(kErrBadArgument);
     Check(Perform(kVwSetCurrentPage, static_cast<uintptr_t>(page)));
 }
 
+int TKivCustomFaxViewer::PageRotation() { return static_cast<int>(Perform(kVwGetRotation)); }
+
 void TKivCustomFaxViewer::SetPageRotation(int quarterTurns)
 {
-    if (quarterTurns == rotation_)
+    if (quarterTurns == PageRotation())
         return;
     if (quarterTurns < 0 || quarterTurns > 3)
         return Check(kErrBadArgument);
-    rotation_ = quarterTurns;
     Check(Perform(kVwSetRotation, static_cast<uintptr_t>(quarterTurns)));
 }
 
@@ -287,9 +295,8 @@ QString TKivCustomFaxViewer::WindowFileName()
 
 void TKivCustomFaxViewer::FireDropFile()
 {
-    fileName_ = WindowFileName();
     if (OnDropFile)
-        OnDropFile(this, fileName_);
+        OnDropFile(this, FileName());
 }
 
 void TKivCustomFaxViewer::Notification(unsigned number, uintptr_t wParam, intptr_t)
@@ -299,12 +306,13 @@ void TKivCustomFaxViewer::Notification(unsigned number, uintptr_t wParam, intptr
         if (OnPageChange)
             OnPageChange(this);
     } else if (number == kVwError) {
-        // The window has unloaded the file; FileName follows, so that
-        // assigning the same name again loads it again.
-        fileName_ = WindowFileName();
+        // The window has unloaded the file: no page is shown any more, which
+        // OnPageChange tells after the error.
         UpdateAccessibleDescription();
         if (OnViewerError)
             OnViewerError(this, static_cast<int>(static_cast<intptr_t>(wParam)));
+        if (OnPageChange)
+            OnPageChange(this);
     }
 }
 
@@ -344,10 +352,39 @@ void TKivCustomFaxViewer::scrollContentsBy(int dx, int dy)
 
 void TKivCustomFaxViewer::keyPressEvent(QKeyEvent* event)
 {
+    if (viewer_ && event->matches(QKeySequence::Copy)) {
+        Perform(kVwCopySelection); // without a selection there is nothing to copy
+        event->accept();
+        return;
+    }
     if (viewer_ && viewer_->KeyDown(event->key(), event->modifiers() & Qt::ControlModifier))
         event->accept();
     else
         QAbstractScrollArea::keyPressEvent(event);
+}
+
+void TKivCustomFaxViewer::wheelEvent(QWheelEvent* event)
+{
+    constexpr int kNotch = 120;
+    QScrollBar* down = verticalScrollBar();
+    const int delta = event->angleDelta().y();
+    const int page = CurrentPage();
+    const bool onward = delta < 0 && down->value() >= down->maximum() && page > 0 && page < PageCount();
+    const bool back = delta > 0 && down->value() <= down->minimum() && page > 1;
+    if (!viewer_ || (event->modifiers() & Qt::ControlModifier) || !(onward || back)) {
+        pageTurnDelta_ = 0;
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    event->accept();
+    // A whole notch turns the page; smooth wheels add up to one.
+    pageTurnDelta_ += delta;
+    if (std::abs(pageTurnDelta_) < kNotch)
+        return;
+    pageTurnDelta_ = 0;
+    Check(Perform(kVwSetCurrentPage, static_cast<uintptr_t>(onward ? page + 1 : page - 1)));
+    if (back)
+        down->setValue(down->maximum()); // the previous page is met at its bottom
 }
 
 void TKivCustomFaxViewer::mousePressEvent(QMouseEvent* event)

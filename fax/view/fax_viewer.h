@@ -79,12 +79,16 @@ public:
     void SetLoadWholeFax(bool on);
     TCursor BusyCursor() const { return busyCursor_; }
     void SetBusyCursor(TCursor cursor);
-    const QString& FileName() const { return fileName_; }
+    // The file the viewer window shows (empty when none): after a page that
+    // cannot be shown the window has unloaded it, and FileName says so.
+    QString FileName();
     void SetFileName(const QString& name);
 
     int PageCount();
     int CurrentPage();
     void SetCurrentPage(int page);
+    // The quarter turns in force; a newly loaded file shows unturned.
+    int PageRotation();
     void SetPageRotation(int quarterTurns);
     int PageFlags();
     void LockRendering();
@@ -101,7 +105,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    // Ctrl+C copies the selection to the clipboard.
     void keyPressEvent(QKeyEvent* event) override;
+    // At the bottom of a page the wheel turns to the next page, at the top
+    // back to the previous one.
+    void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -112,6 +120,7 @@ protected:
 private:
     void CreateWindowState();
     void Check(intptr_t code);
+    // Sends the wanted factors when they differ from those in force.
     void SendScaling();
     void SendWhitespace();
     void SetFactor(int& factor, int value);
@@ -136,8 +145,8 @@ private:
     bool acceptDragged_ = true;
     bool loadWholeFax_ = false;
     TCursor busyCursor_ = crDefault;
-    QString fileName_;
-    int rotation_ = 0;
+    QString designFileName_; // the form designer loads no file
+    int pageTurnDelta_ = 0;  // wheel turned at a page's edge, in eighths of a degree
 };
 
 class TKivFaxViewer : public TKivCustomFaxViewer {

@@ -34,6 +34,8 @@ constexpr unsigned kVwSetBusyCursor = 32378;     // wParam Qt::CursorShape
 constexpr unsigned kVwError = 32379;             // notification: wParam error code
 constexpr unsigned kVwGetPageFlags = 32380;      // -> flags of the page decoded last
 constexpr unsigned kVwGetFileName = 32381;       // -> const char* to the file name
+constexpr unsigned kVwGetRotation = 32382;       // -> quarter turns 0-3 in force
+constexpr unsigned kVwGetScaling = 32383;        // lParam: TViewerScaling* receiving the factors in force
 
 struct TViewerScaling {
     int horizMult = 1;

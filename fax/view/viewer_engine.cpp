@@ -166,6 +166,12 @@ intptr_t TViewer::Command(unsigned number, uintptr_t wParam, intptr_t lParam)
         return state_->pageHeader.Flags();
     case kVwGetFileName:
         return reinterpret_cast<intptr_t>(fileName_.c_str());
+    case kVwGetRotation:
+        return rotation_;
+    case kVwGetScaling:
+        if (auto* out = reinterpret_cast<TViewerScaling*>(lParam))
+            *out = scale_;
+        return 0;
     default:
         return defaultProc_ ? defaultProc_(number, wParam, lParam) : 0;
     }
@@ -303,17 +309,19 @@ void TViewer::ShowCurrentPage()
     const std::size_t index = static_cast<std::size_t>(currentPage_ - 1);
     if (!loadWholeFax_ && !pages_[index].decoded) {
         ReleasePages();
+        // Unloaded before the error is reported, so that whoever hears of it
+        // finds no file and no page.
         if (const int rc = Decode(currentPage_)) {
-            Send(kVwError, static_cast<uintptr_t>(rc), 0);
             Unload();
+            Send(kVwError, static_cast<uintptr_t>(rc), 0);
             return;
         }
         Page& entry = pages_[index];
         if (rotation_ != 0) {
             QImage turned;
             if (RotatePageImage(entry.image, rotation_, turned) != 0) {
-                Send(kVwError, static_cast<uintptr_t>(kErrOutOfMemory), 0);
                 Unload();
+                Send(kVwError, static_cast<uintptr_t>(kErrOutOfMemory), 0);
                 return;
             }
             entry.image = std::move(turned);
@@ -441,12 +449,25 @@ void TViewer::Paint(QPainter& painter, const QRect& area)
             painter.drawText(QPoint(3, 3 + painter.fontMetrics().ascent()), QString::fromLatin1(designText_.c_str()));
         return;
     }
+    const QPoint margin = Margin();
+    const QRect visible = area & QRect(margin - offset_, displayed_);
+    if (visible != area)
+        painter.fillRect(area, QColor::fromRgb(background_));
+    if (visible.isEmpty())
+        return;
     TViewFrame frame;
     frame.scale = scale_;
-    frame.offset = offset_;
+    frame.offset = offset_ - margin;
     frame.displayed = displayed_;
     frame.foreground = foreground_;
     frame.background = background_;
     frame.selection = hasSelection_ ? &selection_ : nullptr;
-    painter.drawImage(area.topLeft(), RenderViewArea(page->image, frame, area));
+    painter.drawImage(visible.topLeft(), RenderViewArea(page->image, frame, visible));
+}
+
+QPoint TViewer::Margin() const
+{
+    const QSize client = window_->viewport()->size();
+    return QPoint(std::max(0, (client.width() - displayed_.width()) / 2),
+                  std::max(0, (client.height() - displayed_.height()) / 2));
 }

@@ -77,6 +77,9 @@ private:
     int SetLoadWholeFax(bool on);
     intptr_t PageBitmap(int page, TViewerPageBitmap* out);
     const Page* Current() const;
+    // Where the displayed image's top-left corner lies in the client while
+    // the image is narrower (or lower) than the client: centred.
+    QPoint Margin() const;
     void Send(unsigned number, uintptr_t wParam, intptr_t lParam);
     void Repaint();
 

@@ -200,7 +200,7 @@ void TViewer::MouseDown(const QPoint& client)
     const Page* page = Current();
     if (!page || page->image.isNull())
         return;
-    const QPoint at = client + offset_;
+    const QPoint at = client + offset_ - Margin();
     selection_ = TViewerRect{at.x(), at.y(), at.x(), at.y()};
     hasSelection_ = ClipToImage(selection_);
     corner_ = 3;
@@ -237,7 +237,7 @@ void TViewer::MouseUp()
 // corner becomes the one now under the pointer.
 void TViewer::ExtendSelection(const QPoint& client)
 {
-    const QPoint at = client + offset_;
+    const QPoint at = client + offset_ - Margin();
     TViewerRect& r = selection_;
     (corner_ == 1 || corner_ == 4 ? r.left : r.right) = at.x();
     (corner_ == 1 || corner_ == 2 ? r.top : r.bottom) = at.y();

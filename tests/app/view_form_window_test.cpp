@@ -7,14 +7,21 @@
 #include "fax/view/fax_viewer.h"
 #include "tests/fax_view/printer_test_util.h"
 #include "tests/support/qt_print.h"
+#include "tests/support/temp_registry.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QPrintDialog>
+#include <QRadioButton>
 #include <QTimer>
 #include <QScrollBar>
+#include <QSpinBox>
+#include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
 
@@ -59,6 +66,14 @@ protected:
         QApplication::sendEvent(form.FaxViewer->viewport(), &drop);
     }
 
+    // Types the text into the box and confirms it with Enter.
+    static void Type(QComboBox* combo, const QString& text)
+    {
+        combo->setEditText(text);
+        QTest::keyClick(combo->lineEdit(), Qt::Key_Return);
+    }
+
+    TempRegistry registry; // the remembered fit choice goes here
     TViewForm form;
     QStringList boxes;
     int beeps = 0;
@@ -96,7 +111,7 @@ TEST_F(ViewFormTest, ZoomButtonsAndPercentComboFollowTheirRules)
         else if (action == "out")
             form.SpeedButton5->click();
         else
-            form.PercentCombo->setEditText(QString::fromLatin1(c.action));
+            Type(form.PercentCombo, QString::fromLatin1(c.action));
         EXPECT_EQ(form.ZoomPercent(), c.zoom);
         EXPECT_EQ(beeps, c.beeps);
         // What the viewer shows follows the zoom: unscaled at 100, else the
@@ -112,23 +127,151 @@ TEST_F(ViewFormTest, ZoomButtonsAndPercentComboFollowTheirRules)
     EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
 }
 
-TEST_F(ViewFormTest, ZoomIsKeptAcrossOpenFaxWhileTheNewFaxShowsUnscaled)
+TEST_F(ViewFormTest, ZoomAndRotateBoxesShowWhatIsApplied)
 {
+    form.show();
     form.OpenFax(Fixture("multi.apf"));
-    form.PercentCombo->setEditText(QStringLiteral("200"));
-    ASSERT_TRUE(form.FaxViewer->Scaling());
-    form.OpenFax(Fixture("text-standard.apf"));
-    EXPECT_EQ(form.ZoomPercent(), 200);
+    // The zoom buttons and Ctrl+wheel: the box follows.
+    form.SpeedButton3->click();
+    EXPECT_EQ(form.PercentCombo->currentText(), "125");
+    Wheel(-120, Qt::ControlModifier);
+    EXPECT_EQ(form.PercentCombo->currentText(), "100");
+    Wheel(-120, Qt::ControlModifier);
+    EXPECT_EQ(form.PercentCombo->currentText(), " 75");
+    // Picking the item already shown applies it.
+    form.SetZoom(125);
+    form.PercentCombo->setCurrentIndex(3);
+    emit form.PercentCombo->textActivated(form.PercentCombo->itemText(3));
+    EXPECT_EQ(form.ZoomPercent(), 100);
     EXPECT_FALSE(form.FaxViewer->Scaling());
-    EXPECT_EQ(form.FaxViewer->HorizMult(), 1);
-    // Choosing the zoom the window last applied changes nothing.
-    form.PercentCombo->setEditText(QStringLiteral(" 75"));
-    form.PercentCombo->setEditText(QStringLiteral("200"));
+    // Typing zooms once, on Enter, and the keys then go to the page again.
+    form.PercentCombo->lineEdit()->setFocus();
+    form.PercentCombo->setEditText("1");
+    form.PercentCombo->setEditText("15");
+    EXPECT_EQ(form.ZoomPercent(), 100);
+    QTest::keyClick(form.PercentCombo->lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(form.ZoomPercent(), 25);
+    EXPECT_EQ(form.PercentCombo->currentText(), " 25");
+    EXPECT_EQ(form.focusWidget(), form.FaxViewer);
+    Type(form.PercentCombo, "x5"); // not a number: the box says what is applied
+    EXPECT_EQ(form.PercentCombo->currentText(), " 25");
+
+    // Another fax is shown unscaled and unturned, and the boxes say so.
+    form.SetZoom(200);
+    Type(form.RotateCombo, " 90");
+    ASSERT_EQ(form.FaxViewer->PageRotation(), 1);
+    Type(form.RotateCombo, "45");
+    EXPECT_EQ(form.RotateCombo->currentText(), " 90");
+    form.OpenFax(Fixture("text-standard.apf"));
+    EXPECT_EQ(form.ZoomPercent(), 100);
+    EXPECT_FALSE(form.FaxViewer->Scaling());
+    EXPECT_EQ(form.FaxViewer->PageRotation(), 0);
+    EXPECT_EQ(form.PercentCombo->currentText(), "100");
+    EXPECT_EQ(form.RotateCombo->currentText(), "  0");
+    // And the zoom last shown there applies in full.
+    Type(form.PercentCombo, "200");
     EXPECT_TRUE(form.FaxViewer->Scaling());
-    form.OpenFax(Fixture("text-standard.apf"));
-    form.PercentCombo->setEditText(QStringLiteral("200"));
-    EXPECT_FALSE(form.FaxViewer->Scaling());
-    EXPECT_EQ(form.PercentCombo->accessibleDescription(), QStringLiteral("Zoom 100%"));
+    EXPECT_EQ(form.FaxViewer->HorizMult(), 200);
+    EXPECT_EQ(form.PercentCombo->accessibleDescription(), QStringLiteral("Zoom 200%"));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+}
+
+TEST_F(ViewFormTest, FitWidthAndFitPageFollowTheWindowAndAreRemembered)
+{
+    form.show();
+    form.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    form.OpenFax(Fixture("multi.apf"));
+    QScrollBar* across = form.FaxViewer->horizontalScrollBar();
+    QScrollBar* down = form.FaxViewer->verticalScrollBar();
+    QTest::keyClick(form.FaxViewer, Qt::Key_W);
+    QApplication::processEvents();
+    EXPECT_EQ(form.FitMode(), TFitMode::Width);
+    EXPECT_EQ(form.PercentCombo->currentText(), "Fit width");
+    EXPECT_EQ(across->maximum(), 0) << "the whole width is in sight";
+    EXPECT_GT(down->maximum(), 0);
+    const int narrow = form.ZoomPercent();
+    EXPECT_LT(narrow, 50); // a 1728-pixel page in a 600-pixel window
+    form.resize(1000, 400);
+    QApplication::processEvents();
+    EXPECT_GT(form.ZoomPercent(), narrow);
+    EXPECT_EQ(across->maximum(), 0);
+    // Fit page: the whole page, also on the next page.
+    QTest::keyClick(form.FaxViewer, Qt::Key_F);
+    form.SpeedButton2->click();
+    QApplication::processEvents();
+    EXPECT_EQ(form.PercentCombo->currentText(), "Fit page");
+    EXPECT_EQ(across->maximum(), 0);
+    EXPECT_EQ(down->maximum(), 0);
+
+    // The next window fits too; a zoom chosen ends the fitting, remembered as well.
+    {
+        TViewForm next;
+        next.resize(600, 400);
+        next.show();
+        next.OpenFax(Fixture("text-standard.apf"));
+        QApplication::processEvents();
+        EXPECT_EQ(next.FitMode(), TFitMode::Page);
+        EXPECT_EQ(next.FaxViewer->verticalScrollBar()->maximum(), 0);
+        next.PercentCombo->setCurrentIndex(3);
+        emit next.PercentCombo->textActivated(next.PercentCombo->itemText(3));
+        EXPECT_EQ(next.FitMode(), TFitMode::None);
+        EXPECT_EQ(next.ZoomPercent(), 100);
+    }
+    TViewForm third;
+    EXPECT_EQ(third.FitMode(), TFitMode::None);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+}
+
+TEST_F(ViewFormTest, PlaceAndSizeAreKeptAndNeverLargerThanTheScreen)
+{
+    form.resize(500, 350);
+    form.move(30, 40);
+    form.show();
+    QApplication::processEvents();
+    const QRect shown(form.pos(), form.size());
+    form.SpeedButton4->click(); // Close hides
+    {
+        TViewForm next;
+        EXPECT_EQ(QRect(next.pos(), next.size()), shown);
+    }
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const QString& stored : {QStringLiteral("-5000 -5000 100000 100000"), QStringLiteral("junk")}) {
+        SCOPED_TRACE(stored.toStdString());
+        const QString text = QString::fromLatin1(registry.Contents());
+        registry.SetContents(QString(text)
+                                 .replace(QRegularExpression("\"Geometry\"=\"[^\"]*\""), "\"Geometry\"=\"" + stored + "\"")
+                                 .toLatin1());
+        ASSERT_TRUE(registry.Contents().contains("\"Geometry\"=\"" + stored.toLatin1()));
+        TViewForm next;
+        EXPECT_TRUE(screen.contains(QRect(next.pos(), next.size()))) << next.width() << "x" << next.height();
+    }
+}
+
+TEST_F(ViewFormTest, ButtonsZoomAboutTheMiddleAndTheWheelAboutThePointer)
+{
+    form.show();
+    form.OpenFax(Fixture("multi.apf"));
+    QApplication::processEvents();
+    QScrollBar* across = form.FaxViewer->horizontalScrollBar();
+    QScrollBar* down = form.FaxViewer->verticalScrollBar();
+    across->setValue(200);
+    down->setValue(300);
+    const QWidget* viewport = form.FaxViewer->viewport();
+    const QPointF middle(viewport->width() / 2.0, viewport->height() / 2.0);
+    const QPointF onPage(across->value() + middle.x(), down->value() + middle.y());
+    form.SpeedButton3->click(); // 125 %
+    EXPECT_NEAR(across->value(), onPage.x() * 1.25 - middle.x(), 1);
+    EXPECT_NEAR(down->value(), onPage.y() * 1.25 - middle.y(), 1);
+    // Ctrl+wheel keeps the point under the pointer.
+    const QPointF at(20, 30);
+    const QPointF under(across->value() + at.x(), down->value() + at.y());
+    QWheelEvent event(at, form.FaxViewer->viewport()->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::ControlModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(form.FaxViewer->viewport(), &event);
+    EXPECT_EQ(form.ZoomPercent(), 150);
+    EXPECT_NEAR(across->value(), under.x() * 150 / 125 - at.x(), 1);
+    EXPECT_NEAR(down->value(), under.y() * 150 / 125 - at.y(), 1);
 }
 
 TEST_F(ViewFormTest, DroppedFileIsShownUnscaledAndZoomsAgainInFull)
@@ -177,7 +320,7 @@ TEST_F(ViewFormTest, RotateComboTurnsThePageOnlyForItsExactTexts)
                           {"270", true}, {"  0", false}, {"0", false}, {" 90", true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        form.RotateCombo->setEditText(QString::fromLatin1(c.text));
+        Type(form.RotateCombo, QString::fromLatin1(c.text));
         QApplication::processEvents();
         EXPECT_EQ(across->maximum() > 0 && down->maximum() < tall, c.turnedSideways);
     }
@@ -200,6 +343,14 @@ TEST_F(ViewFormTest, PagesCaptionsAndErrorBoxes)
     EXPECT_EQ(form.windowTitle(), Viewing(3, 3, multi));
     form.SpeedButton1->click();
     EXPECT_EQ(form.windowTitle(), Viewing(2, 3, multi));
+    // The page box shows the page and goes to the page entered.
+    EXPECT_EQ(form.PageBox->value(), 2);
+    EXPECT_EQ(form.PageBox->maximum(), 3);
+    form.PageBox->setValue(3);
+    EXPECT_EQ(form.windowTitle(), Viewing(3, 3, multi));
+    form.PageBox->setValue(1);
+    EXPECT_EQ(form.FaxViewer->CurrentPage(), 1);
+    form.SpeedButton2->click();
 
     // The same fax opened again starts at page 1, as the caption says.
     form.OpenFax(multi);
@@ -224,7 +375,20 @@ TEST_F(ViewFormTest, PagesCaptionsAndErrorBoxes)
     form.FaxViewer->OnPageChange(form.FaxViewer);
     EXPECT_EQ(form.windowTitle(), QStringLiteral("  No file loaded"));
     form.FaxViewer->OnViewerError(form.FaxViewer, -8002);
-    EXPECT_EQ(boxes.last(), QStringLiteral("Error: Viewer error -8002"));
+    EXPECT_EQ(boxes.last(), QStringLiteral("Error: Viewer error -8002: Bad graphics format"));
+
+    // A page the file promises but lacks: the box says why, and the window
+    // then shows that no file is loaded, in the caption and to Print.
+    FaxTempFiles files;
+    const QString promised = QString::fromStdString(files.Write("promised.apf", ApfBytes({BarPage(50)}, 3)));
+    form.OpenFax(promised);
+    EXPECT_EQ(form.windowTitle(), Viewing(1, 3, promised));
+    boxes.clear();
+    form.SpeedButton2->click();
+    EXPECT_EQ(boxes, QStringList{"Error: Viewer error -100: Attempt to read beyond end of file"});
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("  No file loaded"));
+    EXPECT_EQ(form.FaxViewer->accessibleDescription(), QStringLiteral("No fax loaded"));
+    EXPECT_TRUE(form.FaxViewer->FileName().isEmpty());
 }
 
 TEST_F(ViewFormTest, StartFileOpensOnceFocusGoesToTheViewerAndCloseHides)
@@ -295,6 +459,17 @@ TEST_F(ViewFormTest, PrintSendsTheWholeFaxWithHeaderAndFooter)
     EXPECT_FALSE(QFile::exists(QString::fromStdString(pdf)));
 
     const QString multi = Fixture("multi.apf");
+    // No printer chosen and none installed: the box says where to choose one.
+    QPrinter& printer = form.FaxPrinter->Printer();
+    printer.setPrinterName(QString());
+    printer.setOutputFileName(QString());
+    form.OpenFax(multi);
+    form.SpeedButton6->click();
+    EXPECT_EQ(boxes, QStringList{"Error: No printer is set up. Choose a printer, or a PDF file, with Setup."});
+    boxes.clear();
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(QString::fromStdString(pdf));
+
     form.OpenFax(multi);
     form.SpeedButton2->click();
     form.SpeedButton6->click();
@@ -304,6 +479,35 @@ TEST_F(ViewFormTest, PrintSendsTheWholeFaxWithHeaderAndFooter)
     EXPECT_TRUE(PdfText(pdf, 1).contains(QStringLiteral("FILE: ") + multi));
     EXPECT_FALSE(form.PrinterStatus->Visible());
     EXPECT_EQ(form.PrinterStatus->Caption(), QStringLiteral("Print Status"));
+
+    // Multi-page puts the three pages on one sheet; Print... prints the
+    // pages chosen in the print dialog, and nothing when it is cancelled.
+    ASSERT_TRUE(QFile::remove(QString::fromStdString(pdf)));
+    form.MultiPageButton->click();
+    form.SpeedButton6->click();
+    EXPECT_EQ(PdfPageCount(pdf), 1);
+    form.MultiPageButton->click();
+    for (bool confirm : {false, true}) {
+        ASSERT_TRUE(!QFile::exists(QString::fromStdString(pdf)) || QFile::remove(QString::fromStdString(pdf)));
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QPrintDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            auto* range = dialog->findChild<QRadioButton*>("printRange");
+            auto* from = dialog->findChild<QSpinBox*>("from");
+            auto* to = dialog->findChild<QSpinBox*>("to");
+            if (range && from && to) {
+                range->setChecked(true);
+                to->setValue(3);
+                from->setValue(2);
+            }
+            confirm ? dialog->accept() : dialog->reject();
+        });
+        form.PrintRangeButton->click();
+        EXPECT_EQ(PdfPageCount(pdf), confirm ? 2 : -1);
+    }
+    EXPECT_TRUE(PdfText(pdf, 1).contains(QStringLiteral("PAGE: 2 of 3")));
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
 
     // Setup runs the platform's dialog on the printer that Print uses.
     QString title;

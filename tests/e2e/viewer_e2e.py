@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """The viewer window of the real program, driven from outside through the
 accessibility interface: `pellimar FAX.apf` shows the fax, Prev and Next page
-through it, the zoom box clamps what is typed, and a file that is not a fax
-gives the error box, and Print sends the whole fax to a CUPS queue.
+through it, the page box goes to a page, the zoom box clamps what is typed and fits the page to the
+window's width, a file that is not a fax gives the error box, and Print sends
+the whole fax to a CUPS queue, with Multi-page on one sheet.
 
 Usage: viewer_e2e.py PELLIMAR_BINARY SOURCE_DIR"""
 
@@ -21,6 +22,13 @@ def viewer_frame(app, starts):
         if window is not None and window.name.startswith(starts):
             return window
     return None
+
+
+def type_into(pyatspi, edit, text):
+    """Types the text into a box and confirms it with Enter, as a user does."""
+    set_text(edit, text)
+    edit.queryComponent().grabFocus()
+    pyatspi.Registry.generateKeyboardEvent(0xFF0D, None, pyatspi.KEY_SYM)  # Return
 
 
 def shows_fax(pyatspi, binary, fax, folder):
@@ -46,13 +54,29 @@ def shows_fax(pyatspi, binary, fax, folder):
         check("Prev on page 1 does nothing",
               bool(wait_for("page 2 again", lambda: viewer_frame(app, "  Viewing page 2 of 3 in " + fax))))
 
+        # The page box goes to the page set in it.
+        find(frame, "spin button", "Page").queryValue().currentValue = 3
+        check("the page box goes to page 3",
+              bool(wait_for("page 3", lambda: viewer_frame(app, "  Viewing page 3 of 3 in " + fax), 10)))
+
         # A combo box is named by its text; its editor by the component name.
         edit = find(frame, "text", "PercentCombo")
         combo = edit.parent
         for typed, zoom in (("10", 25), ("1000", 400), ("100", 100)):
-            set_text(edit, typed)
+            type_into(pyatspi, edit, typed)
             check("zoom box: %s gives %d" % (typed, zoom),
                   bool(wait_for("zoom %d" % zoom, lambda: combo.description == "Zoom %d%%" % zoom, 10)))
+        # Fit width: a 1728-pixel page in a window about half as wide.
+        type_into(pyatspi, edit, "Fit width")
+        fitted = lambda: combo.description.startswith("Zoom ") and 30 < int(combo.description[5:-1]) < 70
+        try:
+            wait_for("fit width", fitted, 10)
+        except AssertionError:
+            pass
+        check("Fit width zooms the page to the window's width (%s)" % combo.description, fitted())
+        check("the zoom box says Fit width", edit.queryText().getText(0, -1) == "Fit width")
+        type_into(pyatspi, edit, "100")
+        wait_for("zoom 100", lambda: combo.description == "Zoom 100%", 10)
     finally:
         program.stop()
 
@@ -90,6 +114,15 @@ def prints_to_cups(pyatspi, binary, fax, folder):
         check("Print gives a PDF in the CUPS queue's folder", pdf is not None)
         if pdf:
             check("the PDF holds the 3 pages", cups.pdf_pages(pdf) == 3)
+            os.remove(pdf)
+            # Multi-page: the three pages on one sheet.
+            toggle = [b for b in (find(frame, role, "Multi-page") for role in ("toggle button", "push button", "check box"))
+                      if b is not None]
+            check("the Multi-page button is on the strip", bool(toggle))
+            press(toggle[0])
+            press(find(frame, "push button", "Print"))
+            pdf = scheduler.wait_for_pdf()
+            check("Multi-page prints the 3 pages on one sheet", pdf is not None and cups.pdf_pages(pdf) == 1)
     finally:
         if program:
             program.stop()

@@ -3,7 +3,9 @@
 #include "tests/fax_view/printer_test_util.h"
 #include "tests/support/qt_print.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcessEnvironment>
 #include <gtest/gtest.h>
 
@@ -52,7 +54,7 @@ TEST(PrintCommand, ExitStatusesAndMessages)
              Case{{fax, "--printer", "P", "--output", out}, 2, "usage"},
              Case{{notFax, "--output", out}, 1, "File is not an APF file"},
              Case{{fax + ".missing", "--output", out}, 1, "File not found"},
-             Case{{cutFax, "--output", out}, 1, "File is not an APF file"},
+             Case{{cutFax, "--output", cutFax}, 2, "is the fax itself"},
              Case{{fax}, 3, "no printer is installed; print to a PDF file with --output FILE.pdf", nowhere},
              Case{{fax, "--printer", "NoSuchQueue"}, 3, "NoSuchQueue"},
              Case{{fax, "--output", "/nonexistent/folder/out.pdf"}, 3, "Cannot print to /nonexistent/folder/out.pdf"},
@@ -61,8 +63,19 @@ TEST(PrintCommand, ExitStatusesAndMessages)
         const Outcome run = Pellimar(c.args, c.cupsServer);
         EXPECT_EQ(run.status, c.status) << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(c.message)) << run.err.toStdString();
+        EXPECT_FALSE(run.err.contains("QPainter")) << run.err.toStdString();
         EXPECT_FALSE(QFile::exists(out)) << "nothing half printed";
     }
+    EXPECT_EQ(PdfPageCount(cutFax.toStdString()), -1) << "the fax became a PDF";
+
+    // A fax with a page that cannot be decoded: the other pages are printed,
+    // the message names the one left out, and the status is a partial job's.
+    const Outcome partial = Pellimar({cutFax, "--output", out});
+    EXPECT_EQ(partial.status, 4) << partial.err.toStdString();
+    EXPECT_TRUE(partial.err.contains("Page 2 could not be printed")) << partial.err.toStdString();
+    EXPECT_EQ(PdfPageCount(out.toStdString()), 1);
+    // The PDF was written under another name and renamed: nothing else is left.
+    EXPECT_EQ(QFileInfo(out).dir().entryList(QDir::Files | QDir::Hidden).size(), 3);
 }
 
 TEST(PrintCommand, PrintsToAPdfFileWithHeaderAndFooter)

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -206,17 +207,109 @@ TEST_F(PrinterJobTest, PagesThatCannotBePrinted)
     EXPECT_EQ(PdfPageCount(pdf), 2);
     ASSERT_TRUE(QFile::remove(QString::fromStdString(pdf)));
 
-    // A page whose data ends early raises, and nothing half printed remains.
-    logCodes.clear();
-    statuses.clear();
-    printer->SetFileName(QString::fromStdString(files.Write("cut.apf", ApfBytes({BarPage(50), CutPage()}))));
-    EXPECT_THROW(printer->PrintPages(), EFaxBadFormat);
-    EXPECT_EQ(logCodes, (std::vector<int>{0, 3}));
-    EXPECT_TRUE(LogBytes().endsWith("\r\n\r\n"));
-    EXPECT_EQ(statuses.back(), 0);
-    EXPECT_FALSE(status->Visible());
-    EXPECT_EQ(printer->Status(), 0);
+    // Pages whose data end early, or that the header promises but the file
+    // lacks: every other page is printed, and the message, the status
+    // window and the log name the pages left out.
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        std::vector<int> notPrinted;
+        int printed;
+        const char* reason;
+    };
+    for (const Case& c : {Case{"cut.apf", ApfBytes({BarPage(50), CutPage()}), {2}, 1, ""},
+                          Case{"promised.apf", ApfBytes({BarPage(50)}, 3), {2, 3}, 1,
+                               "Attempt to read beyond end of file"}}) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(log->LogFileName());
+        logCodes.clear();
+        statuses.clear();
+        printer->SetFileName(QString::fromStdString(files.Write(c.name, c.bytes)));
+        QString message;
+        int printed = -1;
+        try {
+            printer->PrintPages();
+        } catch (const EFaxPagesNotPrinted& e) {
+            message = QString::fromLocal8Bit(e.what());
+            printed = e.Printed();
+        }
+        EXPECT_EQ(printed, c.printed);
+        std::vector<int> left;
+        for (const TPageNotPrinted& page : printer->PagesNotPrinted()) {
+            left.push_back(page.page);
+            EXPECT_TRUE(message.contains(QString("Page %1 could not be printed (%2").arg(page.page).arg(c.reason)))
+                << message.toStdString();
+            EXPECT_TRUE(LogBytes().contains(QString("Page %1 of ").arg(page.page).toLocal8Bit() +
+                                            QFile::encodeName(printer->FileName()) + " not printed at "));
+        }
+        EXPECT_EQ(left, c.notPrinted);
+        EXPECT_EQ(logCodes.front(), 0);
+        EXPECT_EQ(logCodes.back(), 1);
+        EXPECT_TRUE(LogBytes().contains(" finished at "));
+        EXPECT_EQ(Form().txtNotPrinted->text(), c.notPrinted.size() == 1 ? "Not printed: page 2"
+                                                                         : "Not printed: pages 2, 3");
+        EXPECT_EQ(statuses.back(), 0);
+        EXPECT_FALSE(status->Visible());
+        EXPECT_EQ(PdfPageCount(pdf), c.printed);
+        ASSERT_TRUE(QFile::remove(QString::fromStdString(pdf)));
+    }
+
+    // With no page printable nothing is printed, and the message says so.
+    printer->SetFileName(QString::fromStdString(files.Write("none.apf", ApfBytes({CutPage()}))));
+    try {
+        printer->PrintPages();
+        ADD_FAILURE() << "no error";
+    } catch (const EFaxPagesNotPrinted& e) {
+        EXPECT_EQ(e.Printed(), 0);
+        EXPECT_TRUE(QString(e.what()).startsWith("No page could be printed.")) << e.what();
+    }
     EXPECT_FALSE(QFile::exists(QString::fromStdString(pdf)));
+}
+
+// The printed resolution of each page, read back from the PDF, is the same
+// across and down, the same for a page trimmed to its used width as for a
+// full one, and small enough that the whole page fits on the sheet, in both
+// paper orientations.
+TEST_F(PrinterJobTest, FitToPageKeepsThePagesProportionsAndAllOfIt)
+{
+    struct Page {
+        const char* name;
+        TestPage page;
+    };
+    const Page pages[] = {
+        {"normal", BarPage(1800, 0, 1728)},
+        {"left half", BarPage(1800, 0, 864)},
+        {"standard", BarPage(900, 0, 1728, 1728, 0)},
+        {"wide", BarPage(2400, 0, 2048, 2048, kApfFine | kApfWide)},
+        {"longer than any sheet", BarPage(40000, 100, 1700)},
+    };
+    std::vector<TestPage> all;
+    for (const Page& p : pages)
+        all.push_back(p.page);
+    printer->SetFileName(QString::fromStdString(files.Write("shapes.apf", ApfBytes(all))));
+    for (QPageLayout::Orientation orientation : {QPageLayout::Portrait, QPageLayout::Landscape}) {
+        SCOPED_TRACE(orientation == QPageLayout::Portrait ? "portrait" : "landscape");
+        printer->Printer().setPageOrientation(orientation);
+        const double sheetInches = printer->Printer().pageRect(QPrinter::Inch).height();
+        printer->PrintPages();
+        const std::vector<PdfImage> images = PdfImages(pdf);
+        ASSERT_EQ(images.size(), std::size(pages));
+        for (std::size_t i = 0; i < images.size(); ++i) {
+            SCOPED_TRACE(pages[i].name);
+            const PdfImage& image = images[i];
+            EXPECT_NEAR(image.xPpi, image.yPpi, std::max(1, image.xPpi / 100)); // whole printer pixels
+            EXPECT_LT(double(image.height) / image.yPpi, sheetInches - 0.2) << "the page runs into the footer";
+        }
+        // The half-used page is printed at the scale of the full one; a 2048
+        // line takes the same width as a 1728 one.
+        EXPECT_NEAR(images[1].xPpi, images[0].xPpi, 1);
+        EXPECT_NEAR(images[2].xPpi, images[0].xPpi, 1);
+        if (orientation == QPageLayout::Portrait) {
+            EXPECT_NEAR(images[0].width / double(images[0].xPpi), images[3].width / double(images[3].xPpi), 0.02);
+            EXPECT_GT(images[0].xPpi, 200); // the width is filled, not just the natural size
+        }
+        ASSERT_TRUE(QFile::remove(QString::fromStdString(pdf)));
+    }
 }
 
 TEST(PrinterComponents, PrinterFindsAndLosesItsStatusDisplayAndLog)

@@ -13,17 +13,49 @@
 #include <string>
 #include <vector>
 
-// A fine-resolution page of `lines` lines, each black from pixel `from` to
-// pixel `to`, ending in the end-of-page mark.
-inline TestPage BarPage(int lines, int from = 0, int to = 1728)
+// The output of a poppler tool, empty when it fails.
+inline QString PopplerOutput(const QString& tool, const QStringList& args)
+{
+    QProcess process;
+    process.start(tool, args);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// A page of `lines` lines (fine resolution unless `flags` say otherwise),
+// each black from pixel `from` to pixel `to` of a `width`-pixel line, ending
+// in the end-of-page mark.
+inline TestPage BarPage(int lines, int from = 0, int to = 1728, int width = 1728, uint16_t flags = kApfFine)
 {
     CodeWriter code;
     code.Eol();
     for (int i = 0; i < lines; ++i)
-        code.Line({from, to - from, 1728 - to});
+        code.Line({from, to - from, width - to});
     code.Eol();
     code.Eol();
-    return {code.Bytes(), kApfFine};
+    return {code.Bytes(), flags};
+}
+
+struct PdfImage {
+    int width = 0;
+    int height = 0;
+    int xPpi = 0;
+    int yPpi = 0;
+};
+
+// The images of a PDF file as pdfimages -list gives them: size in pixels
+// and the resolution they are printed at.
+inline std::vector<PdfImage> PdfImages(const std::string& pdf)
+{
+    std::vector<PdfImage> images;
+    const QStringList lines = PopplerOutput("pdfimages", {"-list", QString::fromStdString(pdf)}).split('\n');
+    for (int i = 2; i < lines.size(); ++i) { // after the heading and its rule
+        const QStringList f = lines[i].simplified().split(' ');
+        if (f.size() >= 14)
+            images.push_back({f[3].toInt(), f[4].toInt(), f[12].toInt(), f[13].toInt()});
+    }
+    return images;
 }
 
 // A page whose header promises far more data than the file holds: its
@@ -35,16 +67,6 @@ inline TestPage CutPage()
     for (int i = 0; i < 20; ++i)
         code.Line({300, 1000, 428});
     return {code.Bytes(), kApfFine, 100000};
-}
-
-// The output of a poppler tool, empty when it fails.
-inline QString PopplerOutput(const QString& tool, const QStringList& args)
-{
-    QProcess process;
-    process.start(tool, args);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return {};
-    return QString::fromUtf8(process.readAllStandardOutput());
 }
 
 inline int PdfPageCount(const std::string& pdf)

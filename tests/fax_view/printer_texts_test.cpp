@@ -1,4 +1,6 @@
 // Header and footer templates, log lines, and the sheet and scaling rules.
+#include "fax/apf_file.h"
+#include "fax/fax_unpacker.h"
 #include "fax/view/fax_printer_layout.h"
 #include "fax/view/fax_printer_texts.h"
 #include "tests/support/qt_print.h"
@@ -44,25 +46,42 @@ TEST(PrinterTexts, LogLinesEndInCrLfAndJobsInAnEmptyLine)
     EXPECT_EQ(FaxPrintLogLine(3, name, when), "Printing /tmp/faxes/Fax 1.apf failed at " + stamp + "\r\n\r\n");
 }
 
-TEST(PrinterLayout, ScalingRules)
+TEST(PrinterLayout, ScalingKeepsSquarePixelsAndTheWholePageInTheArea)
 {
     const TPrintArea area{10, 20, 4010, 6020}; // 4000 x 6000
+    const TFaxPageShape line{1728, 1};
     struct Case {
         TPrintScale scale;
         int width, height, ppi;
+        TFaxPageShape shape;
         int drawnWidth, drawnHeight;
     };
     for (const Case& c : {
-             Case{psFitToPage, 1728, 2200, 600, 3720, 6000},  // Trunc(0.93 x 4000)
-             Case{psFitToPage, 1727, 2200, 600, 3720, 5997},  // 6000 x 1727 / 1728 = 5996.53 rounds up
-             Case{psFitToPage, 2048, 2400, 600, 3720, 8333},  // wider than 1728: by the height
-             Case{psNone, 1728, 2200, 600, 5184, 6000},       // 6600 capped at the area height
-             Case{psNone, 1728, 1000, 300, 2592, 1500},
-             Case{psNone, 101, 1, 99, 50, 0},                 // 49.995 and 0.495 round to nearest
+             Case{psFitToPage, 1728, 2200, 600, line, 3720, 4736},         // Trunc(0.93 x 4000) across
+             Case{psFitToPage, 864, 2200, 600, line, 1860, 4736},          // trimmed page: scale of its line
+             Case{psFitToPage, 1728, 1100, 600, {1728, 2}, 3720, 4736},    // standard rows stand for two
+             Case{psFitToPage, 2048, 2400, 600, {2048, 1}, 3720, 4359},    // a wide line takes the same width
+             Case{psFitToPage, 1728, 4000, 600, line, 2592, 6000},         // taller than the area: by the height
+             Case{psNone, 1728, 2200, 600, line, 4713, 6000},              // 6600 tall: scaled to the area
+             Case{psNone, 1728, 1000, 300, line, 2592, 1500},
+             Case{psNone, 101, 1, 99, line, 50, 0},                        // 49.97 and 0.49 round to nearest
          }) {
-        const TPrintSize size = PrintedImageSize(c.scale, area, c.width, c.height, c.ppi);
+        const TPrintSize size = PrintedImageSize(c.scale, area, c.width, c.height, c.ppi, c.shape);
         EXPECT_EQ(size.width, c.drawnWidth) << c.width << "x" << c.height;
         EXPECT_EQ(size.height, c.drawnHeight) << c.width << "x" << c.height;
+    }
+    struct ShapeCase {
+        uint16_t flags;
+        TAutoScaleMode mode;
+        int bitmapWidth;
+        int lineWidth, rowAspect;
+    };
+    for (const ShapeCase& c : {ShapeCase{0, asDoubleHeight, 900, 1728, 1}, ShapeCase{0, asNone, 900, 1728, 2},
+                               ShapeCase{0, asHalfWidth, 500, 864, 1}, ShapeCase{kApfWide, asNone, 2048, 2048, 2},
+                               ShapeCase{kApfFine, asNone, 1900, 1900, 1}}) {
+        const TFaxPageShape shape = FaxPageShape(c.flags, c.mode, c.bitmapWidth);
+        EXPECT_EQ(shape.lineWidth, c.lineWidth) << c.flags << " " << c.mode;
+        EXPECT_EQ(shape.rowAspect, c.rowAspect) << c.flags << " " << c.mode;
     }
     // Products beyond 32 bits.
     EXPECT_EQ(MulDivRounded(2000000000, 3, 4), 1500000000);

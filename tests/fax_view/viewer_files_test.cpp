@@ -69,6 +69,7 @@ TEST(ViewerFiles, ANonFaxLeavesTheOldFaxShown)
     EXPECT_NE(turned.right - turned.left, upright.right - upright.left) << "the dropped fax was not turned";
 }
 
+// The block is copied with Ctrl+C.
 TEST(ViewerFiles, ClipboardHoldsTheBlockDrawnWithTheMouse)
 {
     auto viewer = ShownViewer();
@@ -85,7 +86,8 @@ TEST(ViewerFiles, ClipboardHoldsTheBlockDrawnWithTheMouse)
     QTest::mouseRelease(client, Qt::LeftButton, {}, QPoint(250, 340));
     const int scrolled = viewer->verticalScrollBar()->value();
     EXPECT_EQ(scrolled % 16, 0); // two 8-pixel steps a tick, being over 20 pixels out
-    ASSERT_EQ(viewer->Perform(kVwCopySelection), 0);
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(viewer.get(), Qt::Key_C, Qt::ControlModifier);
     const QImage copied = QGuiApplication::clipboard()->image();
     ASSERT_EQ(copied.size(), QSize(300 - 250 + 1, 340 + scrolled - 200 + 1));
     int mismatches = 0;
@@ -162,7 +164,15 @@ TEST(ViewerFiles, HostileFilesEndInAnErrorAndAnEmptyViewer)
         auto viewer = ShownViewer();
         viewer->SetLoadWholeFax(c.wholeFax);
         std::vector<int> errors;
-        viewer->OnViewerError = [&](TKivCustomFaxViewer*, int code) { errors.push_back(code); };
+        // Whoever hears of the error finds the viewer already empty.
+        QStringList seenOnError;
+        viewer->OnViewerError = [&](TKivCustomFaxViewer* sender, int code) {
+            errors.push_back(code);
+            seenOnError << sender->FileName() << QString::number(sender->CurrentPage())
+                        << sender->accessibleDescription();
+        };
+        int changesAfterError = 0;
+        viewer->OnPageChange = [&](TKivCustomFaxViewer*) { changesAfterError += !errors.empty(); };
         bool raised = false;
         try {
             viewer->SetFileName(QString::fromStdString(files.Write("hostile.apf", c.bytes)));
@@ -174,6 +184,11 @@ TEST(ViewerFiles, HostileFilesEndInAnErrorAndAnEmptyViewer)
         EXPECT_TRUE(raised || !errors.empty()) << c.name;
         for (int code : errors)
             EXPECT_LT(code, 0) << c.name;
+        if (!errors.empty()) {
+            EXPECT_EQ(seenOnError.mid(0, 3), (QStringList{"", "0", "No fax loaded"})) << c.name;
+            EXPECT_EQ(changesAfterError, 1) << c.name << ": the page change to no page is told";
+        }
+        EXPECT_TRUE(viewer->FileName().isEmpty()) << c.name;
         EXPECT_EQ(viewer->PageCount(), 0) << c.name;
         EXPECT_EQ(viewer->CurrentPage(), 0) << c.name;
         EXPECT_FALSE(TViewer::Busy()) << c.name;

@@ -7,6 +7,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <optional>
 
@@ -125,6 +126,39 @@ TEST(ViewerScrolling, RangesAndSteps)
     QTest::keyClick(viewer.get(), Qt::Key_PageUp, Qt::ControlModifier);
     EXPECT_EQ(v->value(), 0);
     EXPECT_EQ(v->maximum(), 0);
+}
+
+// The wheel scrolls within a page and, at its bottom or top, turns to the
+// next or the previous page, a whole notch at a time.
+TEST(ViewerScrolling, TheWheelTurnsPagesAtTheirEdges)
+{
+    auto viewer = ShownViewer();
+    LoadFixture(*viewer, "multi.apf");
+    QScrollBar* down = viewer->verticalScrollBar();
+    auto wheel = [&](int delta) {
+        QWidget* client = viewer->viewport();
+        const QPointF at(10, 10);
+        QWheelEvent event(at, client->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(client, &event);
+    };
+    wheel(120); // at the top of page 1: nothing before it
+    EXPECT_EQ(viewer->CurrentPage(), 1);
+    wheel(-120);
+    EXPECT_GT(down->value(), 0) << "within the page the wheel scrolls";
+    down->setValue(down->maximum());
+    wheel(-60);
+    EXPECT_EQ(viewer->CurrentPage(), 1) << "half a notch";
+    wheel(-60);
+    EXPECT_EQ(viewer->CurrentPage(), 2);
+    EXPECT_EQ(down->value(), 0);
+    wheel(120);
+    EXPECT_EQ(viewer->CurrentPage(), 1);
+    EXPECT_EQ(down->value(), down->maximum()) << "the previous page is met at its bottom";
+    viewer->SetCurrentPage(3);
+    down->setValue(down->maximum());
+    wheel(-120);
+    EXPECT_EQ(viewer->CurrentPage(), 3) << "nothing after the last page";
 }
 
 TEST(ViewerPages, EmptyViewerAndBadPageNumbers)

@@ -3,7 +3,10 @@
 #include "fax/view/viewer_commands.h"
 #include "tests/fax_view/viewer_test_util.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QScrollBar>
+#include <QTest>
 
 namespace {
 
@@ -79,11 +82,11 @@ TEST(ViewerRendering, HalfSizeAveragesEachTwoByTwoBlockIntoGrey)
     viewer->SetScaling(true);
     const PixelGrid page = ReferencePage("black-fine-1.png");
     int greys = 0;
-    const int mismatches = CountMismatches(ClientImage(*viewer), Offsets(*viewer), [&](int x, int y) -> QRgb {
+    const int mismatches = CountMismatches(ClientImage(*viewer), DisplayedOrigin(*viewer), [&](int x, int y) -> QRgb {
         int black = 0;
         for (int dy = 0; dy < 2; ++dy)
             for (int dx = 0; dx < 2; ++dx)
-                if (2 * x + dx < page.width && 2 * y + dy < page.height)
+                if (x >= 0 && y >= 0 && 2 * x + dx < page.width && 2 * y + dy < page.height)
                     black += page.At(2 * x + dx, 2 * y + dy);
         greys += black == 1 || black == 2 || black == 3;
         const int level = 255 * (4 - black) / 4;
@@ -91,6 +94,40 @@ TEST(ViewerRendering, HalfSizeAveragesEachTwoByTwoBlockIntoGrey)
     });
     EXPECT_EQ(mismatches, 0);
     EXPECT_GT(greys, 100);
+}
+
+// A page smaller than the client is shown in its middle, and a block drawn
+// with the mouse still covers the page pixels under the pointer.
+TEST(ViewerRendering, APageSmallerThanTheClientIsCentred)
+{
+    auto viewer = ShownViewer(QSize(900, 700));
+    LoadFixture(*viewer, "black-fine.apf");
+    viewer->SetHorizDiv(4);
+    viewer->SetVertDiv(4);
+    viewer->SetScaling(true);
+    TViewerRect page;
+    viewer->Perform(kVwGetPageRect, 0, reinterpret_cast<intptr_t>(&page));
+    const QSize displayed((page.right + 1) / 4, (page.bottom + 1) / 4);
+    const QSize room = viewer->viewport()->size();
+    ASSERT_LT(displayed.width(), room.width());
+    ASSERT_LT(displayed.height(), room.height());
+    EXPECT_EQ(DisplayedOrigin(*viewer),
+              QPoint(-(room.width() - displayed.width()) / 2, -(room.height() - displayed.height()) / 2));
+    int mismatches = 0;
+    const QImage client = ClientImage(*viewer);
+    for (int y = 0; y < client.height(); y += 7)
+        for (int x = 0; x < client.width(); x += 7) {
+            const QPoint at = QPoint(x, y) + DisplayedOrigin(*viewer);
+            const bool inside = at.x() >= 0 && at.y() >= 0 && at.x() < displayed.width() && at.y() < displayed.height();
+            mismatches += !inside && (client.pixel(x, y) & 0xFFFFFF) != 0xFFFFFF;
+        }
+    EXPECT_EQ(mismatches, 0) << "ink outside the centred page";
+    const QPoint corner = -DisplayedOrigin(*viewer);
+    QTest::mousePress(viewer->viewport(), Qt::LeftButton, {}, corner + QPoint(10, 20));
+    QTest::mouseMove(viewer->viewport(), corner + QPoint(30, 50));
+    QTest::mouseRelease(viewer->viewport(), Qt::LeftButton, {}, corner + QPoint(30, 50));
+    ASSERT_EQ(viewer->Perform(kVwCopySelection), 0);
+    EXPECT_EQ(QGuiApplication::clipboard()->image().size(), QSize(21, 31)) << "the block from (10, 20) to (30, 50)";
 }
 
 TEST(ViewerRendering, SwappedColoursAndAnInvertedSelection)
@@ -106,7 +143,7 @@ TEST(ViewerRendering, SwappedColoursAndAnInvertedSelection)
     viewer->SetBGColor(Qt::white);
     const TViewerRect block{100, 50, 399, 249};
     ASSERT_EQ(viewer->Perform(kVwSetSelection, 0, reinterpret_cast<intptr_t>(&block)), 0);
-    const int mismatches = CountMismatches(ClientImage(*viewer), Offsets(*viewer), [&](int x, int y) -> QRgb {
+    const int mismatches = CountMismatches(ClientImage(*viewer), DisplayedOrigin(*viewer), [&](int x, int y) -> QRgb {
         const bool black = page.At(x, y);
         const bool selected = x >= block.left && x <= block.right && y >= block.top && y <= block.bottom;
         return black != selected ? 0x000000 : 0xFFFFFF;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -101,6 +102,23 @@ inline QPoint Offsets(TKivFaxViewer& viewer)
     return QPoint(viewer.horizontalScrollBar()->value(), viewer.verticalScrollBar()->value());
 }
 
+// The displayed-image position of the client's top-left corner: the scroll
+// position, less the margin that centres a page narrower or lower than the
+// client.
+inline QPoint DisplayedOrigin(TKivFaxViewer& viewer)
+{
+    TViewerRect page;
+    viewer.Perform(kVwGetPageRect, 0, reinterpret_cast<intptr_t>(&page));
+    TViewerScaling scale;
+    viewer.Perform(kVwGetScaling, 0, reinterpret_cast<intptr_t>(&scale));
+    const QSize displayed(int(int64_t(page.right + 1) * scale.horizMult / scale.horizDiv),
+                          int(int64_t(page.bottom + 1) * scale.vertMult / scale.vertDiv));
+    const QSize client = viewer.viewport()->size();
+    const QPoint margin(std::max(0, (client.width() - displayed.width()) / 2),
+                        std::max(0, (client.height() - displayed.height()) / 2));
+    return Offsets(viewer) - margin;
+}
+
 // What one client pixel should show: `expected` gives the colour of the
 // displayed-image pixel (x, y) (background outside the image). Counts the
 // pixels that differ.
@@ -121,7 +139,9 @@ int CountMismatches(const QImage& client, QPoint offset, Expected expected)
 inline int CountMismatches(TKivFaxViewer& viewer, const PixelGrid& page, int zoom = 1, QRgb fg = 0x000000,
                            QRgb bg = 0xFFFFFF)
 {
-    return CountMismatches(ClientImage(viewer), Offsets(viewer), [&](int x, int y) {
+    return CountMismatches(ClientImage(viewer), DisplayedOrigin(viewer), [&](int x, int y) {
+        if (x < 0 || y < 0)
+            return bg;
         const int px = x / zoom;
         const int py = y / zoom;
         if (px >= page.width || py >= page.height)
