@@ -124,6 +124,14 @@ void TMailboxDownload::RemoveIncompleteCaptures()
         host_.Log(QStringLiteral("Removed the incomplete capture temp\\") + name
                   + QStringLiteral("; its mail is fetched again."));
     }
+    // A list or ledger is saved under a temporary name beside it and renamed
+    // over it when complete; a run killed in between leaves that copy, while
+    // the list itself is whole. Only the run holding the folder's lock gets
+    // here, so no such copy is still being written.
+    const QStringList copies = QDir(QStringLiteral("temp")).entryList(
+        {QStringLiteral("temp.lst.*"), QStringLiteral("faxdata.lst.*"), QStringLiteral("Msg *.txt.faxes.*")}, QDir::Files);
+    for (const QString& name : copies)
+        QFile::remove(QStringLiteral("temp/") + name);
 }
 
 bool TMailboxDownload::ChooseProxy()
