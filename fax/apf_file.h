@@ -1,7 +1,6 @@
+#pragma once
 // Reading APF fax files: a 64-byte file header, then pages, each a 16-byte
 // page header followed by its coded image data. All integers little-endian.
-#pragma once
-
 #include <array>
 #include <cstddef>
 #include <cstdint>

@@ -1,10 +1,9 @@
+#pragma once
 // Tables that decode a whole code at once: for each colour, indexed by the
 // next bits of the stream (the first bit in bit 0), the code those bits begin
 // with and its length. They are derived from the tree walk itself, so they
 // yield exactly the codes the walk would, at one lookup per code instead of
 // one tree step per bit.
-#pragma once
-
 #include "fax/decode_tree.h"
 
 #include <array>

@@ -1,6 +1,5 @@
-// Binary decoding trees for white and black runs, walked one bit at a time.
 #pragma once
-
+// Binary decoding trees for white and black runs, walked one bit at a time.
 #include <array>
 #include <cstdint>
 

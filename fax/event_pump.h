@@ -1,6 +1,5 @@
-// Lets pending events of the application run in the middle of a long decode.
 #pragma once
-
+// Lets pending events of the application run in the middle of a long decode.
 #include <chrono>
 #include <cstdint>
 

@@ -1,8 +1,7 @@
+#pragma once
 // TKivFaxUnpacker: a non-visual component around the page decoder. Each
 // public operation prepares a fresh decoder state from the properties and
 // turns a failure code into an exception.
-#pragma once
-
 #include "fax/kiv_base_component.h"
 #include "fax/page_decoder.h"
 

@@ -1,5 +1,5 @@
-// Common base of the imaging components (unpacker, viewer, printer).
 #pragma once
+// Common base of the imaging components (unpacker, viewer, printer).
 
 class TKivBaseComponent {
 public:

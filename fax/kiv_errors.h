@@ -1,8 +1,7 @@
+#pragma once
 // Error codes of the fax imaging routines and the exceptions they map to.
 // Every routine returns 0 for success or a negative code; components turn a
 // negative code into an exception of the class chosen by the code.
-#pragma once
-
 #include <exception>
 #include <stdexcept>
 #include <string>

@@ -1,7 +1,6 @@
+#pragma once
 // "STR0" string resources: a sorted table of (key, text) in UTF-16, embedded
 // in the program as Qt resources under :/kiv/.
-#pragma once
-
 #include <QByteArray>
 #include <QString>
 

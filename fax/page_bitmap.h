@@ -1,6 +1,5 @@
-// Unpacking one page into a monochrome bitmap (QImage::Format_Mono).
 #pragma once
-
+// Unpacking one page into a monochrome bitmap (QImage::Format_Mono).
 #include "fax/page_decoder.h"
 
 #include <QImage>

@@ -1,7 +1,6 @@
+#pragma once
 // The page decoder: turns one page of an APF file into raster lines. Plain
 // routines over one state record that return error codes (0 or negative).
-#pragma once
-
 #include "fax/apf_file.h"
 #include "fax/decode_tree.h"
 

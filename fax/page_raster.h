@@ -1,6 +1,5 @@
-// Assembling decoded lines into one page raster trimmed to the used width.
 #pragma once
-
+// Assembling decoded lines into one page raster trimmed to the used width.
 #include "fax/page_decoder.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
+#pragma once
 // The one-dimensional fax code table (Modified Huffman), generated at build
 // time from t4-codes.tsv.
-#pragma once
 
 enum class T4Colour { White, Black, Both, EndOfLine };
 

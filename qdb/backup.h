@@ -1,6 +1,5 @@
-// A copy of a database file taken while other processes may write it.
 #pragma once
-
+// A copy of a database file taken while other processes may write it.
 #include <string>
 
 namespace qdb {

@@ -1,9 +1,8 @@
+#pragma once
 // TBFStream: a file stream with its own buffer that reads and writes
 // zero-terminated texts and little-endian 32-bit integers (the index files).
 // TTempBFStream writes such a file under a temporary name and moves it over
 // its target when finished.
-#pragma once
-
 #include <cstdint>
 #include <string>
 #include <vector>

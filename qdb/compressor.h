@@ -1,8 +1,7 @@
+#pragma once
 // The item compressor: items are cut into pieces of 32768 bytes, each stored
 // as a block (16-bit length, then a body that is either the piece itself or
 // an LZ-style stream of literals, copy codes and run codes).
-#pragma once
-
 #include <cstdint>
 #include <string>
 #include <string_view>

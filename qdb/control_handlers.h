@@ -1,3 +1,4 @@
+#pragma once
 // How each bindable control's value is stored in its field:
 // - edit and combo box: the text in Latin-1 followed by one zero byte; an
 //   empty field clears the control, otherwise the text up to the first zero;
@@ -8,8 +9,6 @@
 // - image: the graphic's extension ("bmp", "ico") and the graphic's own file
 //   format.
 // A value a control cannot take clears the control.
-#pragma once
-
 #include <string>
 #include <string_view>
 

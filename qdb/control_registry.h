@@ -1,9 +1,8 @@
+#pragma once
 // The registry of control classes a record view can bind: for each class the
 // kind byte stored in the layout, the class name written into the layout
 // descriptors, and the handlers that move a value between the control and the
 // bytes of its field.
-#pragma once
-
 #include <QtGlobal>
 
 #include <cstdint>

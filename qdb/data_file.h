@@ -1,3 +1,4 @@
+#pragma once
 // TDataFile: the data section of the open database. Items are read through a
 // window kept in memory, so that reading neighbouring items costs one system
 // call per window rather than one per item, and appended items are collected
@@ -13,8 +14,6 @@
 // than a few hundred kilobytes are waiting. Until a flush the working file
 // is no more durable than memory anyway: only the database file, flushed to
 // stable storage, survives a crash.
-#pragma once
-
 #include "qdb/database_file.h"
 
 #include <cstdint>

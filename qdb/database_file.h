@@ -1,8 +1,7 @@
+#pragma once
 // The database file: opening it (reading a plain file in place, or
 // deciphering a protected one into the two working files) and assembling a
 // new file on close or flush.
-#pragma once
-
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -1,9 +1,8 @@
+#pragma once
 // Memory for the entries of a key list and for index entries: carved from
 // large blocks, so that loading an index of many keys costs a few allocations
 // and emptying a list costs one release per block. Freed pieces are kept, by
 // size, for the next piece of that size.
-#pragma once
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>

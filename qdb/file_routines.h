@@ -1,7 +1,6 @@
+#pragma once
 // File routines of the catalogue database: temporary names, moving a file
 // over another, buffer sizes, modification stamps and file-error reports.
-#pragma once
-
 #include <cstdint>
 #include <string>
 

@@ -1,8 +1,7 @@
+#pragma once
 // TImage: a label that shows a picture. The picture remembers the graphic
 // class it came as ("TBitmap", "TIcon", ...), since that decides how it is
 // stored in a record.
-#pragma once
-
 #include <QImage>
 #include <QLabel>
 

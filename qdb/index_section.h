@@ -1,9 +1,8 @@
+#pragma once
 // Reading an index section as stored, and the parts of the data section its
 // entries use. A file assembled anew keeps only those parts, so bytes that no
 // entry leads to (deleted or moved items, and the room and index places that
 // flushes into the file leave inside the data section) do not survive it.
-#pragma once
-
 #include "qdb/file_routines.h"
 
 #include <cstdint>

@@ -1,7 +1,6 @@
+#pragma once
 // TCacheList: the engine's cache of recently read or written items, keyed
 // case-sensitively, evicting the least recently used entries.
-#pragma once
-
 #include <cstdint>
 #include <list>
 #include <string>

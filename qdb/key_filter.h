@@ -1,7 +1,6 @@
+#pragma once
 // Key filters: the simple filter with its "<" and ">" anchors, and the
 // pattern filter (literals, ".", sets, ranges, classes, anchors).
-#pragma once
-
 #include <string>
 
 namespace qdb {

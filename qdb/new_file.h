@@ -1,3 +1,4 @@
+#pragma once
 // TNewFile: a file written in the folder of the file it is to become, and
 // put in that file's place only when it is complete and on stable storage.
 //
@@ -6,8 +7,6 @@
 // naming it and moving it into place, its name is the target's name, the
 // writing process's id and ".new"; RemoveStaleNewFiles removes such files
 // once their process has ended.
-#pragma once
-
 #include <string>
 
 namespace qdb {

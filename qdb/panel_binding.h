@@ -1,8 +1,7 @@
+#pragma once
 // The controls of one panel bound as the fields of a record: which controls
 // take part (in panel order), moving values between them and field bytes, and
 // their look while editing is or is not allowed.
-#pragma once
-
 #include "qdb/control_registry.h"
 
 #include <QColor>

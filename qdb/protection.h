@@ -1,7 +1,6 @@
+#pragma once
 // Password protection of a database file: SHA-1 key and check value, and the
 // chunked XOR cipher applied to the data and index sections.
-#pragma once
-
 #include <cstdint>
 #include <string>
 

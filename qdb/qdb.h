@@ -1,8 +1,7 @@
+#pragma once
 // TQDB: the catalogue database engine. A keyed store of items in one file,
 // unpacked into working files while open, with a table-like cursor, an
 // optional key filter, an item cache, compression and password protection.
-#pragma once
-
 #include "qdb/data_file.h"
 #include "qdb/database_file.h"
 #include "qdb/file_routines.h"

@@ -1,6 +1,5 @@
-// Exception classes of the catalogue database.
 #pragma once
-
+// Exception classes of the catalogue database.
 #include <stdexcept>
 #include <string>
 

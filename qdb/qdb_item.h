@@ -1,8 +1,7 @@
+#pragma once
 // TQDBItem: the catalogue engine with records made of named fields. A record
 // is stored as the fields' values in field order (see record_layout.h); the
 // key it is stored under comes from the OnKey handler.
-#pragma once
-
 #include "qdb/qdb.h"
 
 #include <cstdint>

@@ -1,8 +1,7 @@
+#pragma once
 // TQDBList: a growable array of slots kept in two levels (a directory of
 // equally sized blocks), so that inserting into a long list moves at most one
 // block of slots plus one slot per later block.
-#pragma once
-
 #include <cstdint>
 #include <memory>
 #include <vector>

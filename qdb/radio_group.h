@@ -1,7 +1,6 @@
+#pragma once
 // TRadioGroup: a framed group of radio buttons, one per item, of which at most
 // one is selected. ItemIndex -1 means none.
-#pragma once
-
 #include <QGroupBox>
 #include <QStringList>
 

@@ -1,3 +1,4 @@
+#pragma once
 // The stored form of a record and of its layout descriptors.
 //
 // A record is, for each field in order, a 32-bit little-endian signed length
@@ -5,8 +6,6 @@
 // layout of a record is kept as administrative items "QF.0000", "QF.0001", ...
 // whose text is the field's kind byte, ".", the control's name, ".", and the
 // control's class name.
-#pragma once
-
 #include <cstdint>
 #include <stdexcept>
 #include <string>

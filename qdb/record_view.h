@@ -1,10 +1,9 @@
+#pragma once
 // TQDBView: a TQDBItem whose fields are the controls of one panel. Moving
 // fills the controls from the current record, posting stores them as the
 // record, and the controls are coloured and read-only while no edit is in
 // progress. The panel's layout is kept in the database and checked against
 // the panel when either is assigned.
-#pragma once
-
 #include "qdb/panel_binding.h"
 #include "qdb/qdb_item.h"
 

@@ -1,3 +1,4 @@
+#pragma once
 // TStoredFile: what the database file on disk holds, as this engine last
 // read or wrote it, so that a flush can write its changes into the file
 // instead of assembling the whole file again.
@@ -22,8 +23,6 @@
 // that no entry uses count as gaps: after a crash they include the room and
 // index places of the interrupted session, which the next opening reads as
 // data. Assembling the file drops every gap.
-#pragma once
-
 #include "qdb/database_file.h"
 
 #include <cstdint>

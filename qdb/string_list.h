@@ -1,7 +1,6 @@
+#pragma once
 // Sorted key lists on top of TQDBList: each slot holds a key and an attached
 // object. TIndexList carries the database index entries.
-#pragma once
-
 #include "qdb/entry_arena.h"
 #include "qdb/qdb_list.h"
 

@@ -1,3 +1,4 @@
+#pragma once
 // The print job of the fax printer, over a QPrinter: a title, begin, new
 // sheet, end and abort, the printable size in pixels, the pixels per inch,
 // and a canvas to draw text, lines and stretched bitmaps on.
@@ -10,8 +11,6 @@
 // needs no more memory than one page. The system's spooler receives a CUPS
 // job as one file at its end anyway. A PDF file is written under a
 // temporary name beside it and renamed into place when complete.
-#pragma once
-
 #include <QDataStream>
 #include <QFont>
 #include <QImage>

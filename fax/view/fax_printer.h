@@ -1,9 +1,8 @@
+#pragma once
 // TKivFaxPrinter: prints a range of pages of an APF fax file on a QPrinter,
 // one page per sheet or, with MultiPage, four per portrait sheet and two
 // per landscape sheet, each with an optional header and footer line. It
 // reports progress through events, a status display and a print log.
-#pragma once
-
 #include "fax/fax_unpacker.h"
 #include "fax/kiv_base_component.h"
 #include "fax/kiv_errors.h"

@@ -1,6 +1,5 @@
-// Where a fax page goes on the printed sheet and how big it is drawn.
 #pragma once
-
+// Where a fax page goes on the printed sheet and how big it is drawn.
 #include <cstdint>
 
 enum TPrintScale { psNone, psFitToPage };

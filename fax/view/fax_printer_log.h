@@ -1,7 +1,6 @@
+#pragma once
 // TKivFaxPrinterLog: appends one line per print event of its printer to a
 // text file ("FAXPRINT.LOG" unless set otherwise).
-#pragma once
-
 #include "fax/kiv_base_component.h"
 
 #include <QObject>

@@ -1,8 +1,7 @@
+#pragma once
 // A header or footer line of the fax printer: a template with "$" tokens,
 // whether it is printed, its font, and the text height measured when it was
 // last drawn.
-#pragma once
-
 #include <QFont>
 #include <QString>
 

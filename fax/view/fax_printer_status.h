@@ -1,8 +1,7 @@
+#pragma once
 // Status displays of the fax printer: the abstract component the printer
 // talks to, and TKivFaxPrinterStatus, which shows the standard status
 // dialog with its Abort button.
-#pragma once
-
 #include "fax/kiv_base_component.h"
 
 #include <QObject>

@@ -1,8 +1,7 @@
+#pragma once
 // TStandardFaxPrinterStatusDisplay: the "Print Status" dialog. It shows the
 // fax being printed and the printing progress, and its Abort button stops
 // the job of the linked printer.
-#pragma once
-
 #include <QDialog>
 #include <QPointer>
 

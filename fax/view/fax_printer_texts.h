@@ -1,7 +1,6 @@
+#pragma once
 // The texts the fax printer writes: header and footer templates with their
 // "$" tokens, and the lines of the print log.
-#pragma once
-
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>

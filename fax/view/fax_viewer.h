@@ -1,9 +1,8 @@
+#pragma once
 // TKivFaxViewer: the fax viewer control placed on forms. It keeps the
 // published properties, forwards each change to its viewer engine as a
 // numbered command, raises the exception for a failed command and turns the
 // engine's notifications into events.
-#pragma once
-
 #include "fax/fax_unpacker.h"
 #include "fax/kiv_base_component.h"
 #include "fax/view/viewer_commands.h"

@@ -1,8 +1,7 @@
+#pragma once
 // Turning a page image by quarter turns. Page images are QImage::Format_Mono
 // with set bits white; their rows count as B = whole 16-bit words of bytes,
 // the row size of a monochrome bitmap, so B * 8 may exceed the width.
-#pragma once
-
 #include <QImage>
 
 // Bytes per row of a page image `width` pixels wide.

@@ -1,8 +1,7 @@
+#pragma once
 // Drawing part of a page image into the viewer's client area: scaled by the
 // four factors, black pixels in the foreground colour and white ones in the
 // background colour, the selection inverted.
-#pragma once
-
 #include "fax/view/viewer_commands.h"
 
 #include <QImage>

@@ -1,8 +1,7 @@
+#pragma once
 // The numbered commands of the fax viewer window, their argument records and
 // the two notifications the window sends to itself. Every command goes
 // through TViewer::Command(number, wParam, lParam) and returns its result.
-#pragma once
-
 #include <QImage>
 
 #include <cstdint>

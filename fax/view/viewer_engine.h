@@ -1,9 +1,8 @@
+#pragma once
 // TViewer: the engine of the fax viewer window. It holds the page images,
 // the scroll state, the selection and a decoder state, and does everything
 // that touches pixels. Its public surface is the numbered commands
 // (viewer_commands.h) plus the window events its widget passes on.
-#pragma once
-
 #include "fax/page_decoder.h"
 #include "fax/view/viewer_commands.h"
 
