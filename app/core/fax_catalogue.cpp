@@ -109,9 +109,10 @@ void TFaxCatalogue::Open(const std::string& fileName)
     fileName_ = fileName;
     lock_ = std::make_unique<TFolderLock>(QString::fromLocal8Bit((fileName + ".lock").c_str()));
     try {
-        // Opening may create the file; another process may be writing it.
-        if (!lock_->Lock(kChangePatience) && !lock_->TakenByOther())
-            throw std::runtime_error(lock_->Error().toStdString());
+        // Opening may create the file, and another process may be writing
+        // it. A folder where no lock file can be made (read-only) is still
+        // opened; its changes are then refused.
+        lock_->Lock(kChangePatience);
         const qdb::FileStamp before = qdb::StampOf(fileName);
         view_->SetFileName(fileName);
         if (lock_->Held() && !(qdb::StampOf(fileName) == before))
