@@ -78,6 +78,18 @@ void TMailboxDownload::btnDownloadClick()
             OnRunFinished(outcome_);
         return;
     }
+    // A Security value that names no choice is never taken for "None".
+    const TMailboxSettings settings = host_.MailboxSettings();
+    if (!settings.SecurityProblem.isEmpty()) {
+        host_.Log(QStringLiteral("Download refused: ") + settings.SecurityProblem + QLatin1Char('.'));
+        outcome_ = TRunOutcome::NotConnected;
+        if (OnRunFinished)
+            OnRunFinished(outcome_);
+        return;
+    }
+    if (!settings.SecuritySaved && SecurityFromChoice(settings.Security) == pop3SecurityNone)
+        host_.Log(QStringLiteral("Warning: this download is not encrypted (Security \"None\"); choose TLS on the "
+                                 "Configure page and save it."));
     running_ = true;
     catalogueBusy_.emplace(catalogue_);
     outcome_ = TRunOutcome::Completed;
@@ -92,10 +104,11 @@ void TMailboxDownload::btnDownloadClick()
     host_.SetControlsEnabled(false);
     host_.SetBusy(true);
     RemoveIncompleteCaptures();
+    requestFailure_.clear();
     if (!ChooseProxy() || !RunRequest(QStringLiteral("Open"), [this] { client_.Open(); })) {
         outcome_ = TRunOutcome::NotConnected;
-        host_.Log(QStringLiteral("Could not connect. Quitting."));
-        host_.Log(QStringLiteral("No new faxes detected!"));
+        host_.Log(requestFailure_.isEmpty() ? QStringLiteral("Could not connect. Quitting.")
+                                            : QStringLiteral("Could not connect: %1. Quitting.").arg(requestFailure_));
         FinishRun();
     }
 }
@@ -165,7 +178,8 @@ bool TMailboxDownload::RunRequest(const QString& label, const std::function<void
     try {
         request();
     } catch (const std::exception& e) {
-        host_.SetProgress(label + QStringLiteral(" failed (") + QString::fromLocal8Bit(e.what()) + QLatin1Char(')'));
+        requestFailure_ = QString::fromLocal8Bit(e.what());
+        host_.SetProgress(label + QStringLiteral(" failed (") + requestFailure_ + QLatin1Char(')'));
         return false;
     }
     host_.SetProgress(label + QStringLiteral(" ok"));
@@ -238,7 +252,9 @@ void TMailboxDownload::SaveListsAndExtract(bool deletionsDone)
     state_.MessageList.clear();
     state_.FaxDataList.clear();
     if (captures.isEmpty()) {
-        host_.Log(QStringLiteral("No new faxes detected!"));
+        // After a failed connection or login nothing was looked for.
+        if (outcome_ != TRunOutcome::NotConnected && outcome_ != TRunOutcome::NotLoggedIn)
+            host_.Log(QStringLiteral("No new faxes detected!"));
         FinishRun();
         return;
     }
