@@ -87,9 +87,6 @@ void TMailboxDownload::btnDownloadClick()
             OnRunFinished(outcome_);
         return;
     }
-    if (!settings.SecuritySaved && SecurityFromChoice(settings.Security) == pop3SecurityNone)
-        host_.Log(QStringLiteral("Warning: this download is not encrypted (Security \"None\"); choose TLS on the "
-                                 "Configure page and save it."));
     running_ = true;
     catalogueBusy_.emplace(catalogue_);
     outcome_ = TRunOutcome::Completed;
@@ -104,6 +101,9 @@ void TMailboxDownload::btnDownloadClick()
     host_.SetControlsEnabled(false);
     host_.SetBusy(true);
     RemoveIncompleteCaptures();
+    if (!settings.SecuritySaved && SecurityFromChoice(settings.Security) == pop3SecurityNone)
+        host_.Log(QStringLiteral("Warning: this download is not encrypted (Security \"None\"); choose TLS on the "
+                                 "Configure page and save it."));
     requestFailure_.clear();
     if (!ChooseProxy() || !RunRequest(QStringLiteral("Open"), [this] { client_.Open(); })) {
         outcome_ = TRunOutcome::NotConnected;
