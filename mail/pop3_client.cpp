@@ -693,6 +693,11 @@ void TCustomPop3Client::HandleSingleLine()
                 capabilities_.clear();
                 AfterCapabilities();
             }
+            else if (continuation_ == Continuation::StartTls)
+                // Refusing STLS is a refusal to secure the connection, not of the login.
+                FailNegotiation(tlserr::StlsNotOffered, "-ERR the server refused STLS (" + lastResponse_
+                                                            + "); nothing is sent in the clear (error #"
+                                                            + std::to_string(tlserr::StlsNotOffered) + ")");
             else
                 FailNegotiation(500, lastResponse_);
             return;

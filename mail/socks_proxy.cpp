@@ -102,7 +102,8 @@ bool ParseSocksProxyUrl(const std::string& url, TSocksProxy& proxy, std::string&
     if (!port.empty()) {
         const bool digits = std::all_of(port.begin(), port.end(), [](unsigned char c) { return std::isdigit(c); });
         if (!digits || port.size() > 5 || std::stoi(port) < 1 || std::stoi(port) > 65535) {
-            problem = "a bad port \"" + port + "\"";
+            // Not quoted: in "user:password" without "@host" the password takes the port's place.
+            problem = "a port that is not a number from 1 to 65535";
             return false;
         }
         proxy.Port = port;

@@ -19,7 +19,7 @@ void TConsoleRunHost::SetControlsEnabled(bool enabled)
 TMailboxSettings TConsoleRunHost::MailboxSettings() const
 {
     TMailboxSettings settings{QStringLiteral("None Supplied"), QStringLiteral("None Supplied"), QString(),
-                              DefaultSecurityChoice()};
+                              DefaultSecurityChoice(), QString(), false};
     // A damaged settings file is reported once, not once per value.
     bool damageReported = false;
     auto read = [&damageReported](const char* name) -> QVariant {
@@ -41,11 +41,10 @@ TMailboxSettings TConsoleRunHost::MailboxSettings() const
         if (value.isValid())
             *field = value.toString();
     }
-    const QVariant security = read("rgSecurity");
-    if (security.isValid()) {
-        const QString listed = ListedSecurityChoice(security.toString());
-        settings.Security = listed.isEmpty() ? DefaultSecurityChoice() : listed;
-    }
+    const TSecuritySetting security = ReadSecuritySetting(read("rgSecurity"));
+    settings.Security = security.Choice;
+    settings.SecurityProblem = security.Problem;
+    settings.SecuritySaved = security.Saved;
     return settings;
 }
 

@@ -73,6 +73,11 @@ void TMailboxDownload::btnDownloadClick()
         refusal = QStringLiteral("the catalogue is busy with an import. Try again when it has finished.");
     if (!refusal.isEmpty())
         return Refuse(TRunOutcome::NoCatalogue, QStringLiteral("Download refused: ") + refusal);
+    // A Security value that names no choice is never taken for "None".
+    const TMailboxSettings settings = host_.MailboxSettings();
+    if (!settings.SecurityProblem.isEmpty())
+        return Refuse(TRunOutcome::NotConnected,
+                      QStringLiteral("Download refused: ") + settings.SecurityProblem + QLatin1Char('.'));
     // One download at a time in a working folder, whichever Pellimar runs
     // it: the captures in temp\ and their lists belong to the run that
     // holds the lock.
@@ -96,10 +101,14 @@ void TMailboxDownload::btnDownloadClick()
     host_.SetControlsEnabled(false);
     host_.SetBusy(true);
     RemoveIncompleteCaptures();
+    if (!settings.SecuritySaved && SecurityFromChoice(settings.Security) == pop3SecurityNone)
+        host_.Log(QStringLiteral("Warning: this download is not encrypted (Security \"None\"); choose TLS on the "
+                                 "Configure page and save it."));
+    requestFailure_.clear();
     if (!ChooseProxy() || !RunRequest(QStringLiteral("Open"), [this] { client_.Open(); })) {
         outcome_ = TRunOutcome::NotConnected;
-        host_.Log(QStringLiteral("Could not connect. Quitting."));
-        host_.Log(QStringLiteral("No new faxes detected!"));
+        host_.Log(requestFailure_.isEmpty() ? QStringLiteral("Could not connect. Quitting.")
+                                            : QStringLiteral("Could not connect: %1. Quitting.").arg(requestFailure_));
         FinishRun();
     }
 }
@@ -185,7 +194,8 @@ bool TMailboxDownload::RunRequest(const QString& label, const std::function<void
     try {
         request();
     } catch (const std::exception& e) {
-        host_.SetProgress(label + QStringLiteral(" failed (") + QString::fromLocal8Bit(e.what()) + QLatin1Char(')'));
+        requestFailure_ = QString::fromLocal8Bit(e.what());
+        host_.SetProgress(label + QStringLiteral(" failed (") + requestFailure_ + QLatin1Char(')'));
         return false;
     }
     host_.SetProgress(label + QStringLiteral(" ok"));
@@ -258,7 +268,9 @@ void TMailboxDownload::SaveListsAndExtract(bool deletionsDone)
     state_.MessageList.clear();
     state_.FaxDataList.clear();
     if (captures.isEmpty()) {
-        host_.Log(QStringLiteral("No new faxes detected!"));
+        // After a failed connection or login nothing was looked for.
+        if (outcome_ != TRunOutcome::NotConnected && outcome_ != TRunOutcome::NotLoggedIn)
+            host_.Log(QStringLiteral("No new faxes detected!"));
         FinishRun();
         return;
     }

@@ -117,6 +117,7 @@ private:
     // Captures an earlier run left whose mails were deleted again in this
     // session; synced before QUIT, too.
     QStringList earlierCaptures_;
+    QString requestFailure_; // why the last request could not be sent
     // Time since the captures were last committed (CommitGroupIfDue).
     QElapsedTimer sinceCommit_;
     bool scanComplete_ = false; // every message of the mailbox was looked at

@@ -245,16 +245,7 @@ bool TFaxExtraction::NameTaken(const QString& name) const
 
 QString TFaxExtraction::ChooseFileName(const QString& wanted) const
 {
-    // "fax.apf", then "fax (2).apf", "fax (3).apf", ...
-    const qsizetype dot = wanted.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot > 0 ? wanted.left(dot) : wanted;
-    const QString extension = dot > 0 ? wanted.mid(dot) : QString();
-    for (int n = 1; n <= 100000; ++n) {
-        const QString name = FitFaxFileName(stem, n == 1 ? QString() : QStringLiteral(" (%1)").arg(n), extension);
-        if (!NameTaken(name))
-            return name;
-    }
-    throw std::runtime_error("no free file name in faxes\\ for " + wanted.toStdString());
+    return ChooseFreeFaxName(wanted, [this](const QString& name) { return NameTaken(name); });
 }
 
 void TFaxExtraction::MimeDecoder1PartBegin()

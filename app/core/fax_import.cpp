@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <optional>
+
 namespace {
 
 const QString kNoneAvailable = QStringLiteral("<none available>");
@@ -22,14 +24,33 @@ bool Refuse(const QString& text)
     return false;
 }
 
+// True when both files hold the same bytes.
+bool SameContents(const QString& a, const QString& b)
+{
+    QFile first(a), second(b);
+    if (first.size() != second.size() || !first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly))
+        return false;
+    constexpr qint64 kChunk = 256 * 1024;
+    while (!first.atEnd())
+        if (first.read(kChunk) != second.read(kChunk))
+            return false;
+    return true;
+}
+
 } // namespace
 
-void CatalogueImportedFax(TFaxCatalogue& catalogue, TRunHost& host, const QString& path)
+void CatalogueImportedFax(TFaxCatalogue& catalogue, TRunHost& host, const QString& path, const QString& name)
 {
-    catalogue.Add({QStringLiteral("New"), CatalogueKey(QFileInfo(path).fileName()), kNoneAvailable,
+    catalogue.Add({QStringLiteral("New"), CatalogueKey(name), kNoneAvailable,
                    FormatEMailDate(QDateTime::currentDateTime()), kNoneAvailable});
     catalogue.Flush();
     host.Log(QStringLiteral("Added 1 Fax: ") + path);
+}
+
+bool IsFaxFile(const QString& path)
+{
+    ApfFileHeader header;
+    return ApfReadFileHeader(QFile::encodeName(path).toStdString(), header) == 0;
 }
 
 bool ImportFaxFile(TFaxCatalogue& catalogue, TRunHost& host, TFlyingOp& op, const QString& workFolder, const QString& path)
@@ -38,10 +59,11 @@ bool ImportFaxFile(TFaxCatalogue& catalogue, TRunHost& host, TFlyingOp& op, cons
         return false;
     const QFileInfo source(path);
     const QString full = source.absoluteFilePath();
+    if (source.isDir())
+        return Refuse(QStringLiteral("Cannot import %1: it is a folder, not a fax file.").arg(full));
     if (!source.isFile())
         return Refuse(QStringLiteral("Cannot import %1: the file does not exist.").arg(full));
-    ApfFileHeader header;
-    if (ApfReadFileHeader(QFile::encodeName(full).toStdString(), header) != 0)
+    if (!IsFaxFile(full))
         return Refuse(QStringLiteral("Cannot import %1: it is not a readable APF fax file.").arg(full));
     if (!KeyHoldsName(CatalogueKey(source.fileName())))
         return Refuse(QStringLiteral("Cannot import %1: the catalogue cannot hold its name (at most %2 characters, "
@@ -58,25 +80,48 @@ bool ImportFaxFile(TFaxCatalogue& catalogue, TRunHost& host, TFlyingOp& op, cons
                           .arg(full));
     const TFaxCatalogue::TBusyScope busy(catalogue);
 
-    op.SetSourceDirectory(source.absolutePath() + QLatin1Char('/'));
-    op.SetDestinationDirectory(workFolder + QStringLiteral("/faxes/"));
-    op.SetFileList({full});
-    const TShellResult copied = op.CopyFiles();
-    // Only a fax that lies in faxes/ now is catalogued: copied there, or
-    // already there and kept by the user.
-    const QString destination = op.DestinationDirectory() + source.fileName();
-    if (copied != TShellResult::Done || !QFileInfo(destination).isFile())
+    // From the choice of a free name to the record: what other Pellimar
+    // processes catalogued meanwhile is seen, and none of them writes.
+    std::optional<TFaxCatalogue::TChangeScope> change;
+    try {
+        change.emplace(catalogue);
+    } catch (const std::exception& e) {
+        return Refuse(QStringLiteral("Cannot import %1: %2.").arg(full, QString::fromLocal8Bit(e.what())));
+    }
+
+    const QString folder = workFolder + QStringLiteral("/faxes/");
+    // The name as downloads make it safe; the same fax already lying under a
+    // name is taken as it is, any other file, link or record keeps its name
+    // and the import gets the next free one ("fax (2).apf").
+    QString name;
+    bool present = false;
+    try {
+        name = ChooseFreeFaxName(SafeAttachmentName(source.fileName().toLatin1().toStdString()),
+                                 [&](const QString& candidate) {
+                                     const QFileInfo there(folder + candidate);
+                                     if (!there.isSymLink() && there.isFile() && SameContents(full, there.filePath())) {
+                                         present = true;
+                                         return false;
+                                     }
+                                     return there.exists() || there.isSymLink()
+                                         || catalogue.Contains(CatalogueKey(candidate));
+                                 });
+    } catch (const std::exception& e) {
+        return Refuse(QStringLiteral("Cannot import %1: %2").arg(full, QString::fromLocal8Bit(e.what())));
+    }
+    const QString destination = folder + name;
+    if (present && catalogue.Contains(CatalogueKey(name))) {
+        // The record a download wrote stays, with its sender ID and fax date.
+        host.Log(QStringLiteral("Already catalogued: ") + full);
+        return true;
+    }
+    if (!present && op.CopyFileAs(full, destination) != TShellResult::Done)
+        return false;
+    const QFileInfo copied(destination);
+    if (copied.isSymLink() || !copied.isFile())
         return false;
     try {
-        const TFaxCatalogue::TChangeScope change(catalogue);
-        // A kept file that has its record already keeps that record, with
-        // the sender ID and fax date a download gave it.
-        if (op.Kept().contains(destination)
-            && catalogue.Contains(CatalogueKey(source.fileName()))) {
-            host.Log(QStringLiteral("Already catalogued: ") + full);
-            return true;
-        }
-        CatalogueImportedFax(catalogue, host, full);
+        CatalogueImportedFax(catalogue, host, full, name);
     } catch (const std::exception& e) {
         return Refuse(QStringLiteral("%1 was copied into faxes/ but could not be catalogued: %2")
                           .arg(full, QString::fromLocal8Bit(e.what())));

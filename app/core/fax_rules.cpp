@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <QStringDecoder>
 
+#include <stdexcept>
+
 namespace {
 
 // A decoded parameter as single-byte text: its charset decoded (Latin-1 when
@@ -152,4 +154,31 @@ QString FitFaxFileName(const QString& stem, const QString& suffix, const QString
     while (s.size() > 1 && !FitsAsFaxName(s + suffix))
         s.chop(1);
     return s + suffix;
+}
+
+QString FaxFileOfKey(const QString& key)
+{
+    const QString prefix = QStringLiteral("faxes\\");
+    if (!key.startsWith(prefix))
+        return {};
+    const QString name = key.mid(prefix.size());
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return {};
+    for (QChar c : name)
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 0x20 || c.unicode() == 0x7F)
+            return {};
+    return QStringLiteral("faxes/") + name;
+}
+
+QString ChooseFreeFaxName(const QString& wanted, const std::function<bool(const QString&)>& taken)
+{
+    const qsizetype dot = wanted.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? wanted.left(dot) : wanted;
+    const QString extension = dot > 0 ? wanted.mid(dot) : QString();
+    for (int n = 1; n <= 100000; ++n) {
+        const QString name = FitFaxFileName(stem, n == 1 ? QString() : QStringLiteral(" (%1)").arg(n), extension);
+        if (!taken(name))
+            return name;
+    }
+    throw std::runtime_error("no free file name in faxes\\ for " + wanted.toStdString());
 }

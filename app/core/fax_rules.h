@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <functional>
 #include <string>
 
 // ASCII letters upper-cased; other bytes as they are.
@@ -44,3 +45,13 @@ bool PartHeaderFileName(const char* line, QString& fileName, QString& typeName);
 // ("faxes\" + name, 255 characters) and a file name (255 bytes on disk).
 QString FitFaxFileName(const QString& stem, const QString& suffix, const QString& extension);
 
+
+// The file in faxes/ that a catalogue key names: "faxes/" + name when the key
+// is "faxes\" followed by a plain name (no separator of either kind, not "."
+// or "..", no control character); empty for any other key, which names no
+// file that View or Remove may touch.
+QString FaxFileOfKey(const QString& key);
+
+// The first of wanted, "stem (2).ext", "stem (3).ext", ... (each fitted by
+// FitFaxFileName) for which taken(name) is false. Throws when none is free.
+QString ChooseFreeFaxName(const QString& wanted, const std::function<bool(const QString&)>& taken);

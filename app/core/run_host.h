@@ -14,6 +14,11 @@ struct TMailboxSettings {
     QString UserName;
     QString Password;
     QString Security; // one of SecurityChoices()
+    // Why the stored Security value cannot be used (see ReadSecuritySetting);
+    // a download does not start while it is set.
+    QString SecurityProblem;
+    // False while Security is the default because none was ever saved.
+    bool SecuritySaved = true;
 };
 
 class TRunHost {

@@ -40,3 +40,17 @@ QString DefaultPortFor(TPop3Security security)
 {
     return security == pop3SecurityTls ? QStringLiteral("995") : QStringLiteral("pop3");
 }
+
+TSecuritySetting ReadSecuritySetting(const QVariant& stored)
+{
+    if (!stored.isValid())
+        return {DefaultSecurityChoice(), {}, false};
+    const QString listed = ListedSecurityChoice(stored.toString());
+    if (!listed.isEmpty())
+        return {listed, {}, true};
+    return {DefaultSecurityChoice(),
+            QStringLiteral("the stored Security setting \"%1\" names none of %2. Choose one on the Configure page "
+                           "and save it")
+                .arg(stored.toString().left(40), SecurityChoices().join(QStringLiteral(", "))),
+            true};
+}

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 // "TLS (POP3S)", "STARTTLS", "None", in the order the page lists them.
 QStringList SecurityChoices();
@@ -16,3 +17,14 @@ QString ListedSecurityChoice(const QString& value);
 TPop3Security SecurityFromChoice(const QString& choice);
 // The port used when the host names none: 995 for POP3S, else the pop3 service.
 QString DefaultPortFor(TPop3Security security);
+
+// A stored Security value as a download takes it. Never saved (an invalid
+// value): the default, and Saved is false. A value that names no listed
+// choice (written by hand, say) is no choice at all: Problem says so, and
+// no download may start until a choice is saved.
+struct TSecuritySetting {
+    QString Choice;
+    QString Problem;
+    bool Saved = false;
+};
+TSecuritySetting ReadSecuritySetting(const QVariant& stored);

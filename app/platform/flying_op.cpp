@@ -19,10 +19,7 @@ constexpr qint64 kChunk = 256 * 1024;
 
 enum class TFileResult { Done, Aborted, Failed };
 
-struct TFileStep {
-    QString source;
-    QString destination;
-};
+using TFileStep = TFlyingOp::TFileStep;
 
 bool SameFile(const QString& a, const QString& b)
 {
@@ -90,6 +87,8 @@ public:
         const QFileInfo source(step.source);
         if (!source.isFile())
             return Fail(QStringLiteral("Cannot copy %1: the file does not exist.").arg(step.source));
+        if (RefuseLink(step))
+            return TFileResult::Failed;
         if (QFileInfo::exists(step.destination)) {
             // A file copied onto itself is already where it belongs; writing
             // it would only risk its contents.
@@ -103,6 +102,8 @@ public:
     {
         if (!QFileInfo(step.source).isFile())
             return Fail(QStringLiteral("Cannot move %1: the file does not exist.").arg(step.source));
+        if (RefuseLink(step))
+            return TFileResult::Failed;
         if (QFileInfo::exists(step.destination)) {
             if (SameFile(step.source, step.destination) || !MayReplace(step.source, step.destination))
                 return Keep(step.destination);
@@ -142,6 +143,17 @@ public:
     }
 
 private:
+    // A destination that is a symbolic link, even a dangling one, is never
+    // written through: the write would land wherever the link points.
+    static bool RefuseLink(const TFileStep& step)
+    {
+        if (!QFileInfo(step.destination).isSymLink())
+            return false;
+        Fail(QStringLiteral("Cannot write %1 to %2: it is a symbolic link, which is never written through.")
+                 .arg(step.source, step.destination));
+        return true;
+    }
+
     // Writes beside the destination and renames over it only when complete,
     // so that a failed or cancelled copy leaves any earlier file intact.
     TFileResult CopyData(const TFileStep& step, qint64 total)
@@ -207,7 +219,17 @@ TShellResult TFlyingOp::RunShellOperation(int operation)
         const QString relative = line.mid(sourceDirectory_.size());
         steps.push_back({sourceDirectory_ + relative, destinationDirectory_ + relative});
     }
+    return RunSteps(operation, steps);
+}
 
+TShellResult TFlyingOp::CopyFileAs(const QString& source, const QString& destination)
+{
+    kept_.clear();
+    return RunSteps(foCopy, {{source, destination}});
+}
+
+TShellResult TFlyingOp::RunSteps(int operation, const QList<TFileStep>& steps)
+{
     TRunner runner(*this, kept_);
     TFileResult result = TFileResult::Done;
     if (operation == foDelete) {

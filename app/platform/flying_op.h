@@ -44,6 +44,9 @@ public:
     // FileList is left as it is.
     TShellResult RunShellOperation(int operation);
     TShellResult CopyFiles() { return RunShellOperation(foCopy); }
+    // Copies one file to a destination of another name, with the same
+    // questions, progress and reports as CopyFiles.
+    TShellResult CopyFileAs(const QString& source, const QString& destination);
 
     // Destinations the last operation left as they were: the file already
     // lay there, or the user chose to keep the one there.
@@ -57,7 +60,15 @@ public:
     // Files from this size on get a progress dialog.
     static constexpr qint64 kProgressThreshold = 4 * 1024 * 1024;
 
+    // One file's source and destination.
+    struct TFileStep {
+        QString source;
+        QString destination;
+    };
+
 private:
+    TShellResult RunSteps(int operation, const QList<TFileStep>& steps);
+
     QString sourceDirectory_;
     QString destinationDirectory_;
     QString fileMask_;

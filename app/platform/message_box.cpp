@@ -40,8 +40,11 @@ TMessageAnswer ShowMessageBox(TMessageKind kind, const QString& text)
         return Handler()(kind, caption, text);
 
     if (RunningHeadless()) {
-        std::fprintf(stderr, "[%s] %s\n", caption.toLocal8Bit().constData(), text.toLocal8Bit().constData());
-        return kind == TMessageKind::Warning ? TMessageAnswer::No : TMessageAnswer::Ok;
+        // No one can answer a question here: it is printed with the answer it gets.
+        const bool question = kind == TMessageKind::Warning;
+        std::fprintf(stderr, "[%s] %s%s\n", caption.toLocal8Bit().constData(), text.toLocal8Bit().constData(),
+                     question ? " No" : "");
+        return question ? TMessageAnswer::No : TMessageAnswer::Ok;
     }
 
     switch (kind) {

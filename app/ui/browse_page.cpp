@@ -3,8 +3,8 @@
 #include "app/ui/browse_model.h"
 #include "app/ui/forms.h"
 #include "app/core/fax_catalogue.h"
+#include "app/core/fax_rules.h"
 #include "app/platform/message_box.h"
-#include "app/platform/native_path.h"
 #include "app/ui/view_form.h"
 #include "qdb/record_view.h"
 
@@ -156,11 +156,35 @@ void TFaxBrowser::SelectRow(int row)
     grid_.setCurrentIndex(model_->index(row, TFaxGridModel::kFilenameColumn));
 }
 
+// View and Remove post and flush, and their boxes and flushes let events
+// run: another View, Remove, import or download must not change the index
+// meanwhile, nor may they start while one of those is writing.
+bool TFaxBrowser::RefuseWhileBusy(const QString& name)
+{
+    if (!catalogue_->Busy())
+        return false;
+    ShowMessageBox(TMessageKind::Information,
+                   QStringLiteral("The fax ") + name
+                       + QStringLiteral(" cannot be viewed or removed now: the catalogue is busy with an import, a "
+                                        "download or another View or Remove. Try again when it has finished."));
+    return true;
+}
+
 void TFaxBrowser::BitBtn5Click()
 {
     const QString name = SelectedName();
     if (name.isEmpty())
         return; // no row selected
+    if (RefuseWhileBusy(name))
+        return;
+    const TFaxCatalogue::TBusyScope busy(*catalogue_);
+    const QString path = FaxFileOfKey(name);
+    if (path.isEmpty()) {
+        ShowMessageBox(TMessageKind::Error, QStringLiteral("The fax ") + name
+                                                + QStringLiteral(" cannot be opened: its name in the catalogue "
+                                                                 "names no file in faxes/."));
+        return;
+    }
     qdb::TQDBView& view = catalogue_->View();
     try {
         const TFaxCatalogue::TChangeScope change(*catalogue_);
@@ -182,15 +206,15 @@ void TFaxBrowser::BitBtn5Click()
                                                 + QStringLiteral(" could not be marked as viewed: ")
                                                 + QString::fromLocal8Bit(e.what()));
     }
-    OpenInViewer(name);
+    OpenInViewer(path);
 }
 
-void TFaxBrowser::OpenInViewer(const QString& name)
+void TFaxBrowser::OpenInViewer(const QString& path)
 {
     if (!ViewForm)
         return;
     auto* viewer = static_cast<TViewForm*>(ViewForm);
-    viewer->OpenFax(NativePath(name));
+    viewer->OpenFax(path);
     viewer->show();
     viewer->raise();
     viewer->activateWindow();
@@ -201,6 +225,9 @@ void TFaxBrowser::BitBtn4Click()
     const QString name = SelectedName();
     if (name.isEmpty())
         return; // no row selected
+    if (RefuseWhileBusy(name))
+        return;
+    const TFaxCatalogue::TBusyScope busy(*catalogue_);
     qdb::TQDBView& view = catalogue_->View();
     if (!view.Ready() || !view.FindKey(Key(name))) {
         ShowMessageBox(TMessageKind::Information,
@@ -212,9 +239,12 @@ void TFaxBrowser::BitBtn4Click()
                                    + QStringLiteral(".\nDo you wish to continue deletion?"));
     if (answer != TMessageAnswer::Yes)
         return;
+    // A key that names no plain file in faxes/ loses its record only: no
+    // path outside faxes/ is ever deleted on a catalogue's word.
+    const QString path = FaxFileOfKey(name);
     try {
         const TFaxCatalogue::TChangeScope change(*catalogue_);
-        if (!RemoveFaxFile(name))
+        if (!path.isEmpty() && !RemoveFaxFile(name, path))
             return;
         // The box let other events run: the record is looked up again.
         if (view.FindKey(Key(name))) {
@@ -229,14 +259,19 @@ void TFaxBrowser::BitBtn4Click()
         ShowMessageBox(TMessageKind::Error, QStringLiteral("Could not delete ") + name + QStringLiteral(": ")
                                                 + QString::fromLocal8Bit(e.what()));
         BrowseFaxesSheetShow();
+        return;
     }
+    if (path.isEmpty())
+        ShowMessageBox(TMessageKind::Information,
+                       QStringLiteral("The record ") + name
+                           + QStringLiteral(" was removed. Its name names no file in faxes/, so no file was "
+                                            "deleted."));
 }
 
 // A file already gone counts as removed, so that its record can go too; a
 // file that stays is reported and its record kept.
-bool TFaxBrowser::RemoveFaxFile(const QString& name)
+bool TFaxBrowser::RemoveFaxFile(const QString& name, const QString& path)
 {
-    const QString path = NativePath(name);
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
         return true;

@@ -44,9 +44,12 @@ private:
     void ShowSheet(bool keepReadRows);
     void FillRows(bool keepReadRows);
     void SetPanelToHeaderTexts();
-    void OpenInViewer(const QString& name);
-    // True when the fax's file is gone now (deleted, or missing already).
-    bool RemoveFaxFile(const QString& name);
+    // Says so and returns true while the catalogue is busy.
+    bool RefuseWhileBusy(const QString& name);
+    // Opens the file at path (empty when nothing is selected) in the viewer.
+    void OpenInViewer(const QString& path);
+    // True when the fax's file at path is gone now (deleted, or missing already).
+    bool RemoveFaxFile(const QString& name, const QString& path);
     void SelectRow(int row);
 
     // Gone before the pages when the window closes: a page change then has

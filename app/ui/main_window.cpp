@@ -341,17 +341,18 @@ void TForm1::ConfigureSheetShow()
 
 // Like the text settings: a stored choice replaces what is shown, a missing
 // one leaves it (at start-up "None"). A stored value that names no choice
-// is shown as "None" rather than guessed at.
+// is shown as "None" but not taken for it: downloads are refused until a
+// choice is saved.
 void TForm1::LoadSecurityChoice()
 {
-    if (!rgSecurity->VariableExists())
-        return;
     QVariant value;
-    rgSecurity->ReadVariable(value);
-    if (!value.isValid())
-        return;
-    const QString listed = ListedSecurityChoice(value.toString());
-    cmbSecurity->setCurrentText(listed.isEmpty() ? DefaultSecurityChoice() : listed);
+    if (rgSecurity->VariableExists())
+        rgSecurity->ReadVariable(value);
+    const TSecuritySetting setting = ReadSecuritySetting(value);
+    securityProblem_ = setting.Problem;
+    securitySaved_ = setting.Saved;
+    if (setting.Saved)
+        cmbSecurity->setCurrentText(setting.Choice);
 }
 
 QString TForm1::PeersFolder()
@@ -396,6 +397,8 @@ void TForm1::BitBtn6Click()
     rgUserName->WriteVariable(edtUserName->text());
     rgPassword->WriteVariable(edtPassword->text());
     rgSecurity->WriteVariable(cmbSecurity->currentText());
+    securityProblem_.clear();
+    securitySaved_ = true;
     Edit1->setText(cmbConnection->currentText());
 }
 
@@ -464,7 +467,8 @@ void TForm1::SetProgress(const QString& text) { InfoLabel->setText(text); }
 
 TMailboxSettings TForm1::MailboxSettings() const
 {
-    return {edtHost->text(), edtUserName->text(), edtPassword->text(), cmbSecurity->currentText()};
+    return {edtHost->text(),           edtUserName->text(), edtPassword->text(),
+            cmbSecurity->currentText(), securityProblem_,    securitySaved_};
 }
 
 // --- Catalogue -------------------------------------------------------------

@@ -126,6 +126,10 @@ private:
     QWidget* BuildConfigureSheet();
     void LoadSecurityChoice();
     TQlRegistryVariable* MakeSetting(const char* name);
+    // What the stored Security value was found to be at the last load (see
+    // ReadSecuritySetting); a save makes it the shown choice.
+    QString securityProblem_;
+    bool securitySaved_ = false;
 
     // Catalogue
 public:

@@ -13,7 +13,9 @@
 #include "tests/support/temp_current_dir.h"
 #include "tests/support/temp_registry.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -318,6 +320,91 @@ TEST_F(BrowsePage, RemoveAsksThenDeletesFileAndRecordOrSaysWhyNot)
     boxes_.clear();
     w.BitBtn4->click();
     EXPECT_TRUE(boxes_.empty());
+}
+
+// Every name and byte under folder, as one checksum.
+static QByteArray FolderChecksum(const QString& folder)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QStringList files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    files.sort();
+    for (const QString& path : files) {
+        QFile file(path);
+        hash.addData(path.toUtf8());
+        if (file.open(QIODevice::ReadOnly))
+            hash.addData(file.readAll());
+    }
+    return hash.result();
+}
+
+TEST_F(BrowsePage, HostileKeysAreNeverOpenedOrDeletedOutsideFaxesOnlyTheirRecordsGo)
+{
+    // A decoy folder beside faxes/, and keys a crafted or old catalogue may hold.
+    const QString longName = QString(240, QLatin1Char('v'));
+    QDir().mkpath(QStringLiteral("decoy"));
+    const QString decoy = QDir::current().absoluteFilePath(QStringLiteral("decoy"));
+    for (const QString& name : {QStringLiteral("victim.txt"), QStringLiteral("victim.apf"), longName}) {
+        QFile file(QStringLiteral("decoy/") + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not to be touched");
+    }
+    QDir().mkpath(QStringLiteral("faxes/sub"));
+    const QByteArray before = FolderChecksum(decoy);
+    const QStringList keys = {
+        decoy + QStringLiteral("/victim.txt"),                       // absolute
+        QStringLiteral("faxes\\..\\decoy\\victim.apf"),     // ".." with backslashes
+        QStringLiteral("faxes/../decoy/victim.txt"),                // ".." with slashes
+        QStringLiteral("faxes\\sub/../../decoy\\victim.apf"),  // both separators
+        QStringLiteral("faxes\\.."),                               // the working folder itself
+        QStringLiteral("faxes\\."),                                // faxes/ itself
+        QStringLiteral("faxes\\a\nb.apf"),                         // a control character
+        QStringLiteral("decoy\\victim.txt"),                       // outside faxes\ altogether
+        QStringLiteral("faxes\\..\\decoy\\") + longName + QStringLiteral(".txt"), // stored cut to 255
+    };
+    TForm1 w;
+    for (const QString& key : keys)
+        Add(w, {key, QStringLiteral("New"), {}, {}, {}}, false);
+    Show(w);
+    ASSERT_EQ(Column(w, 1).size(), keys.size());
+
+    answer_ = TMessageAnswer::Yes;
+    for (const QString& key : keys) {
+        SCOPED_TRACE(key.toStdString());
+        const QString stored = key.left(255);
+        boxes_.clear();
+        Select(w, key);
+        w.BitBtn5->click();
+        ASSERT_EQ(boxes_.size(), 1u);
+        EXPECT_EQ(boxes_[0].kind, TMessageKind::Error);
+        EXPECT_TRUE(boxes_[0].text.contains(QStringLiteral("cannot be opened"))) << boxes_[0].text.toStdString();
+
+        // A View or Remove while the question is open is turned away.
+        boxes_.clear();
+        SetMessageHandler([&](TMessageKind kind, const QString&, const QString& text) {
+            boxes_.push_back({kind, text});
+            if (kind == TMessageKind::Warning) {
+                w.BitBtn5->click();
+                w.BitBtn4->click();
+            }
+            return kind == TMessageKind::Warning ? answer_ : TMessageAnswer::Ok;
+        });
+        Select(w, key);
+        w.BitBtn4->click();
+        ASSERT_EQ(boxes_.size(), 4u);
+        EXPECT_TRUE(boxes_[1].text.contains(QStringLiteral("busy"))) << boxes_[1].text.toStdString();
+        EXPECT_TRUE(boxes_[2].text.contains(QStringLiteral("busy"))) << boxes_[2].text.toStdString();
+        EXPECT_TRUE(boxes_[3].text.contains(QStringLiteral("no file was deleted"))) << boxes_[3].text.toStdString();
+        EXPECT_FALSE(Column(w, 1).contains(key));
+        bool found = true;
+        StoredStatus(stored, &found);
+        EXPECT_FALSE(found);
+        EXPECT_EQ(FolderChecksum(decoy), before);
+    }
+    EXPECT_EQ(w.faxGrid->model()->rowCount(), 0);
+    EXPECT_TRUE(QDir(QStringLiteral("faxes/sub")).exists());
 }
 
 TEST(RecordDateSortKey, OrdersTheCatalogueDateFormat)

@@ -36,16 +36,27 @@ TEST(ImportCommandTest, ImportsEachFileKeepsWhatIsThereAndSaysWhichFailed)
     EXPECT_TRUE(first.err.contains(missing)) << first.err.toStdString();
     EXPECT_TRUE(QFile::exists(work.filePath(QStringLiteral("faxes/fax7.apf"))));
 
-    // Again: the file there is kept (no one can be asked), the record too.
+    // Again: the same fax is there and catalogued already.
     const THeadlessRun again = RunIn(work.path(), {QStringLiteral("--import"), fax});
     EXPECT_EQ(again.status, 0) << again.err.toStdString();
-    EXPECT_TRUE(again.err.contains(QStringLiteral("Replace it"))) << again.err.toStdString();
+    EXPECT_EQ(again.out, QStringLiteral("Already catalogued: ") + fax + QLatin1Char('\n'));
+
+    // Another fax of that name gets a name of its own; a folder is refused as one.
+    QTemporaryDir other;
+    const QString otherFax = other.filePath(QStringLiteral("fax7.apf"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(PELLIMAR_SOURCE_DIR "/tests/data/fax/black-fine.apf"), otherFax));
+    const THeadlessRun renamed = RunIn(work.path(), {QStringLiteral("--import"), otherFax, mail.path()});
+    EXPECT_EQ(renamed.status, 1) << renamed.err.toStdString();
+    EXPECT_EQ(renamed.out, QStringLiteral("Added 1 Fax: ") + otherFax + QLatin1Char('\n'));
+    EXPECT_TRUE(QFile::exists(work.filePath(QStringLiteral("faxes/fax7 (2).apf"))));
+    EXPECT_TRUE(renamed.err.contains(QStringLiteral("it is a folder"))) << renamed.err.toStdString();
 
     const THeadlessRun list = RunIn(work.path(), {QStringLiteral("--list")});
     EXPECT_EQ(list.status, 0);
     const QStringList lines = list.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 1) << list.out.toStdString();
-    const QStringList fields = lines[0].split(QLatin1Char('\t'));
+    ASSERT_EQ(lines.size(), 2) << list.out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("New\tfaxes\\fax7 (2).apf\t"))) << lines[0].toStdString();
+    const QStringList fields = lines[1].split(QLatin1Char('\t'));
     ASSERT_EQ(fields.size(), 5);
     EXPECT_EQ(fields.mid(0, 4), (QStringList{QStringLiteral("New"), QStringLiteral("faxes\\fax7.apf"),
                                              QStringLiteral("<none available>"), QStringLiteral("<none available>")}));

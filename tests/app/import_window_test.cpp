@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMimeData>
@@ -206,38 +207,100 @@ TEST_F(ImportWindowTest, TwoImportsFromAnotherFolderCopyAndCatalogueOneFileEach)
     EXPECT_EQ(import_->Directory(), mail_.path());
 }
 
-TEST_F(ImportWindowTest, AFileAlreadyInFaxesIsReplacedOnlyWhenTheUserAgreesAndNeverCopiedOntoItself)
+TEST_F(ImportWindowTest, EachImportGetsAFreeSafeNameNeverWritesThroughALinkAndCataloguesOnlyFaxes)
 {
-    ASSERT_TRUE(QFile::copy(kOtherFax, Faxes("fax7.apf")));
-    answer_ = TMessageAnswer::No;
-    ImportThroughWindow(mail_.path(), QStringLiteral("fax7.apf"));
-    ASSERT_EQ(boxes_.size(), 1);
-    EXPECT_TRUE(boxes_[0].startsWith(QStringLiteral("Warning: "))) << boxes_[0].toStdString();
-    EXPECT_EQ(ReadAll(Faxes("fax7.apf")), ReadAll(kOtherFax)); // kept
-    EXPECT_EQ(Record(QStringLiteral("fax7.apf")).value(0), QStringLiteral("New")); // and catalogued
+    // Outside faxes/: a decoy folder that links in faxes/ point into.
+    QTemporaryDir decoy;
+    ASSERT_TRUE(QFile::copy(kOtherFax, decoy.filePath(QStringLiteral("target.apf"))));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(PELLIMAR_SOURCE_DIR "/README.md"), decoy.filePath(QStringLiteral("text.txt"))));
+    const auto decoyState = [&decoy] {
+        QStringList state;
+        for (const QString& name : QDir(decoy.path()).entryList(QDir::Files | QDir::Hidden))
+            state << name + QLatin1Char('=') + QString::number(qHash(ReadAll(decoy.filePath(name))));
+        return state;
+    };
+    const QStringList decoyBefore = decoyState();
+    ASSERT_TRUE(QFile::copy(kOtherFax, Faxes("fax7.apf")));                                // a different fax
+    ASSERT_TRUE(QFile::link(decoy.filePath(QStringLiteral("target.apf")), Faxes("link.apf"))); // a link
+    ASSERT_TRUE(QFile::link(decoy.filePath(QStringLiteral("made.apf")), Faxes("dang.apf")));   // a dangling link
+    ASSERT_TRUE(QFile::link(decoy.filePath(QStringLiteral("text.txt")), Faxes("text.apf")));   // a non-fax behind a link
+    ASSERT_TRUE(QFile::link(decoy.filePath(QStringLiteral("text.txt")), Mail("linked.apf")));
+    ASSERT_TRUE(QDir(mail_.path()).mkdir(QStringLiteral("folder.apf")));
+    for (const char* name : {"link.apf", "dang.apf", "text.apf", "fax.apf", "..\\victim.apf", "new\nline.apf"})
+        ASSERT_TRUE(QFile::copy(kFax, Mail(name)));
+    ASSERT_TRUE(QFile::copy(kOtherFax, Mail("FAX.apf")));
 
-    answer_ = TMessageAnswer::Yes;
-    ImportThroughWindow(mail_.path(), QStringLiteral("fax7.apf"));
-    EXPECT_EQ(boxes_.size(), 2);
-    EXPECT_EQ(ReadAll(Faxes("fax7.apf")), ReadAll(kFax)); // replaced
-    EXPECT_EQ(main_->QDBView->Count(), 1);
+    struct Case {
+        const char* source;   // in the mail folder
+        const char* imported; // the name it gets in faxes/; null when refused
+        const char* refusal;  // part of the box that refuses it
+    };
+    const Case cases[] = {
+        {"fax7.apf", "fax7 (2).apf", nullptr},     // the same name, other contents
+        {"link.apf", "link (2).apf", nullptr},     // the name of a link
+        {"dang.apf", "dang (2).apf", nullptr},     // the name of a dangling link
+        {"text.apf", "text (2).apf", nullptr},     // the name of a link to a text
+        {"fax.apf", "fax.apf", nullptr},           // case twins: one record each
+        {"FAX.apf", "FAX (2).apf", nullptr},
+        {"..\\victim.apf", "victim.apf", nullptr}, // names made safe as downloads make them
+        {"new\nline.apf", "new_line.apf", nullptr},
+        {"linked.apf", nullptr, "not a readable APF fax file"}, // a text behind a link
+        {"folder.apf", nullptr, "it is a folder"},
+    };
+    int records = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        boxes_.clear();
+        Drop(main_.get(), {Mail(c.source)});
+        if (c.imported) {
+            EXPECT_TRUE(boxes_.isEmpty()) << boxes_.join(QLatin1Char('\n')).toStdString();
+            EXPECT_EQ(ReadAll(Faxes(c.imported)), ReadAll(Mail(c.source)));
+            EXPECT_FALSE(QFileInfo(Faxes(c.imported)).isSymLink());
+            EXPECT_EQ(Record(QLatin1String(c.imported)).value(0), QStringLiteral("New"));
+            ++records;
+        } else {
+            ASSERT_EQ(boxes_.size(), 1);
+            EXPECT_TRUE(boxes_[0].contains(QLatin1String(c.refusal))) << boxes_[0].toStdString();
+        }
+        EXPECT_EQ(main_->QDBView->Count(), records);
+        EXPECT_EQ(decoyState(), decoyBefore);
+    }
+    EXPECT_EQ(ReadAll(Faxes("fax7.apf")), ReadAll(kOtherFax));
+    EXPECT_FALSE(QFileInfo::exists(decoy.filePath(QStringLiteral("made.apf"))));
+    EXPECT_TRUE(Record(QStringLiteral("text.apf")).isEmpty());
+    EXPECT_TRUE(Record(QStringLiteral("link.apf")).isEmpty());
 
+    // A file straight under "/" keeps its name (the folder "/" ends in its separator).
+    const QString top = QStringLiteral("/pellimar-import-%1.apf").arg(QCoreApplication::applicationPid());
+    if (QFile::copy(kFax, top)) {
+        Drop(main_.get(), {top});
+        QFile::remove(top);
+        EXPECT_EQ(ReadAll(work_.FilePath(QStringLiteral("faxes") + top)), ReadAll(kFax));
+        EXPECT_FALSE(QFileInfo::exists(Faxes(".apf")));
+    }
+}
+
+TEST_F(ImportWindowTest, AFaxAlreadyInFaxesIsCataloguedNotCopiedAndKeepsItsRecord)
+{
     // A file lying in faxes/ already: catalogued, not copied onto itself
     // (which would have emptied it), and no question asked.
-    boxes_.clear();
     ASSERT_TRUE(QFile::copy(kFax, Faxes("fax9.apf")));
     ImportThroughWindow(work_.FilePath(QStringLiteral("faxes")), QStringLiteral("fax9.apf"));
     EXPECT_TRUE(boxes_.isEmpty()) << boxes_.join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(ReadAll(Faxes("fax9.apf")), ReadAll(kFax));
     EXPECT_EQ(Record(QStringLiteral("fax9.apf")).value(0), QStringLiteral("New"));
 
-    // A kept file whose record a download wrote keeps that record.
+    // A kept file whose record a download wrote keeps that record, also when
+    // the same fax comes from elsewhere.
     main_->QDBView->Edit();
     main_->edtSenderID->setText(QStringLiteral("+1 555 0100"));
     main_->QDBView->Post();
     ImportThroughWindow(work_.FilePath(QStringLiteral("faxes")), QStringLiteral("fax9.apf"));
+    ASSERT_TRUE(QFile::copy(kFax, Mail("fax9.apf")));
+    ImportThroughWindow(mail_.path(), QStringLiteral("fax9.apf"));
     EXPECT_EQ(Record(QStringLiteral("fax9.apf")).value(1), QStringLiteral("+1 555 0100"));
-    EXPECT_EQ(main_->QDBView->Count(), 2);
+    EXPECT_EQ(main_->QDBView->Count(), 1);
+    EXPECT_EQ(QDir(work_.FilePath(QStringLiteral("faxes"))).entryList(QDir::Files), QStringList{QStringLiteral("fax9.apf")});
 }
 
 TEST_F(ImportWindowTest, FailedCancelledAndRefusedImportsAddNoRecordAndKeepWhatWasThere)
@@ -261,10 +324,9 @@ TEST_F(ImportWindowTest, FailedCancelledAndRefusedImportsAddNoRecordAndKeepWhatW
     ASSERT_TRUE(QFile::setPermissions(work_.FilePath(QStringLiteral("faxes")),
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
-    // Cancelled while replacing a file: the file there stays whole.
+    // Cancelled while copying beside a file of the same name: that file stays whole.
     boxes_.clear();
     ASSERT_TRUE(QFile::copy(kOtherFax, Faxes("fax7.apf")));
-    answer_ = TMessageAnswer::Yes;
     qint64 reported = -1;
     import_->FlyingOp1->OnProgress = [&reported](qint64 done, qint64 total) {
         reported = total;
@@ -272,8 +334,8 @@ TEST_F(ImportWindowTest, FailedCancelledAndRefusedImportsAddNoRecordAndKeepWhatW
     };
     ImportThroughWindow(mail_.path(), QStringLiteral("fax7.apf"));
     EXPECT_EQ(reported, ReadAll(kFax).size());
-    ASSERT_EQ(boxes_.size(), 2);
-    EXPECT_EQ(boxes_[1], QStringLiteral("Error: Opération interrompu par l'utilisateur"));
+    ASSERT_EQ(boxes_.size(), 1);
+    EXPECT_EQ(boxes_[0], QStringLiteral("Error: Opération interrompu par l'utilisateur"));
     EXPECT_EQ(ReadAll(Faxes("fax7.apf")), ReadAll(kOtherFax));
     EXPECT_EQ(QDir(work_.FilePath(QStringLiteral("faxes"))).entryList(QDir::Files | QDir::Hidden),
               QStringList{QStringLiteral("fax7.apf")}); // no partial copy left behind

@@ -1,5 +1,6 @@
 // The main window on the offscreen platform: the Configure page against the
 // settings store, the connection list, and the window lock of a download.
+#include "app/cli/console_host.h"
 #include "app/ui/ani_icon.h"
 #include "app/ui/ani_file.h"
 #include "app/ui/main_window.h"
@@ -146,6 +147,7 @@ TEST_F(MainWindowTest, SecurityChoiceIsStoredAndChoosesTheDefaultPort)
     {
         TForm1 w;
         EXPECT_EQ(w.cmbSecurity->currentText(), QStringLiteral("None"));
+        EXPECT_FALSE(w.MailboxSettings().SecuritySaved);
         EXPECT_EQ(w.cmbSecurity->count(), 3);
         w.cmbSecurity->setCurrentText(QStringLiteral("TLS (POP3S)"));
         w.BitBtn6->click();
@@ -158,8 +160,22 @@ TEST_F(MainWindowTest, SecurityChoiceIsStoredAndChoosesTheDefaultPort)
         w.BitBtn7->click();
         EXPECT_EQ(w.cmbSecurity->currentText(), QStringLiteral("TLS (POP3S)"));
     }
+    // Never saved: "None", noted as a default. Unknown: shown as "None" but
+    // refused by the window and by --fetch alike until a choice is saved.
+    QString console;
+    QTextStream consoleOut(&console);
+    const TConsoleRunHost fetchHost(consoleOut);
     Store("rgSecurity", "bogus");
-    EXPECT_EQ(TForm1().cmbSecurity->currentText(), QStringLiteral("None"));
+    {
+        TForm1 w;
+        EXPECT_EQ(w.cmbSecurity->currentText(), QStringLiteral("None"));
+        EXPECT_TRUE(w.MailboxSettings().SecurityProblem.contains(QStringLiteral("\"bogus\"")));
+        EXPECT_TRUE(fetchHost.MailboxSettings().SecurityProblem.contains(QStringLiteral("\"bogus\"")));
+        w.BitBtn6->click();
+        EXPECT_TRUE(w.MailboxSettings().SecurityProblem.isEmpty());
+        EXPECT_TRUE(w.MailboxSettings().SecuritySaved);
+        EXPECT_TRUE(fetchHost.MailboxSettings().SecurityProblem.isEmpty());
+    }
 
     struct Case {
         const char* choice;

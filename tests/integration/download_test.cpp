@@ -1,11 +1,13 @@
 // Download runs against a real Dovecot mailbox, through the download run and
 // extraction with a recording host (no window) and through `pellimar --fetch`.
 #include "app/core/download.h"
+#include "app/core/security_choice.h"
 #include "app/platform/message_box.h"
 #include "tests/integration/fetch_fixture.h"
 #include "tests/support/core_run.h"
 #include "tests/support/local_mailbox.h"
 #include "tests/support/qt_print.h"
+#include "tests/support/scripted_server.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -194,20 +196,84 @@ TEST_F(DownloadTest, FailedLoginsEndTheRunWithTheWindowUsable)
         TCoreRun w;
         EXPECT_EQ(RunDownload(w, mailbox.HostText(), QStringLiteral("wrong")), TRunOutcome::NotLoggedIn);
         const QStringList log = LogLines(w);
-        ASSERT_EQ(log.size(), 2) << log.join(QLatin1Char('|')).toStdString();
+        // Nothing was looked for, so nothing is said about new faxes.
+        ASSERT_EQ(log.size(), 1) << log.join(QLatin1Char('|')).toStdString();
         EXPECT_TRUE(log[0].startsWith(QStringLiteral("Could not log in to the mailbox: -ERR"))) << log[0].toStdString();
-        EXPECT_EQ(log[1], QStringLiteral("No new faxes detected!"));
     }
     {
         TCoreRun w;
         EXPECT_EQ(RunDownload(w, QStringLiteral("pellimar-test.invalid"), mailbox.Password()), TRunOutcome::NotConnected);
         const QStringList log = LogLines(w);
-        ASSERT_EQ(log.size(), 2) << log.join(QLatin1Char('|')).toStdString();
+        ASSERT_EQ(log.size(), 1) << log.join(QLatin1Char('|')).toStdString();
         EXPECT_TRUE(log[0].startsWith(QStringLiteral("Could not connect"))) << log[0].toStdString();
-        EXPECT_EQ(log[1], QStringLiteral("No new faxes detected!"));
     }
     EXPECT_EQ(mailbox.Uidls().size(), 1);
     EXPECT_FALSE(QFile::exists(work_.filePath(QStringLiteral("temp/temp.lst"))));
+}
+
+// Settings that must not be trusted as they stand stop the run with their
+// reason, and never with the password in the log.
+TEST_F(DownloadTest, UntrustworthySettingsStopTheRunWithTheirReason)
+{
+    LocalMailbox mailbox({Fax(QStringLiteral("1"), QStringLiteral("2"))});
+    ASSERT_TRUE(mailbox.Running()) << mailbox.Error().toStdString();
+    const auto logOf = [this](TCoreRun& w) { return LogLines(w).join(QLatin1Char('|')); };
+    {
+        // A Security value written by hand that names no choice.
+        TCoreRun w;
+        const TSecuritySetting stored = ReadSecuritySetting(QStringLiteral("tls"));
+        w.Host.Settings.Security = stored.Choice;
+        w.Host.Settings.SecurityProblem = stored.Problem;
+        EXPECT_EQ(RunDownload(w, mailbox.HostText(), mailbox.Password()), TRunOutcome::NotConnected);
+        EXPECT_TRUE(logOf(w).startsWith(QStringLiteral("Download refused: the stored Security setting \"tls\"")))
+            << logOf(w).toStdString();
+        EXPECT_EQ(mailbox.Uidls().size(), 1);
+    }
+    {
+        // Never saved: None as before, with a warning.
+        TCoreRun w;
+        const TSecuritySetting unsaved = ReadSecuritySetting(QVariant());
+        w.Host.Settings.Security = unsaved.Choice;
+        w.Host.Settings.SecuritySaved = unsaved.Saved;
+        EXPECT_EQ(RunDownload(w, mailbox.HostText(), QStringLiteral("wrong")), TRunOutcome::NotLoggedIn);
+        EXPECT_TRUE(logOf(w).startsWith(QStringLiteral("Warning: this download is not encrypted"))) << logOf(w).toStdString();
+    }
+    {
+        // A proxy value whose password stands where a port belongs.
+        TCoreRun w;
+        qputenv("all_proxy", "socks5://user:faxpass");
+        EXPECT_EQ(RunDownload(w, mailbox.HostText(), mailbox.Password()), TRunOutcome::NotConnected);
+        qunsetenv("all_proxy");
+        EXPECT_TRUE(logOf(w).startsWith(QStringLiteral("Could not use the proxy in all_proxy"))) << logOf(w).toStdString();
+        EXPECT_FALSE(logOf(w).contains(QStringLiteral("faxpass"))) << logOf(w).toStdString();
+    }
+    {
+        // SOCKS credentials too long to send: the reason is logged.
+        TCoreRun w;
+        qputenv("all_proxy", "socks5://" + QByteArray(300, 'u') + ":p@127.0.0.1:1");
+        EXPECT_EQ(RunDownload(w, mailbox.HostText(), mailbox.Password()), TRunOutcome::NotConnected);
+        qunsetenv("all_proxy");
+        EXPECT_TRUE(logOf(w).contains(QStringLiteral("too long"))) << logOf(w).toStdString();
+    }
+    {
+        // A server that offers STLS and then refuses it refuses security, not the login.
+        ScriptedServer server([](ScriptedPeer& p) {
+            p.Send("+OK ready\r\n");
+            p.ReadLine();
+            p.Send("+OK\r\nSTLS\r\n.\r\n");
+            p.ReadLine();
+            p.Send("-ERR not now\r\n");
+            p.WaitForClose();
+        });
+        TCoreRun w;
+        w.Host.Settings.Security = QStringLiteral("STARTTLS");
+        EXPECT_EQ(RunDownload(w, QStringLiteral("127.0.0.1:") + QString::fromStdString(server.PortText()),
+                              mailbox.Password()),
+                  TRunOutcome::NotConnected);
+        EXPECT_TRUE(logOf(w).contains(QStringLiteral("refused STLS"))) << logOf(w).toStdString();
+        server.Join();
+        EXPECT_EQ(server.Received().find("USER"), std::string::npos) << server.Received();
+    }
 }
 
 TEST_F(DownloadTest, MissingCaptureFolderKeepsTheMailOnTheServer)
@@ -257,7 +323,9 @@ TEST_F(DownloadTest, LargeMailboxThroughFetch)
     EXPECT_EQ(fetch.exitCode(), 0) << fetch.readAllStandardError().toStdString();
     const QStringList out = QString::fromLatin1(fetch.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     EXPECT_EQ(out.value(0), QStringLiteral("Working folder: ") + QDir::currentPath());
-    EXPECT_EQ(out.value(1), QStringLiteral("Connecting to email account"));
+    // No Security choice was ever saved: the run says it is not encrypted.
+    EXPECT_TRUE(out.value(1).startsWith(QStringLiteral("Warning: this download is not encrypted"))) << out.value(1).toStdString();
+    EXPECT_EQ(out.value(2), QStringLiteral("Connecting to email account"));
     EXPECT_EQ(out.count(QStringLiteral("Fax Detected. Preparing to download.")), 50);
     EXPECT_EQ(out.last(), QStringLiteral("A total of 50 Faxes where added."));
     EXPECT_EQ(mailbox.Uidls().size(), 150);

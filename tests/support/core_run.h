@@ -14,7 +14,7 @@
 class TRecordingRunHost : public TRunHost {
 public:
     TMailboxSettings Settings{QStringLiteral("None Supplied"), QStringLiteral("None Supplied"), QString(),
-                              QStringLiteral("None")};
+                              QStringLiteral("None"), QString(), true};
     QStringList LogLines;
     QString Progress;
     bool ControlsEnabled = true;
