@@ -26,7 +26,11 @@ bool TFolderLock::TryLock()
     if (fd_ != -1)
         return true;
     const QByteArray name = QFile::encodeName(path_);
-    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    // The lock works on a descriptor opened for reading too: a lock file
+    // another user made is still shared (its note then stays unwritten).
+    int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd == -1 && errno == EACCES)
+        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd == -1) {
         error_ = QStringLiteral("cannot open the lock file %1: %2").arg(path_, QString::fromLocal8Bit(strerror(errno)));
         return false;
