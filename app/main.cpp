@@ -22,6 +22,7 @@
 #include "app/platform/working_folder.h"
 #include "app/ui/import_form.h"
 #include "app/ui/main_window.h"
+#include "app/ui/registry_variable.h"
 #include "app/ui/view_form.h"
 #include "app/ui/welcome_dialog.h"
 #include "mail/pop3_client.h"
@@ -136,7 +137,7 @@ int main(int argc, char** argv)
     switch (run.Mode) {
     case TRunMode::Fetch:
         return RunHeadlessFetch(out, run.TimeoutSeconds > 0 ? run.TimeoutSeconds : TPop3Client::DefaultTimeout,
-                                run.Notify);
+                                run.Notify, ReadPellimarSetting);
     case TRunMode::List:
         return RunCatalogueListing(out, err);
     case TRunMode::Backup:

@@ -2,9 +2,6 @@
 
 #include "app/core/fax_catalogue.h"
 #include "app/core/security_choice.h"
-#include "app/ui/registry_variable.h"
-
-#include <QVariant>
 
 void TConsoleRunHost::Log(const QString& line) { out_ << line << Qt::endl; }
 
@@ -22,18 +19,7 @@ TMailboxSettings TConsoleRunHost::MailboxSettings() const
                               DefaultSecurityChoice(), QString(), false};
     // A damaged settings file is reported once, not once per value.
     bool damageReported = false;
-    auto read = [&damageReported](const char* name) -> QVariant {
-        TQlRegistryVariable variable(nullptr);
-        SetUpPellimarSetting(variable, name);
-        QVariant value;
-        if (variable.VariableExists()) {
-            variable.ReadVariable(value);
-        } else if (!variable.LastError().empty() && !damageReported) {
-            variable.ReadVariable(value);
-            damageReported = true;
-        }
-        return value;
-    };
+    auto read = [&](const char* name) { return readSetting_ ? readSetting_(name, damageReported) : QVariant(); };
     const std::pair<const char*, QString*> texts[] = {
         {"rgHost", &settings.Host}, {"rgUserName", &settings.UserName}, {"rgPassword", &settings.Password}};
     for (const auto& [name, field] : texts) {

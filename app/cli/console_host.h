@@ -6,12 +6,23 @@
 #include "app/platform/fax_notification.h"
 
 #include <QTextStream>
+#include <QVariant>
+
+#include <functional>
 
 class TFaxCatalogue;
 
+// Reads one stored setting by name (invalid when none is stored); the first
+// read that meets a damaged settings file reports it and sets the flag.
+using TSettingReader = std::function<QVariant(const char* name, bool& damageReported)>;
+
 class TConsoleRunHost : public TRunHost {
 public:
-    explicit TConsoleRunHost(QTextStream& out) : out_(out) {}
+    // Without a reader, every setting has its start-up text.
+    explicit TConsoleRunHost(QTextStream& out, TSettingReader readSetting = {})
+        : out_(out), readSetting_(std::move(readSetting))
+    {
+    }
 
     void Log(const QString& line) override;
     void SetProgress(const QString&) override {}
@@ -26,5 +37,6 @@ public:
 
 private:
     QTextStream& out_;
+    TSettingReader readSetting_;
     TFaxNotification notification_;
 };

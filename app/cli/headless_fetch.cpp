@@ -9,9 +9,9 @@
 #include <QDir>
 #include <QEventLoop>
 
-int RunHeadlessFetch(QTextStream& out, int timeoutSeconds, bool notify)
+int RunHeadlessFetch(QTextStream& out, int timeoutSeconds, bool notify, const TSettingReader& readSetting)
 {
-    TConsoleRunHost host(out);
+    TConsoleRunHost host(out, readSetting);
     host.Log(QStringLiteral("Working folder: ") + QDir::currentPath());
     TRunState state;
     TFaxCatalogue catalogue;

@@ -1,6 +1,8 @@
 #pragma once
 // One download run without a window: the same run as the Download button's,
 // hosted by the console; status-log lines go to the given stream.
+#include "app/cli/console_host.h"
+
 #include <QTextStream>
 
 // A request that waits timeoutSeconds for the server without receiving a
@@ -11,5 +13,5 @@
 // when some captures could not be extracted (6; they are kept,
 // see the log). When several things went wrong, the first one gives the
 // status. With notify, a run that adds faxes tells the desktop, as a run
-// from the window does.
-int RunHeadlessFetch(QTextStream& out, int timeoutSeconds, bool notify = false);
+// from the window does. The stored mailbox settings come from readSetting.
+int RunHeadlessFetch(QTextStream& out, int timeoutSeconds, bool notify, const TSettingReader& readSetting);

@@ -372,6 +372,20 @@ void TQlRegistryVariable::ReportWriteError()
         ShowMessageBox(TMessageKind::Error, WithReason(kWriteErrorText, lastError_));
 }
 
+QVariant ReadPellimarSetting(const char* name, bool& damageReported)
+{
+    TQlRegistryVariable variable(nullptr);
+    SetUpPellimarSetting(variable, name);
+    QVariant value;
+    if (variable.VariableExists()) {
+        variable.ReadVariable(value);
+    } else if (!variable.LastError().empty() && !damageReported) {
+        variable.ReadVariable(value);
+        damageReported = true;
+    }
+    return value;
+}
+
 void SetUpPellimarSetting(TQlRegistryVariable& variable, const char* name)
 {
     variable.setObjectName(QLatin1String(name));

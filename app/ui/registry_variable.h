@@ -108,3 +108,8 @@ private:
 // Gives `variable` the place where Pellimar keeps the setting `name` (a
 // string value of the mailbox settings: rgHost, rgUserName, ...).
 void SetUpPellimarSetting(TQlRegistryVariable& variable, const char* name);
+
+// The stored value of the setting `name`, invalid when none is stored. A
+// damaged settings file is reported in a box once: the first read that meets
+// it sets damageReported, and later reads say nothing more.
+QVariant ReadPellimarSetting(const char* name, bool& damageReported);

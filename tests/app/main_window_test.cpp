@@ -4,6 +4,7 @@
 #include "app/ui/ani_icon.h"
 #include "app/ui/ani_file.h"
 #include "app/ui/main_window.h"
+#include "app/ui/registry_variable.h"
 #include "app/platform/message_box.h"
 #include "app/platform/registry_store.h"
 #include "app/core/download.h"
@@ -164,7 +165,7 @@ TEST_F(MainWindowTest, SecurityChoiceIsStoredAndChoosesTheDefaultPort)
     // refused by the window and by --fetch alike until a choice is saved.
     QString console;
     QTextStream consoleOut(&console);
-    const TConsoleRunHost fetchHost(consoleOut);
+    const TConsoleRunHost fetchHost(consoleOut, ReadPellimarSetting);
     Store("rgSecurity", "bogus");
     {
         TForm1 w;
