@@ -159,8 +159,10 @@ void TFaxBrowser::SelectRow(int row)
 // View and Remove post and flush, and their boxes and flushes let events
 // run: another View, Remove, import or download must not change the index
 // meanwhile, nor may they start while one of those is writing.
-bool TFaxBrowser::RefuseWhileBusy(const QString& name)
+bool TFaxBrowser::CannotActOn(const QString& name)
 {
+    if (name.isEmpty())
+        return true;
     if (!catalogue_->Busy())
         return false;
     ShowMessageBox(TMessageKind::Information,
@@ -173,9 +175,7 @@ bool TFaxBrowser::RefuseWhileBusy(const QString& name)
 void TFaxBrowser::BitBtn5Click()
 {
     const QString name = SelectedName();
-    if (name.isEmpty())
-        return; // no row selected
-    if (RefuseWhileBusy(name))
+    if (CannotActOn(name))
         return;
     const TFaxCatalogue::TBusyScope busy(*catalogue_);
     const QString path = FaxFileOfKey(name);
@@ -223,9 +223,7 @@ void TFaxBrowser::OpenInViewer(const QString& path)
 void TFaxBrowser::BitBtn4Click()
 {
     const QString name = SelectedName();
-    if (name.isEmpty())
-        return; // no row selected
-    if (RefuseWhileBusy(name))
+    if (CannotActOn(name))
         return;
     const TFaxCatalogue::TBusyScope busy(*catalogue_);
     qdb::TQDBView& view = catalogue_->View();

@@ -44,8 +44,9 @@ private:
     void ShowSheet(bool keepReadRows);
     void FillRows(bool keepReadRows);
     void SetPanelToHeaderTexts();
-    // Says so and returns true while the catalogue is busy.
-    bool RefuseWhileBusy(const QString& name);
+    // True when View or Remove cannot act on `name`: no row is selected
+    // (nothing is said), or the catalogue is busy (a box says so).
+    bool CannotActOn(const QString& name);
     // Opens the file at path (empty when nothing is selected) in the viewer.
     void OpenInViewer(const QString& path);
     // True when the fax's file at path is gone now (deleted, or missing already).
