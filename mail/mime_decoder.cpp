@@ -139,7 +139,7 @@ void TMimeDecoder::DecodeStream(QIODevice* stream)
 
 void TMimeDecoder::Reset()
 {
-    for (std::string* text : {&from_, &to_, &subject_, &date_, &returnPath_, &contentType_, &mimeVersion_,
+    for (std::string* text : {&from_, &to_, &subject_, &date_, &returnPath_, &contentType_, &mimeVersion_, &bodyEncoding_,
                               &partContentType_, &partEncoding_, &partName_, &partFileName_, &partDisposition_,
                               &partCharset_})
         text->clear();
@@ -260,6 +260,7 @@ void TMimeDecoder::HandleMessageHeader(char* line, int length)
         lineHandler_ = TLineHandler::Preamble;
     } else {
         lineHandler_ = TLineHandler::SinglePartBody;
+        encoding_ = decodeSinglePartBody_ ? EncodingNamed(bodyEncoding_) : TTransferEncoding::AsIs;
     }
 }
 
@@ -301,6 +302,8 @@ void TMimeDecoder::ParseMessageField(std::string_view line)
             returnPath_ = returnPath_.substr(1, returnPath_.size() - 2);
     } else if (name == "date") {
         date_ = value.Rest();
+    } else if (name == "content-transfer-encoding") {
+        bodyEncoding_ = value.Token();
     }
 }
 
@@ -347,14 +350,18 @@ void TMimeDecoder::BeginPartData()
     lineCount_ = 0;
     lineHandler_ = TLineHandler::PartData;
     // Looked up once here rather than compared as text on every data line.
-    if (partEncoding_ == "base64")
-        encoding_ = TTransferEncoding::Base64;
-    else if (partEncoding_ == "quoted-printable")
-        encoding_ = TTransferEncoding::QuotedPrintable;
-    else if (partEncoding_ == "x-uuencode")
-        encoding_ = TTransferEncoding::Uuencode;
-    else
-        encoding_ = TTransferEncoding::AsIs;
+    encoding_ = EncodingNamed(partEncoding_);
+}
+
+TMimeDecoder::TTransferEncoding TMimeDecoder::EncodingNamed(const std::string& name)
+{
+    if (name == "base64")
+        return TTransferEncoding::Base64;
+    if (name == "quoted-printable")
+        return TTransferEncoding::QuotedPrintable;
+    if (name == "x-uuencode")
+        return TTransferEncoding::Uuencode;
+    return TTransferEncoding::AsIs;
 }
 
 void TMimeDecoder::ParsePartField(std::string_view line)
@@ -430,6 +437,11 @@ void TMimeDecoder::HandlePartData(char* line, int length)
         partStarted_ = true;
         NotifyPartBegin();
     }
+    DecodeDataLine(line, length);
+}
+
+void TMimeDecoder::DecodeDataLine(char* line, int length)
+{
     // Decoded data is handed out as it is; only raw text is screened for
     // inline uuencoded blocks, so attachment bytes are never mistaken for one.
     switch (encoding_) {
@@ -477,7 +489,7 @@ void TMimeDecoder::HandleSinglePartBody(char* line, int length)
         partStarted_ = true;
         NotifyPartBegin();
     }
-    Sink(line, length, true);
+    DecodeDataLine(line, length);
 }
 
 void TMimeDecoder::Sink(char* data, int length, bool screen)

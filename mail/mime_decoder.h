@@ -70,6 +70,12 @@ public:
     QIODevice* DestStream() const { return destStream_; }
     void SetDestStream(QIODevice* stream) { destStream_ = stream; }
 
+    // Off by default: the body of a single-part message is handed out as it
+    // stands. On, it is decoded by the message's Content-Transfer-Encoding
+    // like the data of a part (a mail whose whole body is a file).
+    bool DecodeSinglePartBody() const { return decodeSinglePartBody_; }
+    void SetDecodeSinglePartBody(bool on) { decodeSinglePartBody_ = on; }
+
     std::function<void(QObject* sender)> OnHeaderBegin;
     std::function<void(QObject* sender)> OnHeaderLine;
     std::function<void(QObject* sender)> OnHeaderEnd;
@@ -114,6 +120,8 @@ private:
     void HandlePartData(char* line, int length);
     void HandleUuencodeLine(char* line, int length);
     void HandleSinglePartBody(char* line, int length);
+    void DecodeDataLine(char* line, int length);
+    static TTransferEncoding EncodingNamed(const std::string& name);
     void EndPart();
     void BeginPartData();
     bool IsBoundaryLine(std::string_view line, bool withClosing);
@@ -122,6 +130,8 @@ private:
 
     std::string from_, to_, subject_, date_, returnPath_, contentType_, mimeVersion_;
     std::string partContentType_, partEncoding_;
+    std::string bodyEncoding_; // the message header's Content-Transfer-Encoding
+    bool decodeSinglePartBody_ = false;
     int32_t partNumber_ = 0;
     bool partHeaderBegun_ = false;
     std::string partName_, partDisposition_, partFileName_, partCharset_;

@@ -34,6 +34,13 @@ TMailboxSettings TConsoleRunHost::MailboxSettings() const
     return settings;
 }
 
+TFaxMailRules TConsoleRunHost::FaxMailRules() const
+{
+    bool damageReported = false;
+    const QVariant stored = readSetting_ ? readSetting_(kFaxMailRulesSetting, damageReported) : QVariant();
+    return FaxMailRulesFromText(stored.toString());
+}
+
 void TConsoleRunHost::NotifyAdditions(TFaxCatalogue& catalogue, bool notify)
 {
     notification_.Enabled = notify;

@@ -31,6 +31,8 @@ public:
     // The stored settings, read afresh; what is not stored has the
     // Configure page's start-up text.
     TMailboxSettings MailboxSettings() const override;
+    // The stored fax-mail rules, behind the marker rule.
+    TFaxMailRules FaxMailRules() const override;
 
     // With notify, a run that adds faxes to `catalogue` tells the desktop.
     void NotifyAdditions(TFaxCatalogue& catalogue, bool notify);

@@ -1,6 +1,7 @@
 #include "app/core/download.h"
 
 #include "app/core/fax_catalogue.h"
+#include "app/core/fax_mail_rules.h"
 #include "app/core/fax_rules.h"
 #include "app/core/list_file.h"
 #include "app/core/security_choice.h"
@@ -31,6 +32,10 @@ std::string ValueAfter(const std::string& line, const std::string& marker)
 const QString kListFile = QStringLiteral("temp\\temp.lst");
 const QString kFaxDataFile = QStringLiteral("temp\\faxdata.lst");
 const QString kPartSuffix = QStringLiteral(".part");
+// Written into the header of a capture that a further fax-mail rule took,
+// so that its extraction, in this run or a later one, catalogues only the
+// attachments that are fax documents.
+const std::string kRuleField = "X-Pellimar-Fax-Rule: ";
 
 } // namespace
 
@@ -88,6 +93,7 @@ void TMailboxDownload::btnDownloadClick()
                                            "start. Try again when it has finished.")
                           : QStringLiteral("Download refused: ") + downloadLock_.Error());
     running_ = true;
+    rules_ = host_.FaxMailRules();
     catalogueBusy_.emplace(catalogue_);
     outcome_ = TRunOutcome::Completed;
     deleted_.clear();
@@ -354,6 +360,8 @@ void TMailboxDownload::ScanRequestDone(uint16_t error)
                 deleted_.insert(CaptureFileName);
                 Advance();
             } else if (Capturing) {
+                if (ruleMatched_)
+                    TakeHeaderFaxData();
                 QString failure;
                 if (!CompleteCapture(failure)) {
                     host_.Log(failure);
@@ -515,6 +523,9 @@ void TMailboxDownload::OpenPart()
     partError_.clear();
     sender_.reset();
     faxDate_.reset();
+    header_.Clear();
+    inMailHeader_ = true;
+    ruleMatched_ = false;
     CaptureFile.setFileName(NativePath(CaptureFileName + kPartSuffix));
     if (!CaptureFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
         partError_ = QStringLiteral("Error: could not create the capture file ") + CaptureFileName
@@ -570,8 +581,14 @@ void TMailboxDownload::AbandonCapture()
 void TMailboxDownload::ScanMessageLine()
 {
     const std::string line = client_.LastResponse();
+    const bool headerEnds = inMailHeader_ && line.empty();
+    if (inMailHeader_ && !headerEnds)
+        header_.AddLine(line);
+    inMailHeader_ = inMailHeader_ && !headerEnds;
     if (!Capturing && ContainsText(line, "subject:") && ContainsText(line, "{Varnel}")) {
         host_.Log(QStringLiteral("Fax Detected. Preparing to download."));
+        Capturing = true;
+    } else if (!Capturing && headerEnds && MatchFurtherRules()) {
         Capturing = true;
     } else if (Capturing && ContainsText(line, "{FaxSender}")) {
         // Fax data lines go to the fax data list, not into the capture; the
@@ -588,6 +605,28 @@ void TMailboxDownload::ScanMessageLine()
         return;
     }
     WritePartLine(line); // the whole mail, header lines included
+}
+
+bool TMailboxDownload::MatchFurtherRules()
+{
+    const int rule = MatchingFaxMailRule(rules_, header_.Fields());
+    if (rule < 0)
+        return false;
+    const QString description = DescribeFaxMailRule(rules_[rule]);
+    host_.Log(QStringLiteral("Fax Detected (rule: %1). Preparing to download.").arg(description));
+    ruleMatched_ = true;
+    WritePartLine(kRuleField + description.toUtf8().toStdString());
+    return true;
+}
+
+void TMailboxDownload::TakeHeaderFaxData()
+{
+    // Fax data lines, when the mail has them, win over what its header says.
+    const TMailHeader header = header_.Fields();
+    if (!sender_)
+        sender_ = SenderIdFromHeader(header);
+    if (!faxDate_)
+        faxDate_ = FaxDateFromHeader(header.Date, QTimeZone::systemTimeZone());
 }
 
 void TMailboxDownload::Pop3ClientMessageBegin()

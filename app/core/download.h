@@ -4,6 +4,7 @@
 // server, log out, and save the lists of what was captured for extraction.
 // Every step runs in the request-done event of the POP3 client.
 #include "app/core/fax_catalogue.h"
+#include "app/core/fax_mail_rules.h"
 #include "app/core/run_host.h"
 #include "app/platform/folder_lock.h"
 
@@ -93,6 +94,8 @@ private:
     bool NameCompletedCaptures(QString& error);
     void DiscardPart();
     void AbandonCapture();
+    bool MatchFurtherRules();
+    void TakeHeaderFaxData();
 
     TRunHost& host_;
     TRunState& state_;
@@ -107,6 +110,10 @@ private:
     QFile CaptureFile;
     QString partError_; // set when the current message cannot be written
     std::optional<QString> sender_, faxDate_; // fax data of the current mail
+    TFaxMailRules rules_;        // of this run
+    TMailHeaderReader header_;   // of the message being retrieved
+    bool inMailHeader_ = false;  // its header lines are still arriving
+    bool ruleMatched_ = false;   // a further rule (not the marker) took it
     bool deleting_ = false; // a DELE is outstanding
     // Capture paths of this session: of every message looked at, and of the
     // messages the server acknowledged a DELE for.

@@ -2,12 +2,14 @@
 
 #include "app/core/download.h"
 #include "app/core/fax_catalogue.h"
+#include "app/core/fax_content_check.h"
 #include "app/core/fax_rules.h"
 #include "app/core/list_file.h"
 #include "app/platform/durable_file.h"
 #include "app/platform/message_box.h"
 #include "app/platform/native_path.h"
 #include "mail/mime_decoder.h"
+#include "mail/mime_fields.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -33,6 +35,10 @@ TFaxExtraction::TFaxExtraction(TRunHost& host, TRunState& state, TFaxCatalogue& 
 {
     MimeDecoder1 = new TMimeDecoder(this);
     MimeDecoder1->setObjectName(QStringLiteral("MimeDecoder1"));
+    // A mail whose whole body is the fax is extracted like an attachment.
+    MimeDecoder1->SetDecodeSinglePartBody(true);
+    MimeDecoder1->OnHeaderLine = [this](QObject*) { MimeDecoder1HeaderLine(); };
+    MimeDecoder1->OnHeaderEnd = [this](QObject*) { MimeDecoder1HeaderEnd(); };
     MimeDecoder1->OnPartHeaderLine = [this](QObject*) { MimeDecoder1PartHeaderLine(); };
     MimeDecoder1->OnPartBegin = [this](QObject*) { MimeDecoder1PartBegin(); };
     MimeDecoder1->OnPartLine = [this](QObject*, const char* data, int length) { MimeDecoder1PartLine(data, length); };
@@ -103,9 +109,13 @@ TFaxExtraction::TCaptureResult TFaxExtraction::ExtractCapture(const QString& cap
     attachmentCount_ = 0;
     partFileName_.clear();
     partTypeName_.clear();
+    faxContentOnly_ = false;
+    sniffing_ = false;
     state_.AttachmentPending = false;
     try {
         MimeDecoder1->DecodeFile(NativePath(capture));
+        if (sniffing_)
+            DecideOnContent();
         if (state_.AttachmentOpen)
             CatalogueFax(); // a part left open at the end of the mail
     } catch (const std::exception& e) {
@@ -226,6 +236,25 @@ void TFaxExtraction::ReserveLedgerNames()
     }
 }
 
+void TFaxExtraction::MimeDecoder1HeaderLine()
+{
+    const std::string_view line = MimeDecoder1->CurrentLine();
+    if (StartsWithNoCase(line, "x-pellimar-fax-rule:"))
+        faxContentOnly_ = true;
+    // The message's own type and disposition name the file of a single-part mail.
+    else if (StartsWithNoCase(line, "content-"))
+        MimeDecoder1PartHeaderLine();
+}
+
+void TFaxExtraction::MimeDecoder1HeaderEnd()
+{
+    if (!MimeDecoder1->Boundary().empty()) { // the parts name their own files
+        state_.AttachmentPending = false;
+        partFileName_.clear();
+        partTypeName_.clear();
+    }
+}
+
 void TFaxExtraction::MimeDecoder1PartHeaderLine()
 {
     if (PartHeaderFileName(MimeDecoder1->CurrentLine(), partFileName_, partTypeName_))
@@ -253,6 +282,29 @@ void TFaxExtraction::MimeDecoder1PartBegin()
     if (!state_.AttachmentPending)
         return;
     CloseAttachment();
+    if (faxContentOnly_) {
+        sniffing_ = true;
+        head_.clear();
+        return;
+    }
+    OpenAttachment();
+}
+
+void TFaxExtraction::DecideOnContent()
+{
+    sniffing_ = false;
+    const QString wanted = partFileName_.isEmpty() ? partTypeName_ : partFileName_;
+    if (!IsFaxDocumentContent(head_)) {
+        host_.Log(QStringLiteral("Left out the attachment ") + wanted + QStringLiteral(" of ") + CurrentMessageFile
+                  + QStringLiteral(": it is not a fax document."));
+        return;
+    }
+    OpenAttachment();
+    MimeDecoder1PartLine(head_.constData(), static_cast<int>(head_.size()));
+}
+
+void TFaxExtraction::OpenAttachment()
+{
     const QString wanted = partFileName_.isEmpty() ? partTypeName_ : partFileName_;
     QString name;
     if (attachmentCount_ < ledger_.size()) {
@@ -281,6 +333,12 @@ void TFaxExtraction::MimeDecoder1PartBegin()
 
 void TFaxExtraction::MimeDecoder1PartLine(const char* data, int length)
 {
+    if (sniffing_ && length > 0) {
+        head_.append(data, length);
+        if (head_.size() >= kFaxSignatureLength)
+            DecideOnContent();
+        return;
+    }
     if (!state_.AttachmentOpen || length <= 0)
         return;
     if (AttachmentFile.write(data, length) != length)
@@ -290,6 +348,8 @@ void TFaxExtraction::MimeDecoder1PartLine(const char* data, int length)
 
 void TFaxExtraction::MimeDecoder1PartEnd()
 {
+    if (sniffing_) // a part shorter than a signature
+        DecideOnContent();
     state_.AttachmentPending = false;
     partFileName_.clear();
     partTypeName_.clear();

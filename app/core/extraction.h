@@ -1,7 +1,9 @@
 #pragma once
 // After a download: every captured mail is decoded on its own, each
 // attachment that names a file is written into "faxes\" under a name not yet
-// taken and catalogued with the sender ID and fax date the mail carried. A
+// taken and catalogued with the sender ID and fax date the mail carried (a
+// mail that a further fax-mail rule took: only the attachments that are fax
+// documents by content; a single-part mail: its body, when it names a file). A
 // capture goes once all its faxes are catalogued; one that holds no fax file
 // is moved to "temp\failed\", one whose faxes could not be written stays for
 // the next run.
@@ -30,6 +32,8 @@ public:
     // Decodes the captures listed in ListFile and ends the run.
     void DecodeFaxes();
 
+    void MimeDecoder1HeaderLine();
+    void MimeDecoder1HeaderEnd();
     void MimeDecoder1PartHeaderLine();
     void MimeDecoder1PartBegin();
     void MimeDecoder1PartLine(const char* data, int length);
@@ -55,6 +59,8 @@ private:
     int FindFaxData(const QString& capturePath) const;
     void CatalogueFax();
     void CloseAttachment();
+    void OpenAttachment();
+    void DecideOnContent();
 
     TRunHost& host_;
     TRunState& state_;
@@ -71,6 +77,12 @@ private:
     QStringList ledger_;
     QSet<QString> reserved_; // names in any ledger, in lower case
     int attachmentCount_ = 0; // named attachments met in the current capture
+    // The capture was taken by a further fax-mail rule: only attachments
+    // that are fax documents by content are catalogued. While sniffing_,
+    // the first bytes of a named part are held in head_ until they tell.
+    bool faxContentOnly_ = false;
+    bool sniffing_ = false;
+    QByteArray head_;
     QStringList unsynced_;    // fax files and ledgers written since the last commit (native paths)
     // Open from the first record added to the flush that commits it.
     std::optional<TFaxCatalogue::TChangeScope> change_;

@@ -3,6 +3,8 @@
 // place for log and progress lines, a way to lock the controls and show the
 // run is busy, and the mailbox settings as they stand at each request. The
 // main window is one host; a command-line fetch is another.
+#include "app/core/fax_mail_rules.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -36,6 +38,9 @@ public:
     // Read afresh for every request, so that a setting changed during a run
     // takes effect at its next request.
     virtual TMailboxSettings MailboxSettings() const = 0;
+    // The fax-mail rules, read once when a run starts; the marker rule
+    // always comes first. Unless a host has others, that rule alone.
+    virtual TFaxMailRules FaxMailRules() const { return {MarkerRule()}; }
 };
 
 // Working state that a download run hands to its extraction: the captures

@@ -2,6 +2,7 @@
 
 #include "app/ui/ani_icon.h"
 #include "app/ui/browse_page.h"
+#include "app/ui/fax_rules_box.h"
 #include "app/core/download.h"
 #include "app/core/fax_catalogue.h"
 #include "app/core/extraction.h"
@@ -278,6 +279,8 @@ QWidget* TForm1::BuildConfigureSheet()
     fields->addRow(QStringLiteral("Password:"), edtPassword);
     fields->addRow(QStringLiteral("Security:"), cmbSecurity);
     layout->addLayout(fields);
+    FaxRules = new TFaxRulesBox(this, sheet);
+    layout->addWidget(FaxRules);
 
     auto* buttons = new QHBoxLayout;
     BitBtn6 = MakeButton(QStringLiteral("&Save"), "BitBtn6", sheet);
@@ -336,6 +339,7 @@ void TForm1::ConfigureSheetShow()
         }
     }
     LoadSecurityChoice();
+    FaxRules->Load();
     Edit1->setText(cmbConnection->currentText());
 }
 
@@ -397,6 +401,7 @@ void TForm1::BitBtn6Click()
     rgUserName->WriteVariable(edtUserName->text());
     rgPassword->WriteVariable(edtPassword->text());
     rgSecurity->WriteVariable(cmbSecurity->currentText());
+    FaxRules->Save();
     securityProblem_.clear();
     securitySaved_ = true;
     Edit1->setText(cmbConnection->currentText());
@@ -470,6 +475,8 @@ TMailboxSettings TForm1::MailboxSettings() const
     return {edtHost->text(),           edtUserName->text(), edtPassword->text(),
             cmbSecurity->currentText(), securityProblem_,    securitySaved_};
 }
+
+TFaxMailRules TForm1::FaxMailRules() const { return FaxRules->Rules(); }
 
 // --- Catalogue -------------------------------------------------------------
 

@@ -20,6 +20,7 @@ class QPushButton;
 class QTabWidget;
 class QTableView;
 class TFaxBrowser;
+class TFaxRulesBox;
 class QTextEdit;
 class QWidget;
 class TAniIcon;
@@ -51,6 +52,8 @@ public:
     void SetBusy(bool busy) override;
     // The Configure page's fields as they stand now.
     TMailboxSettings MailboxSettings() const override;
+    // The Configure page's fax-mail rules as they stand now.
+    TFaxMailRules FaxMailRules() const override;
 
     void ConfigureSheetShow();
     void LoadConnectionList();
@@ -88,6 +91,7 @@ public:
     QLineEdit* edtUserName = nullptr;
     QLineEdit* edtPassword = nullptr;
     QComboBox* cmbSecurity = nullptr; // "TLS (POP3S)", "STARTTLS" or "None"
+    TFaxRulesBox* FaxRules = nullptr;  // the fax-mail rules below the settings
     QPushButton* BitBtn6 = nullptr; // Save
     QPushButton* BitBtn7 = nullptr; // Cancel
     QPushButton* BitBtn8 = nullptr; // Import on Browse Faxes

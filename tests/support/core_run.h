@@ -20,6 +20,7 @@ public:
     bool ControlsEnabled = true;
     bool Busy = false;
     int SettingsReads = 0;
+    TFaxMailRules Rules{MarkerRule()};
 
     void Log(const QString& line) override { LogLines << line; }
     void SetProgress(const QString& text) override { Progress = text; }
@@ -30,6 +31,7 @@ public:
         ++const_cast<TRecordingRunHost*>(this)->SettingsReads;
         return Settings;
     }
+    TFaxMailRules FaxMailRules() const override { return Rules; }
 };
 
 struct TCoreRun {
