@@ -519,4 +519,107 @@ TEST_F(DownloadTest, OddMailsLoseNoFax)
     }
 }
 
+// A fax document made by ghostscript's device (tiffg4, pdfwrite, pnggray) in folder.
+QString MakeDocument(const QTemporaryDir& folder, const QString& name, const char* device)
+{
+    const QString path = folder.filePath(name);
+    QProcess gs;
+    gs.start(QStringLiteral("gs"), {QStringLiteral("-q"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dBATCH"),
+                                   QStringLiteral("-sDEVICE=") + QLatin1String(device), QStringLiteral("-r204x196"),
+                                   QStringLiteral("-g400x300"), QStringLiteral("-sOutputFile=") + path,
+                                   QStringLiteral("-c"),
+                                   QStringLiteral("/Helvetica findfont 40 scalefont setfont 20 100 moveto (%1) show "
+                                                  "showpage").arg(name)});
+    return gs.waitForFinished(60000) && gs.exitCode() == 0 ? path : QString();
+}
+
+// Mails of three kinds of fax gateway beside the forwarding server's, with
+// two rules stored as a user would save them: a subject holding "fax", and
+// the domain of a hosted fax service. Only the fax documents of the mails
+// the rules name are catalogued, with the sender and date their headers
+// give (the Date shown in the local zone, here Tokyo's).
+TEST_F(DownloadTest, FaxMailRulesTakeTheGatewaysFaxesAndNothingElse)
+{
+    QTemporaryDir docs;
+    const QString tiff = MakeDocument(docs, QStringLiteral("fax.tif"), "tiffg4");
+    const QString page1 = MakeDocument(docs, QStringLiteral("page1.tif"), "tiffg4");
+    const QString page2 = MakeDocument(docs, QStringLiteral("page2.tif"), "tiffg4");
+    const QString call = MakeDocument(docs, QStringLiteral("call.pdf"), "pdfwrite");
+    const QString scan = MakeDocument(docs, QStringLiteral("scan.pdf"), "pdfwrite");
+    const QString invoice = MakeDocument(docs, QStringLiteral("invoice.pdf"), "pdfwrite");
+    const QString logo = MakeDocument(docs, QStringLiteral("logo.png"), "pnggray");
+    for (const QString& made : {tiff, page1, page2, call, scan, invoice, logo})
+        ASSERT_FALSE(made.isEmpty());
+    auto gateway = [](const QString& from, const QString& subject, const QString& date, const QStringList& files,
+                      const QStringList& options = {QStringLiteral("--typed")}) {
+        QStringList args = options;
+        args << QStringLiteral("--sender-address") << from << QStringLiteral("--subject") << subject
+             << QStringLiteral("--date-header") << date;
+        for (const QString& file : files)
+            args << QStringLiteral("--attach") << file;
+        return MakeMail(args);
+    };
+    LocalMailbox mailbox({
+        FaxWith(QStringLiteral("+1 555 0100"), QStringLiteral("12/08/2026 09:15"), {QStringLiteral("text-standard.apf")}),
+        gateway(QStringLiteral("Fax Server <faxserver@office.example>"), QStringLiteral("Fax received from +1 555 0199"),
+                QStringLiteral("Wed, 09 Dec 2026 14:30:00 +0100"), {tiff, logo}),
+        gateway(QStringLiteral("\"Phone System\" <pbx@office.example>"), QStringLiteral("New fax from 030 1234567"),
+                QStringLiteral("Wed, 09 Dec 2026 08:05:00 -0500"), {call}),
+        gateway(QStringLiteral("Hosted Fax <noreply@mail.hosted-fax.example>"), QStringLiteral("Your document is ready"),
+                QStringLiteral("Thu, 10 Dec 2026 01:00:00 +0000"), {page1, page2}),
+        gateway(QStringLiteral("delivery@hosted-fax.example"), QStringLiteral("Document, 2 pages"),
+                QStringLiteral("Thu, 10 Dec 2026 00:15:00 +0000"), {},
+                {QStringLiteral("--single-part"), scan}),
+        gateway(QStringLiteral("noreply@hosted-fax.example"), QStringLiteral("Delivery report"),
+                QStringLiteral("Thu, 10 Dec 2026 02:00:00 +0000"), {}),
+        gateway(QStringLiteral("Billing <billing@supplier.example>"), QStringLiteral("Invoice 4711"),
+                QStringLiteral("Thu, 10 Dec 2026 03:00:00 +0000"), {invoice},
+                {QStringLiteral("--plain"), QStringLiteral("--typed")}),
+    });
+    ASSERT_TRUE(mailbox.Running()) << mailbox.Error().toStdString();
+    const QString reportUid = mailbox.Uidls().value(5);
+    StoreMailbox(mailbox.HostText(), QStringLiteral("fax"));
+    registry_.SetContents(ReadFile(registry_.Path())
+                          + "\"rgFaxMailRules\"=\";fax|hosted-fax.example;\"\n");
+
+    QProcess pellimar;
+    pellimar.setWorkingDirectory(work_.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TZ"), QStringLiteral("Asia/Tokyo"));
+    pellimar.setProcessEnvironment(env);
+    pellimar.start(PellimarProgram(), {QStringLiteral("--fetch")});
+    ASSERT_TRUE(pellimar.waitForFinished(300000));
+    const QString out = QString::fromUtf8(pellimar.readAllStandardOutput());
+    // The report without a fax is set aside, as other captures without one.
+    EXPECT_EQ(pellimar.exitCode(), static_cast<int>(TRunOutcome::ExtractionFailed)) << out.toStdString();
+    const QString report = QStringLiteral("Msg ") + reportUid + QStringLiteral(".txt");
+    EXPECT_TRUE(out.contains(QStringLiteral("No fax file found in temp\\") + report)) << out.toStdString();
+    EXPECT_TRUE(ReadFile(work_.filePath(QStringLiteral("temp/failed/") + report)).contains("Subject: Delivery report"));
+    EXPECT_TRUE(out.contains(QStringLiteral("Left out the attachment logo.png of temp\\Msg "))) << out.toStdString();
+    EXPECT_EQ(mailbox.Subjects(), QStringList{QStringLiteral("Subject: Invoice 4711")});
+    EXPECT_EQ(Entries(QStringLiteral("faxes")),
+              (QStringList{QStringLiteral("call.pdf"), QStringLiteral("fax.tif"), QStringLiteral("page1.tif"),
+                           QStringLiteral("page2.tif"), QStringLiteral("scan.pdf"), QStringLiteral("text-standard.apf")}));
+    for (const QString& original : {tiff, page1, page2, call, scan})
+        EXPECT_EQ(ReadFile(work_.filePath(QStringLiteral("faxes/") + QFileInfo(original).fileName())), ReadFile(original));
+
+    pellimar.start(PellimarProgram(), {QStringLiteral("--list")});
+    ASSERT_TRUE(pellimar.waitForFinished(60000));
+    QMap<QString, QStringList> records; // Filename -> Sender ID, Fax Date
+    for (const QString& line : QString::fromUtf8(pellimar.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList f = line.split(QLatin1Char('\t'));
+        ASSERT_EQ(f.size(), 5) << line.toStdString();
+        records[f[1]] = {f[2], f[3]};
+    }
+    const QMap<QString, QStringList> expected{
+        {QStringLiteral("faxes\\text-standard.apf"), {QStringLiteral("+1 555 0100"), QStringLiteral("12/08/2026 09:15")}},
+        {QStringLiteral("faxes\\fax.tif"), {QStringLiteral("+1 555 0199"), QStringLiteral("12/09/2026 10:30 PM")}},
+        {QStringLiteral("faxes\\call.pdf"), {QStringLiteral("030 1234567"), QStringLiteral("12/09/2026 10:05 PM")}},
+        {QStringLiteral("faxes\\page1.tif"), {QStringLiteral("Hosted Fax"), QStringLiteral("12/10/2026 10:00 AM")}},
+        {QStringLiteral("faxes\\page2.tif"), {QStringLiteral("Hosted Fax"), QStringLiteral("12/10/2026 10:00 AM")}},
+        {QStringLiteral("faxes\\scan.pdf"), {QStringLiteral("delivery@hosted-fax.example"), QStringLiteral("12/10/2026 09:15 AM")}},
+    };
+    EXPECT_EQ(records, expected);
+}
+
 } // namespace
