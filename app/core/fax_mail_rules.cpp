@@ -8,6 +8,8 @@
 #include <QStringDecoder>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kMinPhoneDigits = 5;

@@ -3,6 +3,7 @@
 #include "app/cli/console_host.h"
 #include "app/ui/ani_icon.h"
 #include "app/ui/ani_file.h"
+#include "app/ui/fax_rules_box.h"
 #include "app/ui/main_window.h"
 #include "app/ui/registry_variable.h"
 #include "app/platform/message_box.h"
@@ -17,6 +18,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -256,6 +258,58 @@ TEST_F(MainWindowTest, ClosingTheWindowWritesBookkeeping)
         "HKEY_CURRENT_USER\\Software\\Tessaline\\QlRegistryVariable", "RegCompanyNameString");
     ASSERT_TRUE(company.has_value());
     EXPECT_EQ(company->data, std::string("Quenlo") + '\0');
+}
+
+// The fax-mail rules below the settings: the marker rule stays first and
+// fixed, unusable or repeated rules are refused with a reason, Save stores
+// the others, Cancel brings the stored list back, and a run gets the list
+// as shown.
+TEST_F(MainWindowTest, FaxMailRulesAreEditedStoredAndHandedToTheRun)
+{
+    TForm1 w;
+    TFaxRulesBox& box = *w.FaxRules;
+    for (QWidget* control : std::initializer_list<QWidget*>{box.lstFaxRules, box.edtRuleSender, box.edtRuleSubject,
+                                                            box.btnAddRule, box.btnEditRule, box.btnRemoveRule,
+                                                            box.lblRuleProblem})
+        EXPECT_FALSE(control->accessibleName().isEmpty()) << control->objectName().toStdString();
+    ASSERT_EQ(box.lstFaxRules->count(), 1);
+    EXPECT_FALSE(box.btnRemoveRule->isEnabled());
+    EXPECT_FALSE(box.btnEditRule->isEnabled());
+
+    auto type = [&](const char* sender, const char* subject) {
+        box.edtRuleSender->setText(QLatin1String(sender));
+        box.edtRuleSubject->setText(QLatin1String(subject));
+    };
+    type("  hosted.example ", "");
+    box.btnAddRule->click();
+    type("", "Facsimile");
+    box.btnAddRule->click();
+    for (auto [sender, subject] : {std::pair{"", ""}, std::pair{"fax@", "x"}, std::pair{"hosted.example", ""}}) {
+        type(sender, subject);
+        box.btnAddRule->click();
+        EXPECT_FALSE(box.lblRuleProblem->text().isEmpty()) << sender << "/" << subject;
+    }
+    box.lstFaxRules->setCurrentRow(1);
+    EXPECT_EQ(box.edtRuleSender->text(), QStringLiteral("hosted.example"));
+    box.edtRuleSubject->setText(QStringLiteral("New fax"));
+    box.btnEditRule->click();
+    box.lstFaxRules->setCurrentRow(2);
+    box.btnRemoveRule->click();
+    box.lstFaxRules->setCurrentRow(0);
+    box.btnRemoveRule->click(); // the marker rule is never removed
+    const TFaxMailRules shown{MarkerRule(), MakeFaxMailRule(QStringLiteral("hosted.example"), QStringLiteral("New fax"))};
+    EXPECT_EQ(w.FaxMailRules(), shown);
+
+    w.BitBtn6->click();
+    EXPECT_NE(registry_.Contents().indexOf("\"rgFaxMailRules\"=\"hosted.example;New fax\""), -1);
+    type("", "unsaved");
+    box.btnAddRule->click();
+    w.BitBtn7->click();
+    EXPECT_EQ(w.FaxMailRules(), shown);
+    // The command line's host reads the same stored rules.
+    QString out;
+    QTextStream stream(&out);
+    EXPECT_EQ(TConsoleRunHost(stream, ReadPellimarSetting).FaxMailRules(), shown);
 }
 
 } // namespace
