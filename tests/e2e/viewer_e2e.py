@@ -4,7 +4,7 @@ accessibility interface: `pellimar FAX.apf` shows the fax, Prev and Next page
 through it, the page box goes to a page, the zoom box clamps what is typed and fits the page to the
 window's width, a file that is not a fax gives the error box, the thumbnail
 strip chooses pages and hides, Ctrl+C copies the block drawn with the mouse
-as an image, and Print sends the whole fax to a CUPS queue, with Multi-page
+as an image, Preview... opens the print preview, and Print sends the whole fax to a CUPS queue, with Multi-page
 on one sheet.
 
 Usage: viewer_e2e.py PELLIMAR_BINARY SOURCE_DIR"""
@@ -172,6 +172,25 @@ def thumbnails_and_copy(pyatspi, binary, fax, folder):
         size = png_size(clipboard("image/png"))
         check("Ctrl+C puts the block drawn on the clipboard as an image (%s)" % (size,),
               size is not None and abs(size[0] - 101) <= 2 and abs(size[1] - 61) <= 2)
+
+        # Preview... opens Qt's print preview (clicked with the pointer: the
+        # dialog is modal, and an accessible press would wait for it).
+        button = find(frame, "push button", "Preview...")
+        check("the Preview... button is on the strip", button is not None)
+        if button is not None:
+            place = button.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            xdotool("mousemove", place.x + place.width // 2, place.y + place.height // 2, "click", "1")
+            try:
+                preview = wait_for("the print preview", lambda: viewer_frame(app, "Print Preview"), 30)
+            except AssertionError:
+                preview = None
+            check("Preview... opens the print preview", preview is not None)
+            if preview is not None:
+                xdotool("key", "Escape")
+                try:
+                    wait_for("the preview closed", lambda: viewer_frame(app, "Print Preview") is None, 10)
+                except AssertionError:
+                    pass
     finally:
         program.stop()
 
