@@ -2,6 +2,7 @@
 
 #include "app/platform/message_box.h"
 #include "app/platform/registry_store.h"
+#include "app/ui/page_strip.h"
 #include "fax/kiv_errors.h"
 #include "fax/view/fax_printer.h"
 #include "fax/view/fax_printer_status.h"
@@ -10,6 +11,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -60,6 +62,7 @@ const char kFitPageText[] = "Fit page";
 const char kViewerKey[] = "HKEY_CURRENT_USER\\Software\\Pellimar\\Viewer";
 const char kFitValue[] = "Fit";
 const char kGeometryValue[] = "Geometry"; // "left top width height"
+const char kThumbnailsValue[] = "Thumbnails"; // "shown" or "hidden"
 const char* const kFitNames[] = {"none", "width", "page"};
 
 // The text of a string value kept for the viewer window, empty when none.
@@ -112,15 +115,21 @@ TViewForm::TViewForm(QWidget* parent) : TForm(parent)
     CreateToolStrip();
     CreateViewer();
     CreatePrinter();
+    CreatePageStrip();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(StatusPanel);
-    layout->addWidget(FaxViewer, 1);
+    auto* body = new QHBoxLayout;
+    body->setSpacing(0);
+    body->addWidget(PageStrip);
+    body->addWidget(FaxViewer, 1);
+    layout->addLayout(body, 1);
     setFocusProxy(FaxViewer);
 
     zoomPercent_ = 100;
     fitMode_ = RememberedFitMode();
+    SetThumbnailsShown(ViewerSetting(kThumbnailsValue) != "hidden");
     RestoreGeometry();
     auto* fitWidth = new QShortcut(QKeySequence(Qt::Key_W), this);
     connect(fitWidth, &QShortcut::activated, this, [this] { SetFitMode(TFitMode::Width); });
@@ -155,6 +164,7 @@ void TViewForm::OpenFax(const QString& fileName)
         // the caption says.
         if (FaxViewer->FileName() == fileName)
             FaxViewer->SetFileName(QString());
+        stripFile_.clear(); // the file may have changed since it was shown
         FaxViewer->SetFileName(fileName);
         ApplyFit();
         ShowPageOne();
@@ -214,6 +224,7 @@ void TViewForm::FaxViewerPageChange(TKivCustomFaxViewer*)
 {
     ApplyFit(); // pages differ in size
     ShowApplied();
+    SyncPageStrip();
     if (FaxViewer->FileName().isEmpty()) {
         setWindowTitle(QStringLiteral("  No file loaded"));
         return;
@@ -226,6 +237,8 @@ void TViewForm::FaxViewerPageChange(TKivCustomFaxViewer*)
 
 void TViewForm::FaxViewerViewerError(TKivCustomFaxViewer*, int errorCode)
 {
+    if (muteViewerErrors_)
+        return; // a thumbnail's page: the strip shows it crossed out
     ShowMessageBox(TMessageKind::Error, QStringLiteral("Viewer error %1: %2")
                                             .arg(errorCode)
                                             .arg(QString::fromLatin1(KivErrorMessage(errorCode).c_str())));
@@ -234,6 +247,8 @@ void TViewForm::FaxViewerViewerError(TKivCustomFaxViewer*, int errorCode)
 void TViewForm::FaxViewerDropFile(TKivCustomFaxViewer*, const QString&)
 {
     zoomPercent_ = 100;
+    stripFile_.clear();
+    SyncPageStrip();
     // A dropped file is shown unscaled; the control's stored factors are
     // brought back to 1 too, so that the next zoom is applied in full.
     ShowUnscaled();
@@ -346,6 +361,17 @@ void TViewForm::SetFitMode(TFitMode mode)
     ShowApplied();
 }
 
+void TViewForm::SetThumbnailsShown(bool shown)
+{
+    PageStrip->setVisible(shown);
+    const QSignalBlocker blocker(ThumbnailsButton);
+    ThumbnailsButton->setChecked(shown);
+    if ((ViewerSetting(kThumbnailsValue) != "hidden") != shown)
+        SetViewerSetting(kThumbnailsValue, shown ? "shown" : "hidden");
+}
+
+bool TViewForm::ThumbnailsShown() const { return !PageStrip->isHidden(); }
+
 void TViewForm::RememberFitMode() { SetViewerSetting(kFitValue, kFitNames[static_cast<int>(fitMode_)]); }
 
 void TViewForm::RestoreGeometry()
@@ -434,28 +460,37 @@ void TViewForm::SpeedButton6Click() { PrintFax(false); }
 
 void TViewForm::PrintRangeClick() { PrintFax(true); }
 
+bool TViewForm::PrepareFaxPrinter()
+{
+    const QString name = FaxViewer->FileName();
+    if (name.isEmpty())
+        return false;
+    // Named afresh each time, so that the pages are counted again and the
+    // range is the whole file even when the same fax is printed twice.
+    FaxPrinter->SetFileName(QString());
+    FaxPrinter->SetFileName(name);
+    // What was shown has pages; none now means the file is gone or spoilt.
+    if (FaxPrinter->PageCount() == 0) {
+        ShowMessageBox(TMessageKind::Error, QStringLiteral("Error opening fax file ") + name);
+        return false;
+    }
+    FaxPrinter->SetMultiPage(MultiPageButton->isChecked());
+    return true;
+}
+
 void TViewForm::PrintFax(bool choosePages)
 {
-    if (FaxViewer->FileName().isEmpty())
-        return;
-    const QString name = FaxViewer->FileName();
     // A page that cannot be decoded or a printer that refuses the job ends in
     // an error box rather than in an unhandled exception.
     try {
-        // Named afresh each time, so that the pages are counted again and the
-        // range is the whole file even when the same fax is printed twice.
-        FaxPrinter->SetFileName(QString());
-        FaxPrinter->SetFileName(name);
-        // What was shown has pages; none now means the file is gone or spoilt.
-        if (FaxPrinter->PageCount() == 0)
-            return (void)ShowMessageBox(TMessageKind::Error, QStringLiteral("Error opening fax file ") + name);
+        if (!PrepareFaxPrinter())
+            return;
         if (choosePages && !FaxPrinter->RunPrintDialog(this))
             return;
         const QPrinter& printer = FaxPrinter->Printer();
         if (printer.outputFileName().isEmpty() && printer.printerName().isEmpty())
             return (void)ShowMessageBox(
                 TMessageKind::Error, QStringLiteral("No printer is set up. Choose a printer, or a PDF file, with Setup."));
-        FaxPrinter->SetMultiPage(MultiPageButton->isChecked());
         FaxPrinter->PrintPages();
     } catch (const std::exception& e) {
         ShowMessageBox(TMessageKind::Error, ErrorText(e));

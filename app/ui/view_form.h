@@ -11,12 +11,14 @@
 class QComboBox;
 class QSpinBox;
 class QLabel;
+class QPrinter;
 class QToolButton;
 class QWidget;
 class TKivCustomFaxViewer;
 class TKivFaxPrinter;
 class TKivFaxPrinterStatus;
 class TKivFaxViewer;
+class TPageStrip;
 
 // A zoom that follows the window: the page's width fills it, or the whole
 // page fits in it.
@@ -54,8 +56,12 @@ public:
     void RotateComboChange();
     void SpeedButton6Click(); // Print: the whole fax
     void PrintRangeClick();   // Print...: the pages chosen in the print dialog
+    void PreviewClick();      // Preview...: the sheets Print would make, on the screen
     void SpeedButton7Click(); // Setup
     void SpeedButton4Click(); // Close
+    // Shows or hides the thumbnail strip; the choice is remembered.
+    void SetThumbnailsShown(bool shown);
+    bool ThumbnailsShown() const;
 
     // Sounds the default beep; tests replace it to count beeps.
     std::function<void()> Beep;
@@ -74,8 +80,11 @@ public:
     QToolButton* SpeedButton7 = nullptr; // Setup
     QToolButton* SpeedButton6 = nullptr; // Print
     QToolButton* PrintRangeButton = nullptr; // Print...
+    QToolButton* PreviewButton = nullptr;    // Preview...
     QToolButton* MultiPageButton = nullptr;  // several pages a sheet when checked
     QToolButton* SpeedButton4 = nullptr; // Close
+    QToolButton* ThumbnailsButton = nullptr; // the thumbnail strip shown when checked
+    TPageStrip* PageStrip = nullptr;         // a thumbnail of each page; choosing one shows it
     TKivFaxViewer* FaxViewer = nullptr;
     TKivFaxPrinterStatus* PrinterStatus = nullptr;
     TKivFaxPrinter* FaxPrinter = nullptr;
@@ -90,6 +99,11 @@ private:
     void CreateToolStrip();
     void CreateViewer();
     void CreatePrinter();
+    void CreatePageStrip();
+    // The strip follows the viewer: its document, turn and page.
+    void SyncPageStrip();
+    // The page as the viewer shows it, for its thumbnail; no error box.
+    QImage StripPageImage(int page);
     // Scaling off and the factors at 1, as a newly opened file is shown.
     void ShowUnscaled();
     void ShowPageOne();
@@ -97,6 +111,11 @@ private:
     void ShowApplied();
     void ClearViewer();
     void PrintFax(bool choosePages);
+    // Gives the printer the fax shown, counted afresh; false (after an error
+    // box when the file is gone) when there is nothing to print.
+    bool PrepareFaxPrinter();
+    // The preview dialog's pages, or its Print: the range chosen there.
+    void PaintPreview(QPrinter* printer, QString& problem);
     void UpdateZoomDescription();
     // A zoom the user chose; `at` (in the viewer's page area) stays where it
     // is on the screen.
@@ -116,4 +135,7 @@ private:
     QPointF wheelAt_; // where the pointer is while Ctrl+wheel zooms
     int wheelZoomDelta_ = 0;
     QString startFile_;
+    QString stripFile_; // the document the strip shows
+    int stripTurns_ = 0;
+    bool muteViewerErrors_ = false;
 };

@@ -129,14 +129,19 @@ void TViewForm::CreateToolStrip()
     SpeedButton6 = FlatButton(StatusPanel, "SpeedButton6", QStringLiteral("Print"));
     PrintRangeButton = FlatButton(StatusPanel, "PrintRangeButton", QStringLiteral("Print..."));
     PrintRangeButton->setToolTip(QStringLiteral("Print the pages chosen"));
+    PreviewButton = FlatButton(StatusPanel, "PreviewButton", QStringLiteral("Preview..."));
+    PreviewButton->setToolTip(QStringLiteral("The printed sheets on the screen"));
     MultiPageButton = FlatButton(StatusPanel, "MultiPageButton", QStringLiteral("Multi-page"));
     MultiPageButton->setToolTip(QStringLiteral("Four pages on a portrait sheet, two on a landscape one"));
     MultiPageButton->setCheckable(true);
     SpeedButton4 = FlatButton(StatusPanel, "SpeedButton4", QStringLiteral("Close"));
+    ThumbnailsButton = FlatButton(StatusPanel, "ThumbnailsButton", QStringLiteral("Thumbnails"));
+    ThumbnailsButton->setToolTip(QStringLiteral("Show or hide the page thumbnails (T)"));
+    ThumbnailsButton->setCheckable(true);
 
     for (QWidget* w : std::initializer_list<QWidget*>{SpeedButton1, SpeedButton2, PageBox, SpeedButton3, Panel2, SpeedButton5,
                                                       PercentCombo, Panel1, RotateCombo, SpeedButton7, SpeedButton6,
-                                                      PrintRangeButton, MultiPageButton, SpeedButton4})
+                                                      PrintRangeButton, PreviewButton, MultiPageButton, ThumbnailsButton, SpeedButton4})
         strip->addWidget(w);
     strip->addStretch(1);
 
@@ -154,7 +159,9 @@ void TViewForm::CreateToolStrip()
     connect(SpeedButton7, &QToolButton::clicked, this, &TViewForm::SpeedButton7Click);
     connect(SpeedButton6, &QToolButton::clicked, this, &TViewForm::SpeedButton6Click);
     connect(PrintRangeButton, &QToolButton::clicked, this, &TViewForm::PrintRangeClick);
+    connect(PreviewButton, &QToolButton::clicked, this, &TViewForm::PreviewClick);
     connect(SpeedButton4, &QToolButton::clicked, this, &TViewForm::SpeedButton4Click);
+    connect(ThumbnailsButton, &QToolButton::toggled, this, &TViewForm::SetThumbnailsShown);
 }
 
 void TViewForm::CreateViewer()

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -177,14 +178,17 @@ bool TFaxPrintJob::Print()
     if (spool_.status() != QDataStream::Ok || !spoolFile_->flush() || !spoolFile_->seek(0))
         return false; // the spool file could not be written: the disk is full
     QDataStream in(spoolFile_.get());
-    TPdfOutput output(printer_);
-    if (!output.Open())
-        return false;
+    std::optional<TPdfOutput> output;
+    if (!preview_) {
+        output.emplace(printer_);
+        if (!output->Open())
+            return false;
+    }
     QPainter painter;
     if (!painter.begin(&printer_))
         return false;
     const bool replayed = Replay(in, painter);
-    return painter.end() && replayed && output.Commit();
+    return painter.end() && replayed && (!output || output->Commit());
 }
 
 bool TFaxPrintJob::Replay(QDataStream& in, QPainter& painter)

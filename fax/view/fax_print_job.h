@@ -67,6 +67,9 @@ public:
     // Drops the job; nothing reaches the printer.
     void Abort();
     bool Running() const { return running_; }
+    // While a print preview records the printer's pages: the sheets are drawn
+    // on it as for paper, but no PDF file is made or replaced.
+    void SetPreview(bool on) { preview_ = on; }
 
     int PageWidth() const { return printer_.width(); }
     int PageHeight() const { return printer_.height(); }
@@ -84,4 +87,5 @@ private:
     std::unique_ptr<QTemporaryFile> spoolFile_;
     QDataStream spool_;
     bool running_ = false;
+    bool preview_ = false;
 };

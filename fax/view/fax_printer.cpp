@@ -161,6 +161,8 @@ void TKivCustomFaxPrinter::EndIdle()
 
 void TKivCustomFaxPrinter::CheckDestination() const
 {
+    if (previewing_)
+        return; // a preview goes to the screen
     const QString output = printer_.outputFileName();
     if (!output.isEmpty() && IsSameFile(output, fileName_))
         throw EFaxPrinterError("Cannot print to " + output.toStdString() + ": it is the fax being printed");
@@ -216,6 +218,31 @@ void TKivCustomFaxPrinter::PrintPages()
                                 .toStdString());
     if (!notPrinted_.empty())
         throw EFaxPagesNotPrinted(PagesNotPrintedText(notPrinted_, printed).toStdString(), printed);
+}
+
+void TKivCustomFaxPrinter::PreviewPages()
+{
+    if (job_.Running())
+        return;
+    // The status window and the log stay out of it, and come back however
+    // the preview ends.
+    struct TQuiet {
+        TKivCustomFaxPrinter& printer;
+        QPointer<TKivAbstractFaxPrinterStatus> display;
+        QPointer<TKivCustomFaxPrinterLog> log;
+        ~TQuiet()
+        {
+            printer.statusDisplay_ = display;
+            printer.log_ = log;
+            printer.previewing_ = false;
+            printer.job_.SetPreview(false);
+        }
+    } quiet{*this, statusDisplay_, log_};
+    statusDisplay_ = nullptr;
+    log_ = nullptr;
+    previewing_ = true;
+    job_.SetPreview(true);
+    PrintPages();
 }
 
 void TKivCustomFaxPrinter::NotePageNotPrinted(int page, const QString& reason)

@@ -110,6 +110,12 @@ public:
     // printer that does not take the job is logged and raised
     // (EFaxPrinterError), and then nothing reaches it.
     void PrintPages();
+    // Lays the pages out exactly as PrintPages does, on the printer while a
+    // print preview records it (QPrintPreviewDialog's paintRequested): the
+    // same sheets, header, footer and sizes. A preview is no print job: no
+    // log lines, no status window, no printer or file needed or written.
+    // Pages that cannot be decoded are left out and named as in PrintPages.
+    void PreviewPages();
     // The pages of the last job that could not be printed.
     const std::vector<TPageNotPrinted>& PagesNotPrinted() const { return notPrinted_; }
     // Stops a running job: nothing of it is printed.
@@ -173,6 +179,7 @@ private:
     TKivFaxPrinterMargin header_;
     TKivFaxPrinterMargin footer_;
     TJob running_;
+    bool previewing_ = false;
     std::vector<TPageNotPrinted> notPrinted_;
 };
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <climits>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -130,6 +132,29 @@ QImage RenderViewArea(const QImage& page, const TViewFrame& frame, const QRect& 
                 if (Inside(*frame.selection, x0 + i, y0 + j))
                     to[i] ^= 0x00FFFFFF;
     }
+    return out;
+}
+
+QImage RenderViewAreaForDevice(const QImage& page, const TViewFrame& frame, const QRect& area, int pixelRatio)
+{
+    if (pixelRatio <= 1)
+        return RenderViewArea(page, frame, area);
+    const int n = pixelRatio;
+    auto device = [n](int v) { return static_cast<int>(std::clamp<int64_t>(int64_t{v} * n, INT_MIN / 2, INT_MAX / 2)); };
+    TViewFrame fine = frame;
+    fine.scale.horizMult *= n;
+    fine.scale.vertMult *= n;
+    fine.offset = QPoint(device(frame.offset.x()), device(frame.offset.y()));
+    fine.displayed = QSize(device(frame.displayed.width()), device(frame.displayed.height()));
+    TViewerRect selection;
+    if (frame.selection) {
+        const TViewerRect& s = *frame.selection;
+        selection = {device(s.left), device(s.top), device(s.right + 1) - 1, device(s.bottom + 1) - 1};
+        fine.selection = &selection;
+    }
+    QImage out = RenderViewArea(page, fine, QRect(device(area.left()), device(area.top()), device(area.width()),
+                                                  device(area.height())));
+    out.setDevicePixelRatio(n);
     return out;
 }
 

@@ -24,6 +24,13 @@ struct TViewFrame {
 // Whatever lies outside the displayed image is background.
 QImage RenderViewArea(const QImage& page, const TViewFrame& frame, const QRect& area);
 
+// RenderViewArea for a device with `pixelRatio` device pixels to a client
+// pixel (a Hi-DPI screen): the page is scaled straight to device pixels, so
+// that a zoomed-out page keeps its thin strokes sharp instead of showing
+// each averaged client pixel as a block. `area` stays in client pixels; the
+// image carries the ratio, so it is drawn at the area's client size.
+QImage RenderViewAreaForDevice(const QImage& page, const TViewFrame& frame, const QRect& area, int pixelRatio);
+
 // The page pixels under the displayed rectangle `block`, as a black-on-white
 // monochrome image the size of the block (nearest page pixel per pixel).
 QImage CopyDisplayedBlock(const QImage& page, const TViewerScaling& scale, const TViewerRect& block);

@@ -462,7 +462,10 @@ void TViewer::Paint(QPainter& painter, const QRect& area)
     frame.foreground = foreground_;
     frame.background = background_;
     frame.selection = hasSelection_ ? &selection_ : nullptr;
-    painter.drawImage(visible.topLeft(), RenderViewArea(page->image, frame, visible));
+    // A Hi-DPI screen gets the page in its own pixels; a fractional ratio
+    // is drawn at the nearest whole one and scaled by the painter.
+    const int pixelRatio = std::max(1, qRound(painter.device()->devicePixelRatio()));
+    painter.drawImage(visible.topLeft(), RenderViewAreaForDevice(page->image, frame, visible, pixelRatio));
 }
 
 QPoint TViewer::Margin() const

@@ -2,17 +2,24 @@
 """The viewer window of the real program, driven from outside through the
 accessibility interface: `pellimar FAX.apf` shows the fax, Prev and Next page
 through it, the page box goes to a page, the zoom box clamps what is typed and fits the page to the
-window's width, a file that is not a fax gives the error box, and Print sends
-the whole fax to a CUPS queue, with Multi-page on one sheet.
+window's width, a file that is not a fax gives the error box, the thumbnail
+strip chooses pages and hides, Ctrl+C copies the block drawn with the mouse
+as an image, Preview... opens the print preview, and Print sends the whole fax to a CUPS queue, with Multi-page
+on one sheet.
 
 Usage: viewer_e2e.py PELLIMAR_BINARY SOURCE_DIR"""
 
 import os
+import shutil
+import struct
+import subprocess
 import sys
 import tempfile
+import time
 
 import cups
-from desktop import Desktop, Program, application, find, import_pyatspi, press, set_text, wait_for, check, exit_with_checks
+from desktop import (Desktop, Program, application, descendants, find, import_pyatspi, press, set_text, wait_for, check,
+                     exit_with_checks)
 
 def viewer_frame(app, starts):
     """The top-level window whose title begins with `starts` (Qt gives plain
@@ -81,6 +88,113 @@ def shows_fax(pyatspi, binary, fax, folder):
         program.stop()
 
 
+def named(node, name):
+    """The first accessible below `node` with the name, whatever its role."""
+    for child in descendants(node):
+        if child.name == name:
+            return child
+    return None
+
+
+def toggle_named(frame, name):
+    for role in ("toggle button", "push button", "check box"):
+        found = find(frame, role, name)
+        if found is not None:
+            return found
+    return None
+
+
+def showing(pyatspi, node):
+    return node.getState().contains(pyatspi.STATE_SHOWING)
+
+
+def xdotool(*args):
+    subprocess.run(["xdotool"] + [str(a) for a in args], check=True)
+    time.sleep(0.2)
+
+
+def clipboard(target):
+    """The clipboard's content as `target` (TARGETS lists what it offers)."""
+    return subprocess.run(["xclip", "-selection", "clipboard", "-t", target, "-o"], capture_output=True,
+                          timeout=10).stdout
+
+
+def png_size(data):
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        return None
+    return struct.unpack(">II", data[16:24])
+
+
+def thumbnails_and_copy(pyatspi, binary, fax, folder):
+    if not shutil.which("xdotool") or not shutil.which("xclip"):
+        print("skipped thumbnails and Ctrl+C: xdotool or xclip is not installed (tools/packages/e2e.txt)")
+        return
+    program = Program(binary, [fax], folder)
+    try:
+        app = wait_for("the program on the accessibility bus", lambda: application(pyatspi, program.process.pid))
+        frame = wait_for("the viewer window", lambda: viewer_frame(app, "  Viewing page 1 of 3"))
+        strip = wait_for("the thumbnail strip", lambda: find(frame, "list", "Pages"))
+        third = wait_for("the thumbnail of page 3", lambda: find(strip, "list item", "Page 3"))
+        box = third.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        xdotool("mousemove", box.x + box.width // 2, box.y + box.height // 2, "click", "1")
+        check("clicking the thumbnail of page 3 shows page 3",
+              bool(wait_for("page 3", lambda: viewer_frame(app, "  Viewing page 3 of 3 in " + fax), 10)))
+        toggle = toggle_named(frame, "Thumbnails")
+        check("the Thumbnails button is on the strip", toggle is not None)
+        if toggle is not None:
+            press(toggle)
+            try:
+                wait_for("the strip hidden", lambda: not showing(pyatspi, strip), 10)
+            except AssertionError:
+                pass
+            check("Thumbnails hides the strip", not showing(pyatspi, strip))
+            press(toggle)
+            try:
+                wait_for("the strip shown", lambda: showing(pyatspi, strip), 10)
+            except AssertionError:
+                pass
+            check("Thumbnails shows it again", showing(pyatspi, strip))
+
+        # A block drawn with the mouse at 100 %, copied with Ctrl+C.
+        viewer = named(frame, "FaxViewer")
+        area = viewer.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        x, y = area.x + 40, area.y + 40
+        xdotool("mousemove", x, y)
+        xdotool("mousedown", "1")
+        xdotool("mousemove", x + 50, y + 30)
+        xdotool("mousemove", x + 100, y + 60)
+        xdotool("mouseup", "1")
+        xdotool("key", "ctrl+c")
+        try:
+            wait_for("an image on the clipboard", lambda: b"image/png" in clipboard("TARGETS"), 10)
+        except AssertionError:
+            pass
+        size = png_size(clipboard("image/png"))
+        check("Ctrl+C puts the block drawn on the clipboard as an image (%s)" % (size,),
+              size is not None and abs(size[0] - 101) <= 2 and abs(size[1] - 61) <= 2)
+
+        # Preview... opens Qt's print preview (clicked with the pointer: the
+        # dialog is modal, and an accessible press would wait for it).
+        button = find(frame, "push button", "Preview...")
+        check("the Preview... button is on the strip", button is not None)
+        if button is not None:
+            place = button.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            xdotool("mousemove", place.x + place.width // 2, place.y + place.height // 2, "click", "1")
+            try:
+                preview = wait_for("the print preview", lambda: viewer_frame(app, "Print Preview"), 30)
+            except AssertionError:
+                preview = None
+            check("Preview... opens the print preview", preview is not None)
+            if preview is not None:
+                xdotool("key", "Escape")
+                try:
+                    wait_for("the preview closed", lambda: viewer_frame(app, "Print Preview") is None, 10)
+                except AssertionError:
+                    pass
+    finally:
+        program.stop()
+
+
 def refuses_non_fax(pyatspi, binary, not_fax, folder):
     program = Program(binary, [not_fax], folder)
     try:
@@ -136,6 +250,7 @@ def main():
         pyatspi = import_pyatspi()
         with tempfile.TemporaryDirectory(prefix="pellimar-e2e-run-") as folder:
             shows_fax(pyatspi, binary, os.path.join(source, "tests/data/fax/multi.apf"), folder)
+            thumbnails_and_copy(pyatspi, binary, os.path.join(source, "tests/data/fax/multi.apf"), folder)
             refuses_non_fax(pyatspi, binary, os.path.join(source, "README.md"), folder)
             prints_to_cups(pyatspi, binary, os.path.join(source, "tests/data/fax/multi.apf"), folder)
     finally:
