@@ -15,15 +15,15 @@ import sys
 import tempfile
 
 from desktop import (Desktop, Program, application, check, clashing_mnemonics, exit_with_checks, find,
-                     import_pyatspi, press, unnamed_controls, wait_for)
+                     import_pyatspi, press, retried, unnamed_controls, wait_for)
 from browser_e2e import headless, select_row, window
 
 
 def walked(pyatspi, what, frame):
-    missing = unnamed_controls(pyatspi, frame)
+    missing = retried(what, lambda: unnamed_controls(pyatspi, frame))
     check("%s: every control has a name%s" % (what, "" if not missing else ": missing " + "; ".join(missing)),
           not missing)
-    clashes = clashing_mnemonics(pyatspi, frame)
+    clashes = retried(what, lambda: clashing_mnemonics(pyatspi, frame))
     check("%s: no mnemonic clashes%s" % (what, "" if not clashes else ": " + "; ".join(clashes)), not clashes)
 
 
@@ -70,6 +70,7 @@ def main():
     desktop = Desktop()
     try:
         pyatspi = import_pyatspi()
+        pyatspi.setTimeout(10000, 15000)  # a program under a sanitizer on a busy machine answers slowly
         with tempfile.TemporaryDirectory(prefix="pellimar-e2e-names-") as folder:
             for sub in ("faxes", "temp"):
                 os.makedirs(os.path.join(folder, sub))

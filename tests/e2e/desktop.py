@@ -141,6 +141,18 @@ def wait_for(what, probe, timeout=30.0):
         time.sleep(0.2)
 
 
+def retried(what, call, tries=5):
+    """call(), once more after a pause when the bus reports an error: a
+    program kept busy by a loaded machine answers some calls too late."""
+    for attempt in range(tries):
+        try:
+            return call()
+        except Exception:
+            if attempt == tries - 1:
+                raise AssertionError("no answer while reading " + what)
+            time.sleep(1)
+
+
 def descendants(node):
     """Every accessible below `node`, depth first."""
     for i in range(node.childCount):

@@ -18,7 +18,7 @@ import sys
 import tempfile
 
 from desktop import (Desktop, Program, application, check, exit_with_checks, find, focus_window, import_pyatspi, keys,
-                     label_of, skip, type_text, wait_for)
+                     label_of, retried, skip, type_text, wait_for)
 from browser_e2e import FAXES, rows, start_mailbox, window
 
 
@@ -69,10 +69,17 @@ def tab_to(pyatspi, focus, role, name=None, limit=40):
     for _ in range(limit):
         pump()
         node = focus.node
-        for candidate in (node, node.parent if node is not None else None):
-            if matches(candidate):
-                return candidate
-        visited.append("none" if node is None else "%s %r" % (node.getRoleName(), node.name))
+
+        def reached():
+            for candidate in (node, node.parent if node is not None else None):
+                if matches(candidate):
+                    return candidate
+            visited.append("none" if node is None else "%s %r" % (node.getRoleName(), node.name))
+            return None
+
+        found = retried("the focus", reached)
+        if found is not None:
+            return found
         keys("Tab")
         try:
             until("the focus to move", lambda: focus.node is not node, 5)
@@ -195,6 +202,7 @@ def main():
     desktop = Desktop()
     try:
         pyatspi = import_pyatspi()
+        pyatspi.setTimeout(10000, 15000)  # a program under a sanitizer on a busy machine answers slowly
         with tempfile.TemporaryDirectory(prefix="pellimar-e2e-keyboard-") as folder:
             os.chmod(folder, 0o755)
             server, port = start_mailbox(source, folder)
