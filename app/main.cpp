@@ -14,6 +14,7 @@
 #include "app/cli/command_line.h"
 #include "app/cli/fax_export.h"
 #include "app/cli/fax_print_command.h"
+#include "app/ui/first_paint_probe.h"
 #include "app/ui/forms.h"
 #include "app/cli/headless_fetch.h"
 #include "app/ui/help_form.h"
@@ -47,6 +48,7 @@ int RunWindows(QApplication& app, const QString& faxFile)
     importer.SetCatalogue(mainWindow.Catalogue.get(), &mainWindow);
     ImportForm = &importer;
 
+    ReportFirstPaint(mainWindow);
     mainWindow.show();
     if (!faxFile.isEmpty()) {
         viewer.SetStartFile(faxFile);

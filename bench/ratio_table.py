@@ -5,7 +5,8 @@ peers measured in the same run.
   ratio_table.py RESULTS_DIR
 
 RESULTS_DIR holds the Google Benchmark JSON files (bench_<name>.json) and
-the fetch script's output (fetch.txt), as bench/run_all.sh leaves them.
+the fetch script's output (fetch.txt) and the listing script's (list.txt), as
+bench/run_all.sh leaves them.
 A benchmark that is missing from the results shows as "n/a".
 """
 import json
@@ -49,6 +50,32 @@ def fetch_result(folder):
 
     return (last(r"pellimar --fetch: median ([0-9.]+)s"), last(r"fetchmail: +median ([0-9.]+)s"),
             last(r"ratio pellimar/fetchmail: ([0-9.]+)"))
+
+
+def list_result(folder):
+    """From the listing script's output: the medians of `pellimar --list` and
+    sqlite3 (seconds, peak kilobytes) and the window's start in seconds;
+    None for what it does not hold."""
+    try:
+        text = (folder / "list.txt").read_text()
+    except OSError:
+        text = ""
+
+    def last(pattern, groups):
+        found = re.findall(pattern, text)
+        if not found:
+            return (None,) * groups
+        values = found[-1] if isinstance(found[-1], tuple) else (found[-1],)
+        return tuple(float(v) for v in values)
+
+    ours = last(r"pellimar --list: median ([0-9.]+)s, peak memory ([0-9]+) KB", 2)
+    theirs = last(r"sqlite3: median ([0-9.]+)s, peak memory ([0-9]+) KB", 2)
+    (start,) = last(r"window start with \d+ records: median ([0-9.]+) ms", 1)
+    return ours, theirs, None if start is None else start / 1e3
+
+
+def with_memory(time, kilobytes):
+    return seconds(time) if kilobytes is None else "%s, %.0f MB peak" % (seconds(time), kilobytes / 1024)
 
 
 def seconds(value):
@@ -116,6 +143,14 @@ def main():
     print("| Fetch 500 fax and 500 other mails, median of 5 | %s | fetchmail %s | %s | %s | %s |" % (
         seconds(mine), seconds(other), "n/a" if ratio is None else ratio_text("time", ratio, "fetchmail"),
         goal_text("time", 0.7, "fetchmail") + " (wall)", met("time", ratio, 0.7)))
+    (mine, mine_kb), (other, other_kb), start = list_result(folder)
+    ratio = mine / other if mine and other else None
+    print("| `--list` of 100k records, median of 5 | %s | sqlite3 %s | %s | %s | %s |" % (
+        with_memory(mine, mine_kb), with_memory(other, other_kb),
+        "n/a" if ratio is None else ratio_text("time", ratio, "sqlite3"), goal_text("time", 2.0, "sqlite3"),
+        met("time", ratio, 2.0)))
+    print("| Window start with 100k records, exec to first paint | %s | none | | under 300 ms | %s |" % (
+        seconds(start), "" if start is None else ("yes" if start < 0.3 else "no")))
 
 if __name__ == "__main__":
     main()

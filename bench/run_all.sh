@@ -34,5 +34,9 @@ echo "Running the fetch against fetchmail..." >&2
 PELLIMAR_BIN="$build/app/pellimar" "$here/bench/fetch_vs_fetchmail.sh" > "$results/fetch.txt" 2>&1 \
   || echo "the fetch benchmark failed; see $results/fetch.txt" >&2
 
+echo "Running --list against sqlite3 and the window's start..." >&2
+PELLIMAR_BIN="$build/app/pellimar" "$here/bench/list_vs_sqlite.sh" > "$results/list.txt" 2>&1 \
+  || echo "the listing benchmark failed; see $results/list.txt" >&2
+
 python3 "$here/bench/ratio_table.py" "$results"
 echo "Raw results: $results" >&2

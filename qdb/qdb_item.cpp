@@ -67,19 +67,28 @@ void TQDBItem::FetchFields()
         return;
     std::vector<std::string> values;
     try {
+        values = CurrentRecordFields();
+    } catch (const EQDBItemError&) {
+        // The database stays usable: the fields are emptied and the caller
+        // learns which record is damaged.
+        ClearFields();
+        throw;
+    }
+    for (size_t i = 0; i < fields_.size(); ++i)
+        fields_[i].second.value = std::move(values[i]);
+}
+
+std::vector<std::string> TQDBItem::CurrentRecordFields()
+{
+    try {
         const std::string record = GetItem();
         // Without fields (no panel bound) there is nothing to check against.
         if (!fields_.empty() && !IsWholeRecord(record, fields_.size()))
             throw std::runtime_error("its bytes do not hold the record's fields");
-        values = DecodeRecord(record, fields_.size());
+        return DecodeRecord(record, fields_.size());
     } catch (const std::runtime_error& e) {
-        // The database stays usable: the fields are emptied and the caller
-        // learns which record is damaged.
-        ClearFields();
         throw EQDBItemError(Format(kUnreadableRecord, CurrentItemKey()) + ": " + e.what());
     }
-    for (size_t i = 0; i < fields_.size(); ++i)
-        fields_[i].second.value = std::move(values[i]);
 }
 
 void TQDBItem::StoreFields()

@@ -60,6 +60,10 @@ public:
     // A record that cannot be read or whose bytes are not exactly the fields
     // empties the fields and raises EQDBItemError naming the record's key.
     virtual void FetchFields();
+    // The current record's field values, read as FetchFields reads them but
+    // without touching the fields: a walk over every record that needs only
+    // the bytes. Raises EQDBItemError as FetchFields does.
+    std::vector<std::string> CurrentRecordFields();
     // Stores the fields under the key OnKey gives: over the record with that
     // key if there is one, else as a new record (an edit that changed the key
     // first removes the record being edited).

@@ -3,9 +3,22 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMimeData>
+#include <QShortcut>
 #include <QUrl>
 
-TForm::TForm(QWidget* parent) : QWidget(parent) {}
+TForm::TForm(QWidget* parent) : QWidget(parent)
+{
+    // Escape closes a secondary window as its Close button does; the main
+    // window stays, since closing it ends the program.
+    escape_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape_, &QShortcut::activated, this, &QWidget::close);
+}
+
+void TForm::SetMainForm(bool isMain)
+{
+    mainForm_ = isMain;
+    escape_->setEnabled(!isMain);
+}
 
 void TForm::closeEvent(QCloseEvent* event)
 {

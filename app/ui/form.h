@@ -1,12 +1,14 @@
 #pragma once
 // Base class of Pellimar's windows: a top-level widget with an OnClose event
 // whose handler may choose what closing does (hide, free, minimise, or refuse).
+// Escape closes every window but the main one.
 #include <QStringList>
 #include <QWidget>
 
 #include <functional>
 
 class QMimeData;
+class QShortcut;
 
 enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 
@@ -19,7 +21,7 @@ public:
     std::function<void(QObject* sender, TCloseAction& action)> OnClose;
 
     // The main form ends the program when it closes; others only hide.
-    void SetMainForm(bool isMain) { mainForm_ = isMain; }
+    void SetMainForm(bool isMain);
     bool IsMainForm() const { return mainForm_; }
 
 protected:
@@ -27,6 +29,7 @@ protected:
 
 private:
     bool mainForm_ = false;
+    QShortcut* escape_ = nullptr;
 };
 
 // The local files among dropped URLs, in order.

@@ -75,6 +75,7 @@ THelpForm::THelpForm(QWidget* parent) : TForm(parent)
         page->setObjectName(QStringLiteral("TabSheet%1").arg(i + 1));
         auto* text = MakeTextArea(kPages[i].resource, page);
         text->setObjectName(QStringLiteral("RichEdit%1").arg(i + 1));
+        text->setAccessibleName(QLatin1String(kPages[i].caption));
         auto* pageLayout = new QVBoxLayout(page);
         pageLayout->setContentsMargins(0, 0, 0, 0);
         pageLayout->addWidget(text);

@@ -64,6 +64,11 @@ TImportForm::TImportForm(QWidget* parent) : TForm(parent)
     layout->setSpacing(0);
     layout->addWidget(BuildColumn());
     layout->addWidget(KivFaxViewer1, 1);
+    // Tab walks the column from the top, then the preview.
+    QWidget* const order[] = {DriveComboBox1, DirectoryListBox1, FilterComboBox1, FileListBox1,
+                              BitBtn1,        BitBtn2,           KivFaxViewer1};
+    for (size_t i = 1; i < std::size(order); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
 
     watcher_ = new QFileSystemWatcher(this);
     connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &TImportForm::FillFileList);
@@ -83,6 +88,7 @@ QWidget* TImportForm::BuildColumn()
     DriveComboBox1 = new QComboBox(column);
     DriveComboBox1->setObjectName(QStringLiteral("DriveComboBox1"));
     DriveComboBox1->setAccessibleName(QStringLiteral("DriveComboBox1"));
+    DriveComboBox1->setAccessibleDescription(QStringLiteral("The drive or mounted disk to import from"));
 
     folders_ = new QFileSystemModel(this);
     folders_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
@@ -90,6 +96,7 @@ QWidget* TImportForm::BuildColumn()
     DirectoryListBox1 = new QTreeView(column);
     DirectoryListBox1->setObjectName(QStringLiteral("DirectoryListBox1"));
     DirectoryListBox1->setAccessibleName(QStringLiteral("DirectoryListBox1"));
+    DirectoryListBox1->setAccessibleDescription(QStringLiteral("The folders of the drive: the one chosen lists its fax files"));
     DirectoryListBox1->setModel(folders_);
     DirectoryListBox1->setHeaderHidden(true);
     for (int c = 1; c < folders_->columnCount(); ++c)
@@ -98,16 +105,18 @@ QWidget* TImportForm::BuildColumn()
     FilterComboBox1 = new QComboBox(column);
     FilterComboBox1->setObjectName(QStringLiteral("FilterComboBox1"));
     FilterComboBox1->setAccessibleName(QStringLiteral("FilterComboBox1"));
+    FilterComboBox1->setAccessibleDescription(QStringLiteral("Which files are listed"));
     const QStringList filter = kFaxFilter.split(QLatin1Char('|'));
     FilterComboBox1->addItem(QStringLiteral("%1 (%2)").arg(filter[0], filter[1]), filter[1]);
 
     FileListBox1 = new QListWidget(column);
     FileListBox1->setObjectName(QStringLiteral("FileListBox1"));
     FileListBox1->setAccessibleName(QStringLiteral("FileListBox1"));
+    FileListBox1->setAccessibleDescription(QStringLiteral("The fax files of the chosen folder: Enter imports the selected one"));
     FileListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
 
     auto* buttons = new QHBoxLayout;
-    BitBtn1 = new QPushButton(QStringLiteral("OK"), column);
+    BitBtn1 = new QPushButton(QStringLiteral("&OK"), column);
     BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
     BitBtn1->setEnabled(false); // until a file is selected
     BitBtn2 = new QPushButton(QStringLiteral("&Close"), column);

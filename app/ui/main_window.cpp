@@ -1,5 +1,6 @@
 #include "app/ui/main_window.h"
 
+#include "app/ui/accessible_names.h"
 #include "app/ui/ani_icon.h"
 #include "app/ui/browse_page.h"
 #include "app/ui/fax_rules_box.h"
@@ -9,6 +10,7 @@
 #include "app/ui/forms.h"
 #include "app/ui/import_form.h"
 #include "app/ui/line_edit_fit.h"
+#include "app/ui/page_keys.h"
 #include "app/platform/message_box.h"
 #include "app/ui/registry_variable.h"
 #include "app/core/security_choice.h"
@@ -98,6 +100,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     pgCntrl->addTab(BrowseFaxesSheet, QStringLiteral("Browse Faxes"));
     pgCntrl->addTab(ConfigureSheet, QStringLiteral("Configure"));
     pgCntrl->setCurrentWidget(ConnectSheet);
+    AddPageSwitchKeys(*pgCntrl);
 
     Pop3Client = new TPop3Client(this);
     Pop3Client->setObjectName(QStringLiteral("Pop3Client"));
@@ -152,7 +155,7 @@ QWidget* TForm1::BuildConnectSheet()
 
     auto* buttons = new QHBoxLayout;
     BitBtn1 = MakeButton(QStringLiteral("&Download"), "BitBtn1", sheet);
-    btnImport = MakeButton(QStringLiteral("Import Fax..."), "btnImport", sheet);
+    btnImport = MakeButton(QStringLiteral("&Import Fax..."), "btnImport", sheet);
     btnHelp = MakeButton(QStringLiteral("&Help"), "btnHelp", sheet);
     BitBtn3 = MakeButton(QStringLiteral("&Close"), "BitBtn3", sheet);
     buttons->addWidget(BitBtn1);
@@ -182,6 +185,8 @@ QWidget* TForm1::BuildConnectSheet()
     info->addRow(QStringLiteral("Host:"), Edit1);
     info->addRow(QStringLiteral("Messages:"), InfoLabel);
     layout->addLayout(info);
+    SetProgress(QString());
+    NameFieldsAfterLabels(*info);
 
     DisplayMemo = new QTextEdit(sheet);
     DisplayMemo->setObjectName(QStringLiteral("DisplayMemo"));
@@ -189,6 +194,8 @@ QWidget* TForm1::BuildConnectSheet()
     DisplayMemo->setLineWrapMode(QTextEdit::NoWrap);
     DisplayMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     DisplayMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    DisplayMemo->setAccessibleName(QStringLiteral("Status log"));
+    DisplayMemo->setAccessibleDescription(QStringLiteral("What downloads and imports report, one line each"));
     layout->addWidget(DisplayMemo, 1);
     return sheet;
 }
@@ -202,9 +209,9 @@ QWidget* TForm1::BuildBrowseFaxesSheet()
     auto* strip = MaroonStrip(sheet);
     auto* buttons = new QHBoxLayout(strip);
     BitBtn5 = MakeButton(QStringLiteral("&View Fax"), "BitBtn5", strip);
-    BitBtn8 = MakeButton(QStringLiteral("Import Fax..."), "BitBtn8", strip);
+    BitBtn8 = MakeButton(QStringLiteral("&Import Fax..."), "BitBtn8", strip);
     BitBtn4 = MakeButton(QStringLiteral("&Remove Fax"), "BitBtn4", strip);
-    BitBtn2 = MakeButton(QStringLiteral("Help"), "BitBtn2", strip);
+    BitBtn2 = MakeButton(QStringLiteral("&Help"), "BitBtn2", strip);
     buttons->addWidget(BitBtn5);
     buttons->addWidget(BitBtn8);
     buttons->addWidget(BitBtn4);
@@ -222,6 +229,7 @@ QWidget* TForm1::BuildBrowseFaxesSheet()
     faxGrid = new QTableView(sheet);
     faxGrid->setObjectName(QStringLiteral("faxGrid"));
     faxGrid->setAccessibleName(QStringLiteral("faxGrid"));
+    faxGrid->setAccessibleDescription(QStringLiteral("The faxes: Enter views the selected one, Delete removes it"));
     faxGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     faxGrid->setSelectionMode(QAbstractItemView::SingleSelection);
     faxGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -290,6 +298,7 @@ QWidget* TForm1::BuildConfigureSheet()
     buttons->addStretch();
     layout->addLayout(buttons);
     layout->addStretch();
+    NameFieldsAfterLabels(*fields);
     return sheet;
 }
 
@@ -450,10 +459,16 @@ void TForm1::SetControlsEnabled(bool enabled)
         Notification.RunEnded();
     else
         Notification.RunStarted();
+    if (!enabled && focusWidget())
+        focusBeforeRun_ = focusWidget();
     btnImport->setEnabled(enabled);
     btnHelp->setEnabled(enabled);
     BitBtn3->setEnabled(enabled);
     pgCntrl->setEnabled(enabled);
+    if (enabled && focusBeforeRun_ && !focusWidget()) {
+        focusBeforeRun_->setFocus(Qt::OtherFocusReason);
+        focusBeforeRun_ = nullptr;
+    }
 }
 
 void TForm1::Log(const QString& line)
@@ -468,7 +483,12 @@ void TForm1::Log(const QString& line)
         OnLogLine(line);
 }
 
-void TForm1::SetProgress(const QString& text) { InfoLabel->setText(text); }
+void TForm1::SetProgress(const QString& text)
+{
+    InfoLabel->setText(text);
+    // Read out with its label, which stands apart from it.
+    InfoLabel->setAccessibleName(text.isEmpty() ? QStringLiteral("Messages") : QStringLiteral("Messages: ") + text);
+}
 
 TMailboxSettings TForm1::MailboxSettings() const
 {
@@ -510,6 +530,20 @@ QWidget* TForm1::BuildRcvdPanel(QWidget* sheet)
     grid->addWidget(edteMailDate, 0, 2);
     grid->addWidget(edtSenderID, 1, 0, 1, 2);
     grid->addWidget(edtFaxDate, 1, 2);
+
+    // The fields have no labels of their own: their names say which is which,
+    // and Tab walks them as they are laid out.
+    const std::pair<QLineEdit*, const char*> names[] = {{edtStatus, "Status"},
+                                                        {edtFilename, "Filename"},
+                                                        {edteMailDate, "eMail Date"},
+                                                        {edtSenderID, "Sender ID"},
+                                                        {edtFaxDate, "Fax Date"}};
+    for (size_t i = 0; i < std::size(names); ++i) {
+        names[i].first->setAccessibleName(QLatin1String(names[i].second));
+        names[i].first->setAccessibleDescription(QStringLiteral("Of the selected fax"));
+        if (i > 0)
+            QWidget::setTabOrder(names[i - 1].first, names[i].first);
+    }
 
     Catalogue->OnEmptyChanged = [this](bool empty) {
         if (empty)

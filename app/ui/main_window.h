@@ -6,6 +6,7 @@
 #include "app/platform/fax_notification.h"
 #include "app/ui/form.h"
 
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -134,6 +135,9 @@ private:
     // ReadSecuritySetting); a save makes it the shown choice.
     QString securityProblem_;
     bool securitySaved_ = false;
+    // The control that had the focus when a run locked the controls; it gets
+    // it back when they are unlocked, so that the keyboard is not left nowhere.
+    QPointer<QWidget> focusBeforeRun_;
 
     // Catalogue
 public:

@@ -2,6 +2,7 @@
 // "faxes.qdb" in the current directory, and what happens when that file
 // cannot be used.
 #include "app/cli/catalogue_listing.h"
+#include "app/core/fax_catalogue.h"
 #include "app/ui/main_window.h"
 #include "app/platform/message_box.h"
 #include "qdb/qdb.h"
@@ -216,4 +217,55 @@ TEST_F(Catalogue, ADamagedRecordIsNamedButDoesNotBlockTheCatalogue)
     EXPECT_EQ(RunCatalogueListing(out, err), 1);
     EXPECT_EQ(listed, QStringLiteral("New\tfaxes\\b.apf\t\t\t\n"));
     EXPECT_TRUE(errors.contains(QStringLiteral("The record faxes\\a.apf cannot be read"))) << errors.toStdString();
+}
+
+// The listing reads the records straight from the engine; the window's
+// record view is the reference it must print byte for byte, damaged records,
+// odd bytes and the exit status included.
+TEST_F(Catalogue, TheListingPrintsWhatTheRecordViewShows)
+{
+    constexpr int kRecords = 3000;
+    {
+        TFaxCatalogue catalogue;
+        catalogue.Open();
+        qdb::TQDBView& view = catalogue.View();
+        for (int i = 0; i < kRecords; ++i) {
+            view.Insert();
+            catalogue.edtFilename->setText(QStringLiteral("faxes\\fax%1.apf").arg(i, 5, 10, QLatin1Char('0')));
+            catalogue.edtStatus->setText(QLatin1String(i % 3 == 0 ? "New" : i % 3 == 1 ? "Viewed" : "Printed"));
+            // Empty fields, Latin-1 letters, a tab and a long value.
+            catalogue.edtSenderID->setText(i % 7 == 0   ? QString()
+                                           : i % 7 == 1 ? QStringLiteral("Caf\u00e9 M\u00fcller +49 %1").arg(i)
+                                           : i % 7 == 2 ? QStringLiteral("a\tb")
+                                           : i == 3     ? QString(2000, QLatin1Char('9'))
+                                                        : QStringLiteral("+1 555 %1").arg(i));
+            catalogue.edtFaxDate->setText(QStringLiteral("12/%1/2026 10:%2 AM").arg(i % 28 + 1).arg(i % 60));
+            catalogue.edteMailDate->setText(i % 5 == 0 ? QString() : QStringLiteral("12/10/2026 11:00 PM"));
+            view.Post();
+        }
+        catalogue.Flush();
+    }
+    {
+        // The first record and one in the middle lose their other fields;
+        // one holds bytes after a zero.
+        qdb::TQDB damage;
+        damage.SetFileName(DatabasePath().toStdString());
+        for (const char* key : {"faxes\\fax00000.apf", "faxes\\fax01500.apf"}) {
+            ASSERT_TRUE(damage.FindKey(key));
+            damage.ChangeItem(qdb::EncodeRecord({std::string(key) + '\0'}));
+        }
+        ASSERT_TRUE(damage.FindKey("faxes\\fax00010.apf"));
+        damage.ChangeItem(qdb::EncodeRecord({std::string("faxes\\fax00010.apf\0", 19), std::string("x\0y", 3),
+                                             std::string("z\0", 2), std::string(), std::string("New\0", 4)}));
+        damage.SetFileName({});
+    }
+    QString fastOut, fastErr, viewOut, viewErr;
+    QTextStream fastOutStream(&fastOut), fastErrStream(&fastErr), viewOutStream(&viewOut), viewErrStream(&viewErr);
+    EXPECT_EQ(RunCatalogueListing(fastOutStream, fastErrStream), 1);
+    EXPECT_EQ(RunRecordViewListing(viewOutStream, viewErrStream), 1);
+    EXPECT_EQ(fastOut.count(QLatin1Char('\n')), kRecords - 2);
+    EXPECT_TRUE(fastOut == viewOut) << "the listings differ";
+    EXPECT_EQ(fastErr, viewErr);
+    EXPECT_TRUE(fastErr.contains(QStringLiteral("The record faxes\\fax01500.apf cannot be read"))) << fastErr.toStdString();
+    EXPECT_TRUE(fastOut.contains(QStringLiteral("New\tfaxes\\fax00010.apf\tz\t\tx\n"))) << "a field ends at its zero";
 }

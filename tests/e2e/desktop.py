@@ -141,6 +141,18 @@ def wait_for(what, probe, timeout=30.0):
         time.sleep(0.2)
 
 
+def retried(what, call, tries=5):
+    """call(), once more after a pause when the bus reports an error: a
+    program kept busy by a loaded machine answers some calls too late."""
+    for attempt in range(tries):
+        try:
+            return call()
+        except Exception:
+            if attempt == tries - 1:
+                raise AssertionError("no answer while reading " + what)
+            time.sleep(1)
+
+
 def descendants(node):
     """Every accessible below `node`, depth first."""
     for i in range(node.childCount):
@@ -197,3 +209,90 @@ def exit_with_checks():
         print("%d check(s) failed" % len(failures))
         sys.exit(1)
     print("all checks passed")
+
+
+# --- The keyboard and the screen reader's view -----------------------------
+
+def keys(*names):
+    """Real key events (xdotool key names: "Tab", "alt+s", "ctrl+Tab") to
+    whichever window has the keyboard focus."""
+    subprocess.run(["xdotool", "key", "--delay", "60"] + list(names), check=True)
+
+
+def type_text(text):
+    subprocess.run(["xdotool", "type", "--delay", "30", text], check=True)
+
+
+def focus_window(title):
+    """Gives the keyboard focus to the top-level window of that exact title,
+    as a window manager does when a window appears or is brought back to the
+    front (Xvfb has none)."""
+    found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^%s$" % title.replace(".", "\\.")],
+                           capture_output=True, text=True).stdout.split()
+    if not found:
+        return False
+    return subprocess.run(["xdotool", "windowfocus", "--sync", found[-1]], capture_output=True).returncode == 0
+
+
+def focused(pyatspi, node):
+    """The accessible below `node` that has the keyboard focus, or None."""
+    for child in descendants(node):
+        if child.getState().contains(pyatspi.STATE_FOCUSED):
+            return child
+    return None
+
+
+def label_of(pyatspi, node):
+    """The name of the label that names `node` (Qt names a combo box by its
+    text on Linux and links its label through this relation), or ""."""
+    for relation in node.getRelationSet():
+        if relation.getRelationType() == pyatspi.RELATION_LABELLED_BY and relation.getNTargets() > 0:
+            return relation.getTarget(0).name
+    return ""
+
+
+# The roles of the controls that show or take text: each needs a name that
+# says what it is, for a screen reader reads that name first.
+NAMED_ROLES = ("push button", "text", "password text", "combo box", "list", "tree", "tree table", "table",
+               "page tab", "spin button")
+
+
+def unnamed_controls(pyatspi, window):
+    """The showing controls of NAMED_ROLES below `window` without a name, as
+    "role (path)" texts."""
+    missing = []
+
+    def walk(node, path):
+        for i in range(node.childCount):
+            child = node.getChildAtIndex(i)
+            if child is None:
+                continue
+            role = child.getRoleName()
+            here = path + [role]
+            if (role in NAMED_ROLES and child.getState().contains(pyatspi.STATE_SHOWING) and not child.name.strip()
+                    and not label_of(pyatspi, child).strip()):
+                missing.append("%s (%s)" % (role, " > ".join(here)))
+            walk(child, here)
+
+    walk(window, [window.getRoleName()])
+    return missing
+
+
+def clashing_mnemonics(pyatspi, window):
+    """Key bindings that more than one showing button or page tab of the
+    window answers to."""
+    seen, clashes = {}, []
+    for node in descendants(window):
+        if node.getRoleName() not in ("push button", "page tab") or not node.getState().contains(pyatspi.STATE_SHOWING):
+            continue
+        try:
+            action = node.queryAction()
+            binding = action.getKeyBinding(0) if action.nActions > 0 else ""
+        except NotImplementedError:
+            continue
+        binding = binding.split(";")[0].lower()
+        if binding:
+            if binding in seen:
+                clashes.append("%s: %s and %s" % (binding, seen[binding], node.name))
+            seen[binding] = node.name
+    return clashes
