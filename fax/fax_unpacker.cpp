@@ -1,5 +1,6 @@
 #include "fax/fax_unpacker.h"
 
+#include "fax/fax_document.h"
 #include "fax/kiv_errors.h"
 #include "fax/page_bitmap.h"
 
@@ -99,19 +100,17 @@ std::shared_ptr<UnpackState> TKivCustomFaxUnpacker::PrepareState()
 int TKivCustomFaxUnpacker::PageCount()
 {
     PrepareState();
-    ApfFileHeader header;
-    if (ApfReadFileHeader(NativeName(inFileName_), header) != 0)
-        return 0;
-    return header.PageCount();
+    int pages = 0;
+    return FaxDocumentPageCount(NativeName(inFileName_), pages) == 0 ? pages : 0;
 }
 
 bool TKivCustomFaxUnpacker::PageFlag(uint16_t flag)
 {
     PrepareState();
-    ApfPageHeader page;
-    const int rc = ApfFindPageHeader(NativeName(inFileName_), 1, page);
+    uint16_t flags = 0;
+    const int rc = FaxDocumentPageFlags(NativeName(inFileName_), 1, flags);
     KivErrorCheck(this, rc);
-    return rc == 0 && (page.Flags() & flag);
+    return rc == 0 && (flags & flag);
 }
 
 bool TKivCustomFaxUnpacker::FineResolution() { return PageFlag(kApfFine); }

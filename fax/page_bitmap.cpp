@@ -1,5 +1,7 @@
 #include "fax/page_bitmap.h"
 
+#include "fax/document_bitmap.h"
+#include "fax/fax_document_kind.h"
 #include "fax/kiv_errors.h"
 #include "fax/page_raster.h"
 
@@ -28,8 +30,9 @@ QImage RasterToImage(const PageRaster& raster, bool invert)
     return image;
 }
 
-// Nearest-pixel stretch, the plain source copy of a bitmap into another size.
-QImage Stretch(const QImage& source, int width, int height, bool invert)
+} // namespace
+
+QImage StretchMonoBitmap(const QImage& source, int width, int height, bool invert)
 {
     QImage target = MakeMonoImage(width, height, invert);
     if (target.isNull())
@@ -46,6 +49,8 @@ QImage Stretch(const QImage& source, int width, int height, bool invert)
     }
     return target;
 }
+
+namespace {
 
 int FinishBitmap(UnpackState& s, bool invert, int& width, int& height, QImage& bitmap)
 {
@@ -64,7 +69,7 @@ int FinishBitmap(UnpackState& s, bool invert, int& width, int& height, QImage& b
         const int64_t h = static_cast<int64_t>(image.height()) * s.vertMult / s.vertDiv;
         if (w <= 0 || h <= 0 || w > 32767 || h > 32767)
             return kErrCantMakeBitmap;
-        image = Stretch(image, static_cast<int>(w), static_cast<int>(h), invert);
+        image = StretchMonoBitmap(image, static_cast<int>(w), static_cast<int>(h), invert);
         if (image.isNull())
             return kErrCantMakeBitmap;
     }
@@ -79,6 +84,9 @@ int FinishBitmap(UnpackState& s, bool invert, int& width, int& height, QImage& b
 int UnpackPageToBitmap(UnpackState& s, const std::string& fileName, int page, bool invert,
                        int& width, int& height, QImage& bitmap)
 {
+    const FaxDocumentKind kind = FaxDocumentKindOfFile(fileName);
+    if (kind == FaxDocumentKind::Tiff || kind == FaxDocumentKind::Pdf)
+        return UnpackDocumentPage(s, fileName, page, invert, width, height, bitmap);
     width = height = 0;
     bitmap = QImage();
     s.pageNumber = page;

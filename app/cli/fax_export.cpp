@@ -1,6 +1,7 @@
 #include "app/cli/fax_export.h"
 
-#include "fax/apf_file.h"
+#include "fax/apf_document.h"
+#include "fax/fax_document.h"
 #include "fax/fax_unpacker.h"
 #include "fax/kiv_errors.h"
 
@@ -17,27 +18,31 @@
 
 namespace {
 
-constexpr double kHorizontalDpi = 204.0;
-constexpr double kFineDpi = 196.0;
-constexpr double kStandardDpi = 98.0;
 constexpr double kMetresPerInch = 0.0254;
 constexpr double kBlankPageInches = 11.0; // a page without any line
 
+// What a page stands for on paper: its full line width and resolution. A
+// standard-resolution page decoded with doubled rows has fine rows.
 struct PageInfo {
     bool fine = false;
     int fullWidth = 1728;
+    double xDpi = kApfHorizontalDpi;
+    double yDpi = kApfFineDpi; // of the rows as coded
+    double DoubledDpi() const { return fine ? yDpi : yDpi * 2; }
 };
 
 PageInfo ReadPageInfo(const QString& fax, int page)
 {
-    ApfPageHeader header;
-    KivErrorCheck(nullptr, ApfFindPageHeader(QFile::encodeName(fax).toStdString(), page, header));
-    return {(header.Flags() & kApfFine) != 0, (header.Flags() & kApfWide) ? 2048 : 1728};
+    std::unique_ptr<FaxDocument> document;
+    KivErrorCheck(nullptr, OpenFaxDocument(QFile::encodeName(fax).toStdString(), document));
+    FaxPageFormat format;
+    KivErrorCheck(nullptr, document->PageFormat(page, format));
+    return {(format.flags & kApfFine) != 0, format.width, format.xDpi, format.yDpi};
 }
 
-// The decoded page (trimmed to its used width, set bits white) on a white
-// page of the full line width.
-QImage FullWidthPage(const QImage& decoded, int fullWidth, double verticalDpi)
+// The decoded page (an APF page is trimmed to its used width; set bits white)
+// on a white page of the full line width.
+QImage FullWidthPage(const QImage& decoded, int fullWidth, double horizontalDpi, double verticalDpi)
 {
     const int height = decoded.isNull() ? static_cast<int>(kBlankPageInches * verticalDpi) : decoded.height();
     QImage page(fullWidth, height, QImage::Format_Mono);
@@ -47,11 +52,11 @@ QImage FullWidthPage(const QImage& decoded, int fullWidth, double verticalDpi)
     page.fill(1);
     if (!decoded.isNull()) {
         const QImage source = decoded.convertToFormat(QImage::Format_Mono, page.colorTable());
-        const int bytes = std::min(source.width(), fullWidth) / 8;
+        const int bytes = (std::min(source.width(), fullWidth) + 7) / 8;
         for (int y = 0; y < height; ++y)
             std::memcpy(page.scanLine(y), source.constScanLine(y), bytes);
     }
-    page.setDotsPerMeterX(qRound(kHorizontalDpi / kMetresPerInch));
+    page.setDotsPerMeterX(qRound(horizontalDpi / kMetresPerInch));
     page.setDotsPerMeterY(qRound(verticalDpi / kMetresPerInch));
     return page;
 }
@@ -76,7 +81,7 @@ int ExportImages(TKivFaxUnpacker& unpacker, int pages, const QString& pattern, Q
     unpacker.SetAutoScaleMode(asDoubleHeight);
     for (int page = 1; page <= pages; ++page) {
         const PageInfo info = ReadPageInfo(unpacker.InFileName(), page);
-        const QImage image = FullWidthPage(unpacker.UnpackPage(page), info.fullWidth, kFineDpi);
+        const QImage image = FullWidthPage(unpacker.UnpackPage(page), info.fullWidth, info.xDpi, info.DoubledDpi());
         const QString path = PagePath(pattern, page);
         QImageWriter writer(path, ImageFormat(path));
         if (!writer.write(image)) {
@@ -93,21 +98,22 @@ int ExportPdf(TKivFaxUnpacker& unpacker, int pages, const QString& path, QTextSt
     unpacker.SetAutoScaleMode(asNone);
     QPdfWriter writer(path);
     writer.setCreator(QStringLiteral("Pellimar"));
-    writer.setResolution(static_cast<int>(kHorizontalDpi));
+    const PageInfo first = ReadPageInfo(unpacker.InFileName(), 1);
+    const double deviceDpi = first.xDpi;
+    writer.setResolution(qRound(deviceDpi));
     writer.setPageMargins(QMarginsF(0, 0, 0, 0));
     QPainter painter;
     for (int page = 1; page <= pages; ++page) {
         const PageInfo info = ReadPageInfo(unpacker.InFileName(), page);
-        const double verticalDpi = info.fine ? kFineDpi : kStandardDpi;
-        const QImage image = FullWidthPage(unpacker.UnpackPage(page), info.fullWidth, verticalDpi);
-        const QSizeF inches(image.width() / kHorizontalDpi, image.height() / verticalDpi);
+        const QImage image = FullWidthPage(unpacker.UnpackPage(page), info.fullWidth, info.xDpi, info.yDpi);
+        const QSizeF inches(image.width() / info.xDpi, image.height() / info.yDpi);
         writer.setPageSize(QPageSize(inches, QPageSize::Inch, QString(), QPageSize::ExactMatch));
         if (page == 1 ? !painter.begin(&writer) : !writer.newPage()) {
             err << "pellimar: cannot write " << path << Qt::endl;
             return 1;
         }
-        // Device units are 1/204 inch: rows are stretched to the page height.
-        painter.drawImage(QRectF(0, 0, image.width(), image.height() * kHorizontalDpi / verticalDpi), image);
+        // Device units are 1/deviceDpi inch: the image fills the page.
+        painter.drawImage(QRectF(0, 0, inches.width() * deviceDpi, inches.height() * deviceDpi), image);
     }
     if (!painter.end()) {
         err << "pellimar: cannot write " << path << Qt::endl;
@@ -128,9 +134,9 @@ int RunFaxExport(const QStringList& args, QTextStream& out, QTextStream& err)
     const QString& fax = args[0];
     const QString& target = args[1];
     try {
-        ApfFileHeader header;
-        KivErrorCheck(nullptr, ApfReadFileHeader(QFile::encodeName(fax).toStdString(), header));
-        if (header.PageCount() == 0) {
+        int pages = 0;
+        KivErrorCheck(nullptr, FaxDocumentPageCount(QFile::encodeName(fax).toStdString(), pages));
+        if (pages == 0) {
             err << "pellimar: " << fax << ": the fax has no pages" << Qt::endl;
             return 1;
         }
@@ -138,8 +144,8 @@ int RunFaxExport(const QStringList& args, QTextStream& out, QTextStream& err)
         unpacker.SetOptions(0);
         unpacker.SetInFileName(fax);
         if (target.toLower().endsWith(QLatin1String(".pdf")))
-            return ExportPdf(unpacker, header.PageCount(), target, out, err);
-        return ExportImages(unpacker, header.PageCount(), target, out, err);
+            return ExportPdf(unpacker, pages, target, out, err);
+        return ExportImages(unpacker, pages, target, out, err);
     } catch (const std::bad_alloc&) {
         err << "pellimar: " << fax << ": " << QString::fromLatin1(KivErrorMessage(kErrOutOfMemory).c_str()) << Qt::endl;
     } catch (const std::exception& e) {

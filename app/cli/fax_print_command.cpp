@@ -1,6 +1,6 @@
 #include "app/cli/fax_print_command.h"
 
-#include "fax/apf_file.h"
+#include "fax/fax_document.h"
 #include "fax/kiv_errors.h"
 #include "fax/view/fax_printer.h"
 
@@ -109,9 +109,9 @@ int RunFaxPrint(const QStringList& args, QTextStream& out, QTextStream& err)
             << Qt::endl;
         return kExitUsage;
     }
-    ApfFileHeader header;
-    const int rc = ApfReadFileHeader(QFile::encodeName(request->fax).toStdString(), header);
-    if (rc != 0 || header.PageCount() == 0) {
+    int faxPages = 0;
+    const int rc = FaxDocumentPageCount(QFile::encodeName(request->fax).toStdString(), faxPages);
+    if (rc != 0 || faxPages == 0) {
         err << "pellimar: " << request->fax << ": "
             << (rc != 0 ? QString::fromLatin1(KivErrorMessage(rc).c_str()) : QStringLiteral("the fax has no pages"))
             << Qt::endl;
@@ -121,8 +121,8 @@ int RunFaxPrint(const QStringList& args, QTextStream& out, QTextStream& err)
         err << "pellimar: " << request->output << " is the fax itself; name another output file" << Qt::endl;
         return kExitUsage;
     }
-    if (request->to > header.PageCount()) {
-        err << "pellimar: " << request->fax << " has " << header.PageCount() << " page(s)" << Qt::endl;
+    if (request->to > faxPages) {
+        err << "pellimar: " << request->fax << " has " << faxPages << " page(s)" << Qt::endl;
         return kExitUsage;
     }
 

@@ -5,7 +5,7 @@
 #include "app/core/run_host.h"
 #include "app/platform/flying_op.h"
 #include "app/platform/message_box.h"
-#include "fax/apf_file.h"
+#include "fax/fax_document.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -49,8 +49,8 @@ void CatalogueImportedFax(TFaxCatalogue& catalogue, TRunHost& host, const QStrin
 
 bool IsFaxFile(const QString& path)
 {
-    ApfFileHeader header;
-    return ApfReadFileHeader(QFile::encodeName(path).toStdString(), header) == 0;
+    int pages = 0;
+    return FaxDocumentPageCount(QFile::encodeName(path).toStdString(), pages) == 0;
 }
 
 bool ImportFaxFile(TFaxCatalogue& catalogue, TRunHost& host, TFlyingOp& op, const QString& workFolder, const QString& path)
@@ -64,7 +64,7 @@ bool ImportFaxFile(TFaxCatalogue& catalogue, TRunHost& host, TFlyingOp& op, cons
     if (!source.isFile())
         return Refuse(QStringLiteral("Cannot import %1: the file does not exist.").arg(full));
     if (!IsFaxFile(full))
-        return Refuse(QStringLiteral("Cannot import %1: it is not a readable APF fax file.").arg(full));
+        return Refuse(QStringLiteral("Cannot import %1: it is not a readable fax file (APF, TIFF or PDF).").arg(full));
     if (!KeyHoldsName(CatalogueKey(source.fileName())))
         return Refuse(QStringLiteral("Cannot import %1: the catalogue cannot hold its name (at most %2 characters, "
                                      "Latin-1 letters only). Rename the file and import it again.")

@@ -23,7 +23,7 @@
 namespace {
 
 // Description and masks of the one filter, as "description|mask;mask".
-const QString kFaxFilter = QStringLiteral("Fax Files|*.APF");
+const QString kFaxFilter = QStringLiteral("Fax Files|*.apf;*.tif;*.tiff;*.pdf");
 
 // Mount points that hold the system's own state rather than user files.
 bool SystemMount(const QString& root)

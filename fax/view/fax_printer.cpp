@@ -2,6 +2,7 @@
 
 #include "fax/apf_file.h"
 #include "fax/event_pump.h"
+#include "fax/fax_document.h"
 #include "fax/kiv_errors.h"
 #include "fax/view/fax_printer_texts.h"
 
@@ -300,9 +301,9 @@ bool TKivCustomFaxPrinter::PrintPage(int page, int& index)
     if (job_.Running() && footer_.Enabled())
         RenderFooterLine(job_.Canvas(), page, area);
 
-    ApfPageHeader header;
-    const uint16_t flags =
-        ApfFindPageHeader(QFile::encodeName(running_.fileName).toStdString(), page, header) == 0 ? header.Flags() : 0;
+    uint16_t flags = 0;
+    if (FaxDocumentPageFlags(QFile::encodeName(running_.fileName).toStdString(), page, flags) != 0)
+        flags = 0;
     const TFaxPageShape shape = FaxPageShape(flags, unpacker_.AutoScaleMode(), bitmap.width());
     const TPrintSize size =
         PrintedImageSize(printScale_, area, bitmap.width(), bitmap.height(), job_.PixelsPerInch(), shape);

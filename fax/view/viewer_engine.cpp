@@ -1,6 +1,7 @@
 #include "fax/view/viewer_engine.h"
 
 #include "fax/apf_file.h"
+#include "fax/fax_document.h"
 #include "fax/kiv_errors.h"
 #include "fax/page_bitmap.h"
 #include "fax/view/page_rotation.h"
@@ -198,7 +199,8 @@ int TViewer::Load(const char* name)
     }
     if (!FileExists(name))
         return kErrFileNotFound;
-    if (!ApfProbeSignature(name))
+    const FaxDocumentKind kind = FaxDocumentKindOfFile(name);
+    if (kind == FaxDocumentKind::Apf ? !ApfProbeSignature(name) : kind == FaxDocumentKind::Unknown)
         return kErrFaxBadFormat;
     ReleasePages();
     pages_.clear();
@@ -206,10 +208,10 @@ int TViewer::Load(const char* name)
     rotation_ = 0;
     fileName_ = name;
     Repaint();
-    ApfFileHeader header;
-    int rc = ApfReadFileHeader(fileName_, header);
+    int pages = 0;
+    int rc = FaxDocumentPageCount(fileName_, pages);
     if (rc == 0) {
-        pages_.resize(header.PageCount());
+        pages_.resize(static_cast<std::size_t>(pages));
         rc = loadWholeFax_ ? UnpackMissingPages() : Decode(1);
     }
     if (rc != 0) {

@@ -244,7 +244,7 @@ TEST_F(ImportWindowTest, EachImportGetsAFreeSafeNameNeverWritesThroughALinkAndCa
         {"FAX.apf", "FAX (2).apf", nullptr},
         {"..\\victim.apf", "victim.apf", nullptr}, // names made safe as downloads make them
         {"new\nline.apf", "new_line.apf", nullptr},
-        {"linked.apf", nullptr, "not a readable APF fax file"}, // a text behind a link
+        {"linked.apf", nullptr, "not a readable fax file (APF, TIFF or PDF)"}, // a text behind a link
         {"folder.apf", nullptr, "it is a folder"},
     };
     int records = 0;
@@ -345,7 +345,7 @@ TEST_F(ImportWindowTest, FailedCancelledAndRefusedImportsAddNoRecordAndKeepWhatW
     boxes_.clear();
     ImportThroughWindow(mail_.path(), QStringLiteral("notes.apf"));
     ASSERT_EQ(boxes_.size(), 1);
-    EXPECT_TRUE(boxes_[0].contains(QStringLiteral("not a readable APF fax file"))) << boxes_[0].toStdString();
+    EXPECT_TRUE(boxes_[0].contains(QStringLiteral("not a readable fax file (APF, TIFF or PDF)"))) << boxes_[0].toStdString();
     EXPECT_FALSE(QFile::exists(Faxes("notes.apf")));
 
     EXPECT_EQ(main_->QDBView->Count(), 0);

@@ -5,7 +5,8 @@ through it, the page box goes to a page, the zoom box clamps what is typed and f
 window's width, a file that is not a fax gives the error box, the thumbnail
 strip chooses pages and hides, Ctrl+C copies the block drawn with the mouse
 as an image, Preview... opens the print preview, and Print sends the whole fax to a CUPS queue, with Multi-page
-on one sheet.
+on one sheet. The same fax as a TIFF and as a PDF (made by fax2tiff, tiffcp
+and tiff2pdf) opens and pages the same way.
 
 Usage: viewer_e2e.py PELLIMAR_BINARY SOURCE_DIR"""
 
@@ -195,6 +196,41 @@ def thumbnails_and_copy(pyatspi, binary, fax, folder):
         program.stop()
 
 
+def tiff_and_pdf_of(apf, folder):
+    """The APF fixture's pages as a Group 4 TIFF and as a PDF of it."""
+    data = open(apf, "rb").read()
+    count, offset = struct.unpack_from("<H", data, 32)[0], struct.unpack_from("<I", data, 34)[0]
+    raws = []
+    for page in range(count):
+        length = struct.unpack_from("<I", data, offset)[0]
+        raw = os.path.join(folder, "page%d.g3" % page)
+        with open(raw, "wb") as f:
+            f.write(data[offset + 16:offset + 16 + length])
+        raws.append(raw)
+        offset += 16 + length
+    g3, tiff, pdf = (os.path.join(folder, name) for name in ("fax-g3.tif", "fax.tif", "fax.pdf"))
+    subprocess.run(["fax2tiff", "-1", "-L", "-R", "196", "-o", g3] + raws, check=True, capture_output=True)
+    subprocess.run(["tiffcp", "-c", "g4", g3, tiff], check=True, capture_output=True)
+    subprocess.run(["tiff2pdf", "-o", pdf, tiff], check=True, capture_output=True)
+    return tiff, pdf
+
+
+def pages_through(pyatspi, binary, fax, folder):
+    program = Program(binary, [fax], folder)
+    try:
+        app = wait_for("the program on the accessibility bus", lambda: application(pyatspi, program.process.pid))
+        frame = wait_for("the viewer window", lambda: viewer_frame(app, "  Viewing page"))
+        check("caption on start for " + fax, frame.name == "  Viewing page 1 of 3 in " + fax)
+        press(find(frame, "push button", "Next"))
+        check("Next gives page 2 of " + fax,
+              bool(wait_for("page 2", lambda: viewer_frame(app, "  Viewing page 2 of 3 in " + fax))))
+        find(frame, "spin button", "Page").queryValue().currentValue = 3
+        check("the page box goes to page 3 of " + fax,
+              bool(wait_for("page 3", lambda: viewer_frame(app, "  Viewing page 3 of 3 in " + fax), 10)))
+    finally:
+        program.stop()
+
+
 def refuses_non_fax(pyatspi, binary, not_fax, folder):
     program = Program(binary, [not_fax], folder)
     try:
@@ -251,6 +287,8 @@ def main():
         with tempfile.TemporaryDirectory(prefix="pellimar-e2e-run-") as folder:
             shows_fax(pyatspi, binary, os.path.join(source, "tests/data/fax/multi.apf"), folder)
             thumbnails_and_copy(pyatspi, binary, os.path.join(source, "tests/data/fax/multi.apf"), folder)
+            for document in tiff_and_pdf_of(os.path.join(source, "tests/data/fax/multi.apf"), folder):
+                pages_through(pyatspi, binary, document, folder)
             refuses_non_fax(pyatspi, binary, os.path.join(source, "README.md"), folder)
             prints_to_cups(pyatspi, binary, os.path.join(source, "tests/data/fax/multi.apf"), folder)
     finally:
