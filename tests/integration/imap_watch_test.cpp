@@ -4,6 +4,11 @@
 #include "tests/integration/fetch_fixture.h"
 #include "tests/support/dovecot_server.h"
 #include "tests/support/local_mailbox.h"
+#include "app/platform/message_box.h"
+#include "app/ui/main_window.h"
+
+#include <QCoreApplication>
+#include <QTextEdit>
 
 #include <QDeadlineTimer>
 #include <QProcess>
@@ -91,6 +96,41 @@ TEST_F(ImapWatchTest, FaxesArriveWithoutUserActionAcrossRenewalAndADroppedConnec
     EXPECT_TRUE(pellimar.waitForFinished(10000));
     EXPECT_EQ(pellimar.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(pellimar.exitCode(), 0);
+}
+
+TEST_F(ImapWatchTest, TheWindowFetchesAFaxAsItArrives)
+{
+    std::string why;
+    if (!DovecotServer::Available(&why))
+        GTEST_SKIP() << why;
+    DovecotServer server;
+    server.EnableImap();
+    ASSERT_TRUE(server.Start(&why)) << why;
+    server.AddUser("fax", "fax");
+    const QString key = QStringLiteral("HKEY_CURRENT_USER\\Software\\Quenlo\\Dravimex\\QlVariableStore");
+    registry_.SetContents(QStringLiteral("REGEDIT4\n\n[%1]\n\"rgHost\"=\"127.0.0.1:%2\"\n\"rgUserName\"=\"fax\"\n"
+                                         "\"rgPassword\"=\"fax\"\n\"rgSecurity\"=\"None\"\n\"rgMailboxType\"=\"IMAP\"\n"
+                                         "\"rgPushFetch\"=\"Yes\"\n")
+                              .arg(key)
+                              .arg(server.ImapPort())
+                              .toLatin1());
+    SetMessageHandler([](TMessageKind, const QString&, const QString&) { return TMessageAnswer::Ok; });
+    {
+        TForm1 w;
+        const QString path = WorkPath(QStringLiteral("faxes/wide.apf"));
+        auto runFor = [&](int ms, const std::function<bool()>& done) {
+            QDeadlineTimer deadline(ms);
+            while (!done() && !deadline.hasExpired())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            return done();
+        };
+        ASSERT_TRUE(runFor(20000, [&] { return w.DisplayMemo->toPlainText().contains(QLatin1String("No new faxes")); }))
+            << w.DisplayMemo->toPlainText().toStdString();
+        server.PutMessage("fax", FaxMail("wide.apf").toStdString());
+        EXPECT_TRUE(runFor(15000, [&] { return ReadFile(path) == SampleFax("wide.apf"); }))
+            << w.DisplayMemo->toPlainText().toStdString();
+    }
+    SetMessageHandler({});
 }
 
 }  // namespace
