@@ -21,6 +21,7 @@ class QPushButton;
 class QTabWidget;
 class QTableView;
 class TFaxBrowser;
+class TFaxText;
 class TFaxRulesBox;
 class QTextEdit;
 class QWidget;
@@ -92,6 +93,7 @@ public:
     QLineEdit* edtUserName = nullptr;
     QLineEdit* edtPassword = nullptr;
     QComboBox* cmbSecurity = nullptr; // "TLS (POP3S)", "STARTTLS" or "None"
+    QComboBox* cmbLanguage = nullptr;  // the language fax texts are read in
     TFaxRulesBox* FaxRules = nullptr;  // the fax-mail rules below the settings
     QPushButton* BitBtn6 = nullptr; // Save
     QPushButton* BitBtn7 = nullptr; // Cancel
@@ -101,8 +103,12 @@ public:
     QPushButton* BitBtn4 = nullptr; // Remove Fax
     QLineEdit* edtGridFilter = nullptr;
     QTableView* faxGrid = nullptr;
+    // How many faxes are still to be read for their text.
+    QLabel* lblTextProgress = nullptr;
     // The Browse Faxes page's grid, View and Remove.
     TFaxBrowser* Browser = nullptr;
+    // The recognised text of the faxes, read in the background.
+    TFaxText* FaxText = nullptr;
 
     TPop3Client* Pop3Client = nullptr;
     TMailboxDownload* Download = nullptr;
@@ -116,6 +122,7 @@ public:
     TQlRegistryVariable* rgPassword = nullptr;
     TQlRegistryVariable* rgConnection = nullptr;
     TQlRegistryVariable* rgSecurity = nullptr;
+    TQlRegistryVariable* rgTextLanguage = nullptr;
     TtvAPIThing* tvAPIThing1 = nullptr;
 
 protected:
@@ -130,6 +137,8 @@ private:
     QWidget* BuildBrowseFaxesSheet();
     QWidget* BuildConfigureSheet();
     void LoadSecurityChoice();
+    void LoadTextLanguage();
+    void ShowTextProgress(int faxesLeft);
     TQlRegistryVariable* MakeSetting(const char* name);
     // What the stored Security value was found to be at the last load (see
     // ReadSecuritySetting); a save makes it the shown choice.
