@@ -182,28 +182,33 @@ bool TTextIndex::OpenFile(const QString& path, bool readOnly)
     return true;
 }
 
+// The first column of the first row `sql` gives; empty when it gives none.
+// The statement is done with before it returns, so no read stays open.
+QString TTextIndex::Query(const char* sql) const
+{
+    TStatement statement(db_, sql);
+    return statement.Step() ? statement.Text(0) : QString();
+}
+
 // True when the file is an index of this layout whose pages read back sound.
 bool TTextIndex::CreateTables()
 {
-    TStatement version(db_, "PRAGMA user_version");
-    if (!version.Step())
+    const QString version = Query("PRAGMA user_version");
+    const QString tables = Query("SELECT count(*) FROM sqlite_master");
+    if (version.isEmpty() || tables.isEmpty())
         return false;
-    const int found = version.Int(0);
-    TStatement tables(db_, "SELECT count(*) FROM sqlite_master");
-    if (!tables.Step())
+    const bool ours = version.toInt() == kLayoutVersion;
+    if (!ours && tables.toInt() != 0)
         return false;
-    if (found != kLayoutVersion && tables.Int(0) != 0)
+    if (Query("PRAGMA quick_check") != QLatin1String("ok"))
         return false;
-    TStatement check(db_, "PRAGMA quick_check");
-    if (!check.Step() || check.Text(0) != QLatin1String("ok"))
-        return false;
-    if (!Execute("PRAGMA journal_mode = WAL"))
+    if (Query("PRAGMA journal_mode = WAL") != QLatin1String("wal"))
         return false;
     for (const char* sql : kTables)
         if (!Execute(sql))
             return false;
     // The full-text table checks its own structure against its content.
-    if (found == kLayoutVersion && !Execute("INSERT INTO page_text(page_text, rank) VALUES('integrity-check', 1)"))
+    if (ours && !Execute("INSERT INTO page_text(page_text, rank) VALUES('integrity-check', 1)"))
         return false;
     return Execute(("PRAGMA user_version = " + std::to_string(kLayoutVersion)).c_str());
 }
@@ -235,8 +240,7 @@ bool TTextIndex::OpenForReading(const QString& path)
     }
     if (!OpenFile(path, true))
         return false;
-    TStatement version(db_, "PRAGMA user_version");
-    if (!version.Step() || version.Int(0) != kLayoutVersion) {
+    if (Query("PRAGMA user_version").toInt() != kLayoutVersion) {
         problem_ = QStringLiteral("The text index cannot be read; Pellimar builds it again when its window opens");
         Close();
         return false;

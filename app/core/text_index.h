@@ -94,6 +94,7 @@ private:
     bool OpenFile(const QString& path, bool readOnly);
     bool CreateTables();
     bool Execute(const char* sql);
+    QString Query(const char* sql) const;
     void Fail(const QString& what);
 
     sqlite3* db_ = nullptr;
