@@ -248,26 +248,31 @@ bool TTextIndex::OpenForReading(const QString& path)
     return true;
 }
 
-bool TTextIndex::StorePage(const QString& key, const TPageText& page)
+bool TTextIndex::InTransaction(const std::function<bool()>& body, const QString& failure)
 {
     if (!db_ || !Execute("BEGIN IMMEDIATE"))
         return false;
-    bool ok = false;
-    {
-        TStatement old(db_, "DELETE FROM page_text WHERE rowid IN (SELECT id FROM page WHERE key = ?1 AND page = ?2)");
-        TStatement oldPage(db_, "DELETE FROM page WHERE key = ?1 AND page = ?2");
-        TStatement add(db_, "INSERT INTO page(key, page, words) VALUES(?1, ?2, ?3)");
-        TStatement text(db_, "INSERT INTO page_text(rowid, text) VALUES(last_insert_rowid(), ?1)");
-        ok = old.Bind(1, key).Bind(2, page.Page).Done() && oldPage.Bind(1, key).Bind(2, page.Page).Done()
-             && add.Bind(1, key).Bind(2, page.Page).Bind(3, EncodeWords(page.Words)).Done()
-             && text.Bind(1, page.Text).Done();
-    }
-    if (!ok) {
-        Fail(QStringLiteral("The text of %1 could not be stored").arg(key));
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return false;
-    }
-    return Execute("COMMIT");
+    if (body() && Execute("COMMIT"))
+        return true;
+    Fail(failure);
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return false;
+}
+
+bool TTextIndex::StorePage(const QString& key, const TPageText& page)
+{
+    return InTransaction(
+        [&] {
+            TStatement old(db_, "DELETE FROM page_text WHERE rowid IN "
+                                "(SELECT id FROM page WHERE key = ?1 AND page = ?2)");
+            TStatement oldPage(db_, "DELETE FROM page WHERE key = ?1 AND page = ?2");
+            TStatement add(db_, "INSERT INTO page(key, page, words) VALUES(?1, ?2, ?3)");
+            TStatement text(db_, "INSERT INTO page_text(rowid, text) VALUES(last_insert_rowid(), ?1)");
+            return old.Bind(1, key).Bind(2, page.Page).Done() && oldPage.Bind(1, key).Bind(2, page.Page).Done()
+                   && add.Bind(1, key).Bind(2, page.Page).Bind(3, EncodeWords(page.Words)).Done()
+                   && text.Bind(1, page.Text).Done();
+        },
+        QStringLiteral("The text of %1 could not be stored").arg(key));
 }
 
 bool TTextIndex::MarkComplete(const QString& key, int pageCount)
@@ -281,21 +286,14 @@ bool TTextIndex::MarkComplete(const QString& key, int pageCount)
 
 bool TTextIndex::Remove(const QString& key)
 {
-    if (!db_ || !Execute("BEGIN IMMEDIATE"))
-        return false;
-    bool ok = false;
-    {
-        TStatement text(db_, "DELETE FROM page_text WHERE rowid IN (SELECT id FROM page WHERE key = ?1)");
-        TStatement pages(db_, "DELETE FROM page WHERE key = ?1");
-        TStatement complete(db_, "DELETE FROM complete WHERE key = ?1");
-        ok = text.Bind(1, key).Done() && pages.Bind(1, key).Done() && complete.Bind(1, key).Done();
-    }
-    if (!ok) {
-        Fail(QStringLiteral("The text of %1 could not be removed").arg(key));
-        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-        return false;
-    }
-    return Execute("COMMIT");
+    return InTransaction(
+        [&] {
+            TStatement text(db_, "DELETE FROM page_text WHERE rowid IN (SELECT id FROM page WHERE key = ?1)");
+            TStatement pages(db_, "DELETE FROM page WHERE key = ?1");
+            TStatement complete(db_, "DELETE FROM complete WHERE key = ?1");
+            return text.Bind(1, key).Done() && pages.Bind(1, key).Done() && complete.Bind(1, key).Done();
+        },
+        QStringLiteral("The text of %1 could not be removed").arg(key));
 }
 
 QSet<QString> TTextIndex::CompleteKeys() const

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -94,6 +95,9 @@ private:
     bool OpenFile(const QString& path, bool readOnly);
     bool CreateTables();
     bool Execute(const char* sql);
+    // Runs `body` in one write transaction; on failure it is rolled back and
+    // Problem() starts with `failure`.
+    bool InTransaction(const std::function<bool()>& body, const QString& failure);
     QString Query(const char* sql) const;
     void Fail(const QString& what);
 
