@@ -1,6 +1,7 @@
 #include "app/cli/console_host.h"
 
 #include "app/core/fax_catalogue.h"
+#include "app/core/mailbox_kind.h"
 #include "app/core/security_choice.h"
 
 void TConsoleRunHost::Log(const QString& line) { out_ << line << Qt::endl; }
@@ -15,8 +16,10 @@ void TConsoleRunHost::SetControlsEnabled(bool enabled)
 
 TMailboxSettings TConsoleRunHost::MailboxSettings() const
 {
-    TMailboxSettings settings{QStringLiteral("None Supplied"), QStringLiteral("None Supplied"), QString(),
-                              DefaultSecurityChoice(), QString(), false};
+    TMailboxSettings settings;
+    settings.Host = settings.UserName = QStringLiteral("None Supplied");
+    settings.Security = DefaultSecurityChoice();
+    settings.SecuritySaved = false;
     // A damaged settings file is reported once, not once per value.
     bool damageReported = false;
     auto read = [&](const char* name) { return readSetting_ ? readSetting_(name, damageReported) : QVariant(); };
@@ -31,6 +34,7 @@ TMailboxSettings TConsoleRunHost::MailboxSettings() const
     settings.Security = security.Choice;
     settings.SecurityProblem = security.Problem;
     settings.SecuritySaved = security.Saved;
+    ReadMailboxKind(settings, read);
     return settings;
 }
 

@@ -21,6 +21,12 @@ struct TMailboxSettings {
     QString SecurityProblem;
     // False while Security is the default because none was ever saved.
     bool SecuritySaved = true;
+    // "POP3" or "IMAP"; the IMAP folder to fetch from, and the folder the
+    // fax mails are moved to (empty: they are removed).
+    QString MailboxType = QStringLiteral("POP3");
+    QString Folder = QStringLiteral("INBOX");
+    QString KeepFolder;
+    bool IsImap() const { return MailboxType.compare(QLatin1String("IMAP"), Qt::CaseInsensitive) == 0; }
 };
 
 class TRunHost {

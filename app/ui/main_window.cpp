@@ -15,12 +15,14 @@
 #include "app/ui/page_keys.h"
 #include "app/platform/message_box.h"
 #include "app/ui/registry_variable.h"
+#include "app/core/mailbox_kind.h"
 #include "app/core/security_choice.h"
 #include "app/platform/system_info.h"
 #include "mail/pop3_client.h"
 #include "qdb/record_view.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
@@ -115,6 +117,10 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     rgConnection = MakeSetting("rgConnection");
     rgSecurity = MakeSetting("rgSecurity");
     rgTextLanguage = MakeSetting("rgTextLanguage");
+    rgMailboxType = MakeSetting(kMailboxTypeSetting);
+    rgFolder = MakeSetting(kFolderSetting);
+    rgKeepOnServer = MakeSetting(kKeepOnServerSetting);
+    rgKeepFolder = MakeSetting(kKeepFolderSetting);
     tvAPIThing1 = new TtvAPIThing(this);
     tvAPIThing1->setObjectName(QStringLiteral("tvAPIThing1"));
 
@@ -296,6 +302,26 @@ QWidget* TForm1::BuildConfigureSheet()
     fields->addRow(QStringLiteral("User Name:"), edtUserName);
     fields->addRow(QStringLiteral("Password:"), edtPassword);
     fields->addRow(QStringLiteral("Security:"), cmbSecurity);
+    cmbMailboxType = new QComboBox(sheet);
+    cmbMailboxType->setObjectName(QStringLiteral("cmbMailboxType"));
+    cmbMailboxType->addItems(MailboxTypeChoices());
+    cmbMailboxType->setToolTip(QStringLiteral("POP3 fetches and removes the fax mails; IMAP can also keep them "
+                                              "in a folder on the server."));
+    edtFolder = new QLineEdit(QStringLiteral("INBOX"), sheet);
+    edtFolder->setObjectName(QStringLiteral("edtFolder"));
+    chkKeepFolder = new QCheckBox(QStringLiteral("Keep faxes on the server in folder"), sheet);
+    chkKeepFolder->setObjectName(QStringLiteral("chkKeepFolder"));
+    edtKeepFolder = new QLineEdit(QStringLiteral("Faxes"), sheet);
+    edtKeepFolder->setObjectName(QStringLiteral("edtKeepFolder"));
+    edtKeepFolder->setAccessibleName(QStringLiteral("Keep folder"));
+    auto* keepRow = new QHBoxLayout;
+    keepRow->addWidget(chkKeepFolder);
+    keepRow->addWidget(edtKeepFolder, 1);
+    fields->addRow(QStringLiteral("Mailbox type:"), cmbMailboxType);
+    fields->addRow(QStringLiteral("Folder:"), edtFolder);
+    fields->addRow(keepRow);
+    connect(cmbMailboxType, &QComboBox::currentTextChanged, this, [this] { ShowMailboxKind(); });
+    connect(chkKeepFolder, &QCheckBox::toggled, this, [this] { ShowMailboxKind(); });
     cmbLanguage = new QComboBox(sheet);
     cmbLanguage->setObjectName(QStringLiteral("cmbLanguage"));
     cmbLanguage->addItems(InstalledTextLanguages());
@@ -371,6 +397,7 @@ void TForm1::ConfigureSheetShow()
     }
     LoadSecurityChoice();
     LoadTextLanguage();
+    LoadMailboxKind();
     FaxRules->Load();
     Edit1->setText(cmbConnection->currentText());
 }
@@ -415,6 +442,31 @@ void TForm1::ShowTextProgress(int faxesLeft)
         lblTextProgress->setText(QStringLiteral("Text recognition: %1 %2 left to read.")
                                      .arg(faxesLeft)
                                      .arg(faxesLeft == 1 ? QStringLiteral("fax") : QStringLiteral("faxes")));
+}
+
+// The IMAP fields count only for an IMAP mailbox.
+void TForm1::LoadMailboxKind()
+{
+    auto read = [](TQlRegistryVariable* variable) {
+        QVariant value;
+        if (variable->VariableExists())
+            variable->ReadVariable(value);
+        return value;
+    };
+    cmbMailboxType->setCurrentText(MailboxTypeFromSetting(read(rgMailboxType)));
+    edtFolder->setText(CleanFolderName(read(rgFolder).toString()));
+    chkKeepFolder->setChecked(read(rgKeepOnServer).toString().compare(QLatin1String("Yes"), Qt::CaseInsensitive) == 0);
+    if (const QString keep = CleanFolderName(read(rgKeepFolder).toString(), QString()); !keep.isEmpty())
+        edtKeepFolder->setText(keep);
+    ShowMailboxKind();
+}
+
+void TForm1::ShowMailboxKind()
+{
+    const bool imap = cmbMailboxType->currentText() == QLatin1String("IMAP");
+    edtFolder->setEnabled(imap);
+    chkKeepFolder->setEnabled(imap);
+    edtKeepFolder->setEnabled(imap && chkKeepFolder->isChecked());
 }
 
 QString TForm1::PeersFolder()
@@ -462,6 +514,10 @@ void TForm1::BitBtn6Click()
     rgTextLanguage->WriteVariable(cmbLanguage->currentText());
     if (FaxText)
         FaxText->SetLanguage(cmbLanguage->currentText());
+    rgMailboxType->WriteVariable(cmbMailboxType->currentText());
+    rgFolder->WriteVariable(CleanFolderName(edtFolder->text()));
+    rgKeepOnServer->WriteVariable(chkKeepFolder->isChecked() ? QStringLiteral("Yes") : QStringLiteral("No"));
+    rgKeepFolder->WriteVariable(CleanFolderName(edtKeepFolder->text(), QString()));
     FaxRules->Save();
     securityProblem_.clear();
     securitySaved_ = true;
@@ -544,8 +600,17 @@ void TForm1::SetProgress(const QString& text)
 
 TMailboxSettings TForm1::MailboxSettings() const
 {
-    return {edtHost->text(),           edtUserName->text(), edtPassword->text(),
-            cmbSecurity->currentText(), securityProblem_,    securitySaved_};
+    TMailboxSettings settings;
+    settings.Host = edtHost->text();
+    settings.UserName = edtUserName->text();
+    settings.Password = edtPassword->text();
+    settings.Security = cmbSecurity->currentText();
+    settings.SecurityProblem = securityProblem_;
+    settings.SecuritySaved = securitySaved_;
+    settings.MailboxType = cmbMailboxType->currentText();
+    settings.Folder = CleanFolderName(edtFolder->text());
+    settings.KeepFolder = chkKeepFolder->isChecked() ? CleanFolderName(edtKeepFolder->text(), QString()) : QString();
+    return settings;
 }
 
 TFaxMailRules TForm1::FaxMailRules() const { return FaxRules->Rules(); }
