@@ -2,6 +2,7 @@
 
 #include "app/core/fax_catalogue.h"
 #include "app/core/security_choice.h"
+#include "app/platform/secret_store.h"
 
 void TConsoleRunHost::Log(const QString& line) { out_ << line << Qt::endl; }
 
@@ -15,8 +16,10 @@ void TConsoleRunHost::SetControlsEnabled(bool enabled)
 
 TMailboxSettings TConsoleRunHost::MailboxSettings() const
 {
-    TMailboxSettings settings{QStringLiteral("None Supplied"), QStringLiteral("None Supplied"), QString(),
-                              DefaultSecurityChoice(), QString(), false};
+    TMailboxSettings settings;
+    settings.Host = settings.UserName = QStringLiteral("None Supplied");
+    settings.Security = DefaultSecurityChoice();
+    settings.SecuritySaved = false;
     // A damaged settings file is reported once, not once per value.
     bool damageReported = false;
     auto read = [&](const char* name) { return readSetting_ ? readSetting_(name, damageReported) : QVariant(); };
@@ -27,6 +30,11 @@ TMailboxSettings TConsoleRunHost::MailboxSettings() const
         if (value.isValid())
             *field = value.toString();
     }
+    settings.SignInMethod = read("rgSignInMethod").toString();
+    settings.PasswordCommand = read("rgPasswordCommand").toString();
+    settings.PasswordInKeyring = read(kPasswordStoreSetting).toString() == kPasswordInKeyring;
+    if (settings.PasswordInKeyring)
+        settings.Password.clear();
     const TSecuritySetting security = ReadSecuritySetting(read("rgSecurity"));
     settings.Security = security.Choice;
     settings.SecurityProblem = security.Problem;

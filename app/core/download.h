@@ -5,6 +5,7 @@
 // Every step runs in the request-done event of the POP3 client.
 #include "app/core/fax_catalogue.h"
 #include "app/core/fax_mail_rules.h"
+#include "app/core/mailbox_credentials.h"
 #include "app/core/run_host.h"
 #include "app/platform/folder_lock.h"
 
@@ -80,6 +81,8 @@ private:
     // Takes the proxy the environment names for the mailbox host; false
     // (after a log line) when it names one that cannot be used.
     bool ChooseProxy();
+    // Connects and signs in with the secret the credentials found.
+    void OpenMailbox(const TCredentials& credentials);
     void SaveListsAndExtract(bool deletionsDone);
     void EndScan();
     void SendQuit();
@@ -106,6 +109,8 @@ private:
     // "download.lock" of the working folder, held from the start of a run to its end.
     TFolderLock downloadLock_{QStringLiteral("download.lock")};
     TPop3Client& client_;
+    TMailboxCredentials credentials_;
+    std::string secret_;  // the password or token of the running run
     // The message being retrieved, written to CaptureFileName + ".part".
     QFile CaptureFile;
     QString partError_; // set when the current message cannot be written

@@ -4,6 +4,7 @@
 #include "app/ui/ani_icon.h"
 #include "app/ui/browse_page.h"
 #include "app/ui/fax_rules_box.h"
+#include "app/ui/sign_in_fields.h"
 #include "app/core/download.h"
 #include "app/core/fax_catalogue.h"
 #include "app/core/extraction.h"
@@ -286,6 +287,8 @@ QWidget* TForm1::BuildConfigureSheet()
     fields->addRow(QStringLiteral("User Name:"), edtUserName);
     fields->addRow(QStringLiteral("Password:"), edtPassword);
     fields->addRow(QStringLiteral("Security:"), cmbSecurity);
+    SignIn = new TSignInFields(this, edtPassword, sheet);
+    SignIn->AddRows(*fields);
     layout->addLayout(fields);
     FaxRules = new TFaxRulesBox(this, sheet);
     layout->addWidget(FaxRules);
@@ -347,6 +350,7 @@ void TForm1::ConfigureSheetShow()
             damageReported = true;
         }
     }
+    SignIn->Load(edtHost->text(), edtUserName->text());
     LoadSecurityChoice();
     FaxRules->Load();
     Edit1->setText(cmbConnection->currentText());
@@ -408,7 +412,8 @@ void TForm1::BitBtn6Click()
     rgConnection->WriteVariable(cmbConnection->currentText());
     rgHost->WriteVariable(edtHost->text());
     rgUserName->WriteVariable(edtUserName->text());
-    rgPassword->WriteVariable(edtPassword->text());
+    if (const QString line = SignIn->Save(edtHost->text(), edtUserName->text(), *rgPassword); !line.isEmpty())
+        Log(line);
     rgSecurity->WriteVariable(cmbSecurity->currentText());
     FaxRules->Save();
     securityProblem_.clear();
@@ -492,8 +497,15 @@ void TForm1::SetProgress(const QString& text)
 
 TMailboxSettings TForm1::MailboxSettings() const
 {
-    return {edtHost->text(),           edtUserName->text(), edtPassword->text(),
-            cmbSecurity->currentText(), securityProblem_,    securitySaved_};
+    TMailboxSettings settings;
+    settings.Host = edtHost->text();
+    settings.UserName = edtUserName->text();
+    settings.Password = edtPassword->text();
+    settings.Security = cmbSecurity->currentText();
+    settings.SecurityProblem = securityProblem_;
+    settings.SecuritySaved = securitySaved_;
+    SignIn->Fill(settings);
+    return settings;
 }
 
 TFaxMailRules TForm1::FaxMailRules() const { return FaxRules->Rules(); }

@@ -22,6 +22,7 @@ class QTabWidget;
 class QTableView;
 class TFaxBrowser;
 class TFaxRulesBox;
+class TSignInFields;
 class QTextEdit;
 class QWidget;
 class TAniIcon;
@@ -92,6 +93,7 @@ public:
     QLineEdit* edtUserName = nullptr;
     QLineEdit* edtPassword = nullptr;
     QComboBox* cmbSecurity = nullptr; // "TLS (POP3S)", "STARTTLS" or "None"
+    TSignInFields* SignIn = nullptr;   // sign-in method, password command, where the password is kept
     TFaxRulesBox* FaxRules = nullptr;  // the fax-mail rules below the settings
     QPushButton* BitBtn6 = nullptr; // Save
     QPushButton* BitBtn7 = nullptr; // Cancel

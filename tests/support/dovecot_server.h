@@ -29,6 +29,10 @@ public:
         keyFile_ = keyFile;
     }
 
+    // Signs users in with OAuth 2 bearer tokens only (XOAUTH2, OAUTHBEARER),
+    // checked against this token introspection endpoint; set before Start.
+    void SetOAuth2Introspection(const std::string& url) { introspectionUrl_ = url; }
+
     // Starts on a free loopback port and waits until it accepts connections.
     bool Start(std::string* error = nullptr);
     void Stop();
@@ -61,6 +65,7 @@ private:
     std::uint16_t port_ = 0;
     std::uint16_t tlsPort_ = 0;
     std::string certFile_, keyFile_;
+    std::string introspectionUrl_;
     bool running_ = false;
     unsigned delivered_ = 0;
 };
