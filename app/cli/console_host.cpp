@@ -1,6 +1,7 @@
 #include "app/cli/console_host.h"
 
 #include "app/core/fax_catalogue.h"
+#include "app/core/mailbox_kind.h"
 #include "app/core/security_choice.h"
 #include "app/platform/secret_store.h"
 
@@ -39,6 +40,7 @@ TMailboxSettings TConsoleRunHost::MailboxSettings() const
     settings.Security = security.Choice;
     settings.SecurityProblem = security.Problem;
     settings.SecuritySaved = security.Saved;
+    ReadMailboxKind(settings, read);
     return settings;
 }
 

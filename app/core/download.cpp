@@ -22,27 +22,17 @@ constexpr uint16_t kHostNotFound = 11001;
 constexpr uint16_t kTimedOut = 10060; // also the POP3 client's idle time-out
 constexpr uint16_t kFirstSocketError = 10000; // below it: the server's own refusal (500)
 
-// The text after the first "marker=" (any case), or nothing when absent.
-std::string ValueAfter(const std::string& line, const std::string& marker)
-{
-    const size_t at = Upper(line).find(Upper(marker));
-    return at == std::string::npos ? std::string() : line.substr(at + marker.size());
-}
-
-const QString kListFile = QStringLiteral("temp\\temp.lst");
-const QString kFaxDataFile = QStringLiteral("temp\\faxdata.lst");
-const QString kPartSuffix = QStringLiteral(".part");
-// Written into the header of a capture that a further fax-mail rule took,
-// so that its extraction, in this run or a later one, catalogues only the
-// attachments that are fax documents.
-const std::string kRuleField = "X-Pellimar-Fax-Rule: ";
+const QString& kListFile = kCaptureListFile;
+const QString& kFaxDataFile = kFaxDataListFile;
 
 } // namespace
 
 TMailboxDownload::TMailboxDownload(TRunHost& host, TRunState& state, TFaxCatalogue& catalogue, TPop3Client& client,
                                    QObject* parent)
-    : QObject(parent), host_(host), state_(state), catalogue_(catalogue), client_(client)
+    : QObject(parent), host_(host), state_(state), catalogue_(catalogue), client_(client), capture_(host),
+      imap_(host, state, capture_, imapClient_)
 {
+    imap_.OnFinished = [this](const TImapWalk& walk, TRunOutcome outcome) { ImapWalkDone(walk, outcome); };
     client_.SetPort("pop3");
     client_.SetMsgNum(0);
     client_.SetMsgLines(0);
@@ -93,20 +83,18 @@ void TMailboxDownload::btnDownloadClick()
                                            "start. Try again when it has finished.")
                           : QStringLiteral("Download refused: ") + downloadLock_.Error());
     running_ = true;
-    rules_ = host_.FaxMailRules();
+    const TFaxMailRules rules = host_.FaxMailRules();
+    capture_.StartRun(rules);
     catalogueBusy_.emplace(catalogue_);
     outcome_ = TRunOutcome::Completed;
     deleted_.clear();
     examined_.clear();
-    completed_.clear();
-    completedFaxData_.clear();
-    earlierCaptures_.clear();
     sinceCommit_.start();
     scanComplete_ = false;
     quitSent_ = false;
     host_.SetControlsEnabled(false);
     host_.SetBusy(true);
-    RemoveIncompleteCaptures();
+    capture_.RemoveIncomplete();
     if (!settings.SecuritySaved && SecurityFromChoice(settings.Security) == pop3SecurityNone)
         host_.Log(QStringLiteral("Warning: this download is not encrypted (Security \"None\"); choose TLS on the "
                                  "Configure page and save it."));
@@ -119,10 +107,10 @@ void TMailboxDownload::btnDownloadClick()
         FinishRun();
         return;
     }
-    credentials_.Fetch(settings, [this](const TCredentials& credentials) { OpenMailbox(credentials); });
+    credentials_.Fetch(settings, [this, rules](const TCredentials& credentials) { OpenMailbox(credentials, rules); });
 }
 
-void TMailboxDownload::OpenMailbox(const TCredentials& credentials)
+void TMailboxDownload::OpenMailbox(const TCredentials& credentials, const TFaxMailRules& rules)
 {
     if (!credentials.Ok) {
         // Nothing was sent to the server.
@@ -132,7 +120,15 @@ void TMailboxDownload::OpenMailbox(const TCredentials& credentials)
         return;
     }
     secret_ = credentials.Secret;
-    if (!ChooseProxy() || !RunRequest(QStringLiteral("Open"), [this] { client_.Open(); })) {
+    TSocksProxy proxy;
+    const bool proxyUsable = ChooseProxy(proxy);
+    if (proxyUsable && host_.MailboxSettings().IsImap()) {
+        TMailboxSettings settings = host_.MailboxSettings();
+        settings.Password = QString::fromLatin1(secret_);
+        return imap_.Start(settings, proxy, client_.Timeout(), rules);
+    }
+    client_.SetSocksProxy(proxy);
+    if (!proxyUsable || !RunRequest(QStringLiteral("Open"), [this] { client_.Open(); })) {
         outcome_ = TRunOutcome::NotConnected;
         host_.Log(requestFailure_.isEmpty() ? QStringLiteral("Could not connect. Quitting.")
                                             : QStringLiteral("Could not connect: %1. Quitting.").arg(requestFailure_));
@@ -148,35 +144,13 @@ void TMailboxDownload::Refuse(TRunOutcome outcome, const QString& line)
         OnRunFinished(outcome_);
 }
 
-void TMailboxDownload::RemoveIncompleteCaptures()
-{
-    // A capture still under its temporary name was cut short (the program
-    // was killed while writing it): its mail was not deleted, so it is
-    // simply fetched again.
-    const QStringList parts = QDir(QStringLiteral("temp")).entryList({QStringLiteral("Msg *.txt") + kPartSuffix},
-                                                                    QDir::Files, QDir::Name);
-    for (const QString& name : parts) {
-        QFile::remove(QStringLiteral("temp/") + name);
-        host_.Log(QStringLiteral("Removed the incomplete capture temp\\") + name
-                  + QStringLiteral("; its mail is fetched again."));
-    }
-    // A list or ledger is saved under a temporary name beside it and renamed
-    // over it when complete; a run killed in between leaves that copy, while
-    // the list itself is whole. Only the run holding the folder's lock gets
-    // here, so no such copy is still being written.
-    const QStringList copies = QDir(QStringLiteral("temp")).entryList(
-        {QStringLiteral("temp.lst.*"), QStringLiteral("faxdata.lst.*"), QStringLiteral("Msg *.txt.faxes.*")}, QDir::Files);
-    for (const QString& name : copies)
-        QFile::remove(QStringLiteral("temp/") + name);
-}
-
-bool TMailboxDownload::ChooseProxy()
+bool TMailboxDownload::ChooseProxy(TSocksProxy& proxy)
 {
     QString host, port;
     SplitHostPort(host_.MailboxSettings().Host, host, port);
     const TProxySetting setting = ProxyFromEnvironment(host.toStdString());
     const QString variable = QString::fromStdString(setting.variable);
-    client_.SetSocksProxy(setting.kind == TProxySetting::Socks ? setting.proxy : TSocksProxy{});
+    proxy = setting.kind == TProxySetting::Socks ? setting.proxy : TSocksProxy{};
     switch (setting.kind) {
     case TProxySetting::Direct:
         return true;
@@ -277,6 +251,16 @@ void TMailboxDownload::Pop3ClientRequestDone(int rqType, uint16_t error)
     SaveListsAndExtract(deletionsDone);
 }
 
+void TMailboxDownload::ImapWalkDone(const TImapWalk& walk, TRunOutcome outcome)
+{
+    examined_ = walk.examined;
+    deleted_ = walk.gone;
+    scanComplete_ = walk.complete;
+    if (outcome_ == TRunOutcome::Completed)
+        outcome_ = outcome;
+    SaveListsAndExtract(true);
+}
+
 void TMailboxDownload::SaveListsAndExtract(bool deletionsDone)
 {
     // Extracted are only captures whose mail is gone from the server (else a
@@ -321,8 +305,6 @@ void TMailboxDownload::StartMailboxScan()
 {
     TempDir = QStringLiteral("temp\\");
     ScanState = 0;
-    Capturing = false;
-    partError_.clear();
     InstallScanHandlers();
     try {
         client_.Stat();
@@ -338,7 +320,7 @@ void TMailboxDownload::ScanRequestDone(uint16_t error)
     if (error != 0) {
         // A retrieval or deletion that did not complete: its mail stays on
         // the server, and a capture being written is dropped.
-        AbandonCapture();
+        capture_.Abandon();
         deleting_ = false;
         host_.Log(QStringLiteral("Error ") + Latin1(client_.ErrorMessage()));
         outcome_ = TRunOutcome::ScanFailed;
@@ -363,16 +345,16 @@ void TMailboxDownload::ScanRequestDone(uint16_t error)
             examined_.insert(CaptureFileName);
             ScanState = 2;
             if (const bool earlier = QFileInfo::exists(NativePath(CaptureFileName));
-                earlier || completed_.contains(CaptureFileName)) {
+                earlier || capture_.Pending().contains(CaptureFileName)) {
                 // Captured completely by an earlier run whose logout never
                 // happened, so the mail is still here: delete it now. (A
                 // unique id the server repeats counts as captured, too.)
                 host_.Log(QStringLiteral("Fax already downloaded. Deleting it from the server."));
                 if (earlier)
-                    earlierCaptures_ << NativePath(CaptureFileName);
+                    capture_.AddEarlier(CaptureFileName);
                 DeleteMessage();
             } else {
-                OpenPart();
+                capture_.Open(CaptureFileName);
                 client_.Retr();
             }
             break;
@@ -381,11 +363,9 @@ void TMailboxDownload::ScanRequestDone(uint16_t error)
                 deleting_ = false;
                 deleted_.insert(CaptureFileName);
                 Advance();
-            } else if (Capturing) {
-                if (ruleMatched_)
-                    TakeHeaderFaxData();
+            } else if (capture_.IsFaxMail()) {
                 QString failure;
-                if (!CompleteCapture(failure)) {
+                if (!capture_.Complete(failure)) {
                     host_.Log(failure);
                     outcome_ = TRunOutcome::ScanFailed;
                     EndScan();
@@ -395,7 +375,8 @@ void TMailboxDownload::ScanRequestDone(uint16_t error)
                     break;
                 DeleteMessage();
             } else {
-                DiscardPart(); // not a fax mail
+                QString ignored;
+                capture_.Complete(ignored); // not a fax mail: dropped
                 Advance();
             }
             break;
@@ -405,7 +386,7 @@ void TMailboxDownload::ScanRequestDone(uint16_t error)
         }
     } catch (const std::exception& e) {
         host_.Log(QStringLiteral("Exception ->Error: ") + QString::fromLocal8Bit(e.what()));
-        AbandonCapture();
+        capture_.Abandon();
         deleting_ = false;
         outcome_ = TRunOutcome::ScanFailed;
         EndScan();
@@ -480,7 +461,7 @@ bool TMailboxDownload::CommitGroupIfDue()
     // mails again, instead of fetching everything anew.
     constexpr qsizetype kCommitGroup = 100;
     constexpr qint64 kCommitIntervalMs = 30000;
-    if (completed_.size() < kCommitGroup && !sinceCommit_.hasExpired(kCommitIntervalMs))
+    if (capture_.Pending().size() < kCommitGroup && !sinceCommit_.hasExpired(kCommitIntervalMs))
         return true;
     QString problem;
     const bool ok = CommitCaptures(problem);
@@ -490,166 +471,9 @@ bool TMailboxDownload::CommitGroupIfDue()
     return ok;
 }
 
-bool TMailboxDownload::CommitCaptures(QString& error)
-{
-    // The captures' data and their fax data reach the disk before any of
-    // them takes its final name: a capture under its final name is
-    // complete and has its data.
-    QStringList files = earlierCaptures_;
-    for (const QString& capture : std::as_const(completed_))
-        files << NativePath(capture + kPartSuffix);
-    QString failed;
-    bool ok = SyncFiles(files, failed);
-    if (!ok)
-        error = QStringLiteral("Error: could not write the capture file ") + failed;
-    if (ok && !completedFaxData_.isEmpty()) {
-        QString problem;
-        ok = WriteListFile(kFaxDataFile, ReadListFile(kFaxDataFile) + completedFaxData_, problem);
-        if (!ok)
-            error = QStringLiteral("Error: could not save ") + kFaxDataFile + QStringLiteral(": ") + problem;
-    }
-    ok = ok && NameCompletedCaptures(error);
-    for (const QString& capture : std::as_const(completed_))
-        QFile::remove(NativePath(capture + kPartSuffix)); // left only by a failure
-    completed_.clear();
-    completedFaxData_.clear();
-    earlierCaptures_.clear();
-    return ok;
-}
+bool TMailboxDownload::CommitCaptures(QString& error) { return capture_.Commit(state_, error); }
 
-bool TMailboxDownload::NameCompletedCaptures(QString& error)
-{
-    bool ok = true;
-    for (const QString& capture : std::as_const(completed_)) {
-        QString problem;
-        if (!RenameReplacing(NativePath(capture + kPartSuffix), NativePath(capture), problem)) {
-            error = QStringLiteral("Error: could not name the capture file ") + capture + QStringLiteral(": ")
-                    + problem;
-            ok = false;
-            break;
-        }
-        state_.MessageList.append(capture);
-    }
-    if (!completed_.isEmpty())
-        SyncFolderOf(NativePath(completed_.first()));
-    state_.FaxDataList.append(completedFaxData_);
-    return ok;
-}
-
-void TMailboxDownload::OpenPart()
-{
-    // Every retrieved mail is written under a temporary name; only a fax
-    // mail that arrived completely gets its capture name. A mail that is no
-    // fax mail is dropped again, so a failure to write it does not matter.
-    Capturing = false;
-    partError_.clear();
-    sender_.reset();
-    faxDate_.reset();
-    header_.Clear();
-    inMailHeader_ = true;
-    ruleMatched_ = false;
-    CaptureFile.setFileName(NativePath(CaptureFileName + kPartSuffix));
-    if (!CaptureFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        partError_ = QStringLiteral("Error: could not create the capture file ") + CaptureFileName
-                     + QStringLiteral(": ") + CaptureFile.errorString();
-}
-
-void TMailboxDownload::WritePartLine(const std::string& line)
-{
-    if (!partError_.isEmpty() || !CaptureFile.isOpen())
-        return;
-    std::string bytes = line;
-    bytes += "\r\n";
-    if (CaptureFile.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()))
-        partError_ = QStringLiteral("Error: could not write the capture file ") + CaptureFileName
-                     + QStringLiteral(": ") + CaptureFile.errorString();
-}
-
-bool TMailboxDownload::CompleteCapture(QString& error)
-{
-    // The capture stays under its temporary name until QUIT (CommitCaptures).
-    Capturing = false;
-    bool ok = partError_.isEmpty() && CaptureFile.flush();
-    CaptureFile.close();
-    ok = ok && CaptureFile.error() == QFileDevice::NoError;
-    error = partError_.isEmpty() ? QStringLiteral("Error: could not write the capture file ") + CaptureFileName
-                                 : partError_;
-    partError_.clear();
-    if (!ok) {
-        QFile::remove(NativePath(CaptureFileName + kPartSuffix));
-        return false;
-    }
-    completed_ << CaptureFileName;
-    if (sender_ || faxDate_) // one group of three; a missing value is an empty line
-        completedFaxData_ << CaptureFileName << sender_.value_or(QString()) << faxDate_.value_or(QString());
-    return true;
-}
-
-void TMailboxDownload::DiscardPart()
-{
-    if (CaptureFile.isOpen())
-        CaptureFile.close();
-    QFile::remove(NativePath(CaptureFileName + kPartSuffix));
-    partError_.clear();
-}
-
-void TMailboxDownload::AbandonCapture()
-{
-    Capturing = false;
-    if (CaptureFile.isOpen() || !partError_.isEmpty())
-        DiscardPart();
-}
-
-void TMailboxDownload::ScanMessageLine()
-{
-    const std::string line = client_.LastResponse();
-    const bool headerEnds = inMailHeader_ && line.empty();
-    if (inMailHeader_ && !headerEnds)
-        header_.AddLine(line);
-    inMailHeader_ = inMailHeader_ && !headerEnds;
-    if (!Capturing && ContainsText(line, "subject:") && ContainsText(line, "{Varnel}")) {
-        host_.Log(QStringLiteral("Fax Detected. Preparing to download."));
-        Capturing = true;
-    } else if (!Capturing && headerEnds && MatchFurtherRules()) {
-        Capturing = true;
-    } else if (Capturing && ContainsText(line, "{FaxSender}")) {
-        // Fax data lines go to the fax data list, not into the capture; the
-        // first value of each kind in the mail counts.
-        std::string sender = ValueAfter(line, "{FaxSender}=");
-        if (!sender.empty())
-            sender.pop_back(); // the line's last character is not part of the value
-        if (!sender_)
-            sender_ = Latin1(sender);
-        return;
-    } else if (Capturing && ContainsText(line, "{FaxDate}")) {
-        if (!faxDate_)
-            faxDate_ = Latin1(ValueAfter(line, "{FaxDate}="));
-        return;
-    }
-    WritePartLine(line); // the whole mail, header lines included
-}
-
-bool TMailboxDownload::MatchFurtherRules()
-{
-    const int rule = MatchingFaxMailRule(rules_, header_.Fields());
-    if (rule < 0)
-        return false;
-    const QString description = DescribeFaxMailRule(rules_[rule]);
-    host_.Log(QStringLiteral("Fax Detected (rule: %1). Preparing to download.").arg(description));
-    ruleMatched_ = true;
-    WritePartLine(kRuleField + description.toUtf8().toStdString());
-    return true;
-}
-
-void TMailboxDownload::TakeHeaderFaxData()
-{
-    // Fax data lines, when the mail has them, win over what its header says.
-    const TMailHeader header = header_.Fields();
-    if (!sender_)
-        sender_ = SenderIdFromHeader(header);
-    if (!faxDate_)
-        faxDate_ = FaxDateFromHeader(header.Date, QTimeZone::systemTimeZone());
-}
+void TMailboxDownload::ScanMessageLine() { capture_.TakeLine(client_.LastResponse()); }
 
 void TMailboxDownload::Pop3ClientMessageBegin()
 {

@@ -5,6 +5,8 @@
 // Every step runs in the request-done event of the POP3 client.
 #include "app/core/fax_catalogue.h"
 #include "app/core/fax_mail_rules.h"
+#include "app/core/imap_download.h"
+#include "app/core/mail_capture.h"
 #include "app/core/mailbox_credentials.h"
 #include "app/core/run_host.h"
 #include "app/platform/folder_lock.h"
@@ -70,35 +72,26 @@ public:
     int32_t ScanState = 0;
     QString TempDir;
     QString CaptureFileName;
-    bool Capturing = false;
     QString FaxDataFile;
 
 private:
     // Ends a run that could not start, with one log line.
     void Refuse(TRunOutcome outcome, const QString& line);
     void InstallScanHandlers();
-    void RemoveIncompleteCaptures();
     // Takes the proxy the environment names for the mailbox host; false
     // (after a log line) when it names one that cannot be used.
-    bool ChooseProxy();
+    bool ChooseProxy(TSocksProxy& proxy);
     // Connects and signs in with the secret the credentials found.
-    void OpenMailbox(const TCredentials& credentials);
+    void OpenMailbox(const TCredentials& credentials, const TFaxMailRules& rules);
+    void ImapWalkDone(const TImapWalk& walk, TRunOutcome outcome);
     void SaveListsAndExtract(bool deletionsDone);
     void EndScan();
     void SendQuit();
     void Advance();
     void DeleteMessage();
-    void OpenPart();
-    void WritePartLine(const std::string& line);
-    bool CompleteCapture(QString& error);
     bool CommitCaptures(QString& error);
     bool CommitGroupIfDue();
     void DropWithoutQuit(const QString& problem);
-    bool NameCompletedCaptures(QString& error);
-    void DiscardPart();
-    void AbandonCapture();
-    bool MatchFurtherRules();
-    void TakeHeaderFaxData();
 
     TRunHost& host_;
     TRunState& state_;
@@ -111,24 +104,15 @@ private:
     TPop3Client& client_;
     TMailboxCredentials credentials_;
     std::string secret_;  // the password or token of the running run
-    // The message being retrieved, written to CaptureFileName + ".part".
-    QFile CaptureFile;
-    QString partError_; // set when the current message cannot be written
-    std::optional<QString> sender_, faxDate_; // fax data of the current mail
-    TFaxMailRules rules_;        // of this run
-    TMailHeaderReader header_;   // of the message being retrieved
-    bool inMailHeader_ = false;  // its header lines are still arriving
-    bool ruleMatched_ = false;   // a further rule (not the marker) took it
+    // The message being retrieved and the captures waiting for the commit.
+    TMailCapture capture_;
+    // An IMAP mailbox is walked by its own client; the run around it is the same.
+    TImapClient imapClient_;
+    TImapDownload imap_;
     bool deleting_ = false; // a DELE is outstanding
     // Capture paths of this session: of every message looked at, and of the
     // messages the server acknowledged a DELE for.
     QSet<QString> examined_, deleted_;
-    // Captures complete under their temporary name, and the fax data groups
-    // they carried; they are synced and named together just before QUIT.
-    QStringList completed_, completedFaxData_;
-    // Captures an earlier run left whose mails were deleted again in this
-    // session; synced before QUIT, too.
-    QStringList earlierCaptures_;
     QString requestFailure_; // why the last request could not be sent
     // Time since the captures were last committed (CommitGroupIfDue).
     QElapsedTimer sinceCommit_;

@@ -27,6 +27,12 @@ struct TMailboxSettings {
     QString PasswordCommand{};
     // True when the settings keep the password in the desktop keyring; Password is then empty.
     bool PasswordInKeyring = false;
+    // "POP3" or "IMAP"; the IMAP folder to fetch from, and the folder the
+    // fax mails are moved to (empty: they are removed).
+    QString MailboxType = QStringLiteral("POP3");
+    QString Folder = QStringLiteral("INBOX");
+    QString KeepFolder;
+    bool IsImap() const { return MailboxType.compare(QLatin1String("IMAP"), Qt::CaseInsensitive) == 0; }
 };
 
 class TRunHost {

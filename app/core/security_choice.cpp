@@ -54,3 +54,8 @@ TSecuritySetting ReadSecuritySetting(const QVariant& stored)
                 .arg(stored.toString().left(40), SecurityChoices().join(QStringLiteral(", "))),
             true};
 }
+
+QString DefaultImapPortFor(TPop3Security security)
+{
+    return security == pop3SecurityTls ? QStringLiteral("993") : QStringLiteral("143");
+}

@@ -17,6 +17,8 @@ QString ListedSecurityChoice(const QString& value);
 TPop3Security SecurityFromChoice(const QString& choice);
 // The port used when the host names none: 995 for POP3S, else the pop3 service.
 QString DefaultPortFor(TPop3Security security);
+// The same for an IMAP mailbox: 993 for IMAPS, else 143.
+QString DefaultImapPortFor(TPop3Security security);
 
 // A stored Security value as a download takes it. Never saved (an invalid
 // value): the default, and Saved is false. A value that names no listed

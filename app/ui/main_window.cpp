@@ -14,12 +14,14 @@
 #include "app/ui/page_keys.h"
 #include "app/platform/message_box.h"
 #include "app/ui/registry_variable.h"
+#include "app/core/mailbox_kind.h"
 #include "app/core/security_choice.h"
 #include "app/platform/system_info.h"
 #include "mail/pop3_client.h"
 #include "qdb/record_view.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
@@ -113,6 +115,10 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     rgPassword = MakeSetting("rgPassword");
     rgConnection = MakeSetting("rgConnection");
     rgSecurity = MakeSetting("rgSecurity");
+    rgMailboxType = MakeSetting(kMailboxTypeSetting);
+    rgFolder = MakeSetting(kFolderSetting);
+    rgKeepOnServer = MakeSetting(kKeepOnServerSetting);
+    rgKeepFolder = MakeSetting(kKeepFolderSetting);
     tvAPIThing1 = new TtvAPIThing(this);
     tvAPIThing1->setObjectName(QStringLiteral("tvAPIThing1"));
 
@@ -287,6 +293,26 @@ QWidget* TForm1::BuildConfigureSheet()
     fields->addRow(QStringLiteral("User Name:"), edtUserName);
     fields->addRow(QStringLiteral("Password:"), edtPassword);
     fields->addRow(QStringLiteral("Security:"), cmbSecurity);
+    cmbMailboxType = new QComboBox(sheet);
+    cmbMailboxType->setObjectName(QStringLiteral("cmbMailboxType"));
+    cmbMailboxType->addItems(MailboxTypeChoices());
+    cmbMailboxType->setToolTip(QStringLiteral("POP3 fetches and removes the fax mails; IMAP can also keep them "
+                                              "in a folder on the server."));
+    edtFolder = new QLineEdit(QStringLiteral("INBOX"), sheet);
+    edtFolder->setObjectName(QStringLiteral("edtFolder"));
+    chkKeepFolder = new QCheckBox(QStringLiteral("Keep faxes on the server in folder"), sheet);
+    chkKeepFolder->setObjectName(QStringLiteral("chkKeepFolder"));
+    edtKeepFolder = new QLineEdit(QStringLiteral("Faxes"), sheet);
+    edtKeepFolder->setObjectName(QStringLiteral("edtKeepFolder"));
+    edtKeepFolder->setAccessibleName(QStringLiteral("Keep folder"));
+    auto* keepRow = new QHBoxLayout;
+    keepRow->addWidget(chkKeepFolder);
+    keepRow->addWidget(edtKeepFolder, 1);
+    fields->addRow(QStringLiteral("Mailbox type:"), cmbMailboxType);
+    fields->addRow(QStringLiteral("Folder:"), edtFolder);
+    fields->addRow(keepRow);
+    connect(cmbMailboxType, &QComboBox::currentTextChanged, this, [this] { ShowMailboxKind(); });
+    connect(chkKeepFolder, &QCheckBox::toggled, this, [this] { ShowMailboxKind(); });
     SignIn = new TSignInFields(this, edtPassword, sheet);
     SignIn->AddRows(*fields);
     layout->addLayout(fields);
@@ -352,6 +378,7 @@ void TForm1::ConfigureSheetShow()
     }
     SignIn->Load(edtHost->text(), edtUserName->text());
     LoadSecurityChoice();
+    LoadMailboxKind();
     FaxRules->Load();
     Edit1->setText(cmbConnection->currentText());
 }
@@ -370,6 +397,31 @@ void TForm1::LoadSecurityChoice()
     securitySaved_ = setting.Saved;
     if (setting.Saved)
         cmbSecurity->setCurrentText(setting.Choice);
+}
+
+// The IMAP fields count only for an IMAP mailbox.
+void TForm1::LoadMailboxKind()
+{
+    auto read = [](TQlRegistryVariable* variable) {
+        QVariant value;
+        if (variable->VariableExists())
+            variable->ReadVariable(value);
+        return value;
+    };
+    cmbMailboxType->setCurrentText(MailboxTypeFromSetting(read(rgMailboxType)));
+    edtFolder->setText(CleanFolderName(read(rgFolder).toString()));
+    chkKeepFolder->setChecked(read(rgKeepOnServer).toString().compare(QLatin1String("Yes"), Qt::CaseInsensitive) == 0);
+    if (const QString keep = CleanFolderName(read(rgKeepFolder).toString(), QString()); !keep.isEmpty())
+        edtKeepFolder->setText(keep);
+    ShowMailboxKind();
+}
+
+void TForm1::ShowMailboxKind()
+{
+    const bool imap = cmbMailboxType->currentText() == QLatin1String("IMAP");
+    edtFolder->setEnabled(imap);
+    chkKeepFolder->setEnabled(imap);
+    edtKeepFolder->setEnabled(imap && chkKeepFolder->isChecked());
 }
 
 QString TForm1::PeersFolder()
@@ -415,6 +467,10 @@ void TForm1::BitBtn6Click()
     if (const QString line = SignIn->Save(edtHost->text(), edtUserName->text(), *rgPassword); !line.isEmpty())
         Log(line);
     rgSecurity->WriteVariable(cmbSecurity->currentText());
+    rgMailboxType->WriteVariable(cmbMailboxType->currentText());
+    rgFolder->WriteVariable(CleanFolderName(edtFolder->text()));
+    rgKeepOnServer->WriteVariable(chkKeepFolder->isChecked() ? QStringLiteral("Yes") : QStringLiteral("No"));
+    rgKeepFolder->WriteVariable(CleanFolderName(edtKeepFolder->text(), QString()));
     FaxRules->Save();
     securityProblem_.clear();
     securitySaved_ = true;
@@ -505,6 +561,9 @@ TMailboxSettings TForm1::MailboxSettings() const
     settings.SecurityProblem = securityProblem_;
     settings.SecuritySaved = securitySaved_;
     SignIn->Fill(settings);
+    settings.MailboxType = cmbMailboxType->currentText();
+    settings.Folder = CleanFolderName(edtFolder->text());
+    settings.KeepFolder = chkKeepFolder->isChecked() ? CleanFolderName(edtKeepFolder->text(), QString()) : QString();
     return settings;
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+class QCheckBox;
 class QComboBox;
 class QDragEnterEvent;
 class QDropEvent;
@@ -94,6 +95,10 @@ public:
     QLineEdit* edtPassword = nullptr;
     QComboBox* cmbSecurity = nullptr; // "TLS (POP3S)", "STARTTLS" or "None"
     TSignInFields* SignIn = nullptr;   // sign-in method, password command, where the password is kept
+    QComboBox* cmbMailboxType = nullptr; // "POP3" or "IMAP"
+    QLineEdit* edtFolder = nullptr;      // the IMAP folder fetched from
+    QCheckBox* chkKeepFolder = nullptr;  // keep faxes on the server in a folder
+    QLineEdit* edtKeepFolder = nullptr;
     TFaxRulesBox* FaxRules = nullptr;  // the fax-mail rules below the settings
     QPushButton* BitBtn6 = nullptr; // Save
     QPushButton* BitBtn7 = nullptr; // Cancel
@@ -118,6 +123,10 @@ public:
     TQlRegistryVariable* rgPassword = nullptr;
     TQlRegistryVariable* rgConnection = nullptr;
     TQlRegistryVariable* rgSecurity = nullptr;
+    TQlRegistryVariable* rgMailboxType = nullptr;
+    TQlRegistryVariable* rgFolder = nullptr;
+    TQlRegistryVariable* rgKeepOnServer = nullptr;
+    TQlRegistryVariable* rgKeepFolder = nullptr;
     TtvAPIThing* tvAPIThing1 = nullptr;
 
 protected:
@@ -132,6 +141,8 @@ private:
     QWidget* BuildBrowseFaxesSheet();
     QWidget* BuildConfigureSheet();
     void LoadSecurityChoice();
+    void LoadMailboxKind();
+    void ShowMailboxKind();
     TQlRegistryVariable* MakeSetting(const char* name);
     // What the stored Security value was found to be at the last load (see
     // ReadSecuritySetting); a save makes it the shown choice.

@@ -1,9 +1,10 @@
 // `pellimar --fetch` signing in with an OAuth 2 bearer token that the
 // password command prints, against Dovecot's oauth2 passdb, which checks
-// tokens at a small introspection endpoint. A good token fetches over POP3S
-// and STARTTLS (a long one after the server's empty challenge); an expired
-// one is refused with the server's JSON reason and leaves the mail; a failing
-// command or a token meant for a clear-text connection reaches no server.
+// tokens at a small introspection endpoint. A good token fetches over POP3
+// and IMAP, with implicit TLS and STARTTLS (a long one after the server's
+// empty challenge); an expired one is refused with the server's JSON reason
+// and leaves the mail; a failing command or a token meant for a clear-text
+// connection reaches no server.
 #include "tests/integration/fetch_fixture.h"
 #include "tests/support/dovecot_server.h"
 #include "tests/support/local_mailbox.h"
@@ -45,6 +46,7 @@ TEST_F(OAuthFetchTest, TokensFromThePasswordCommand)
     ASSERT_TRUE(certs.Ok()) << certs.Error();
     DovecotServer server;
     server.SetTlsCertificate(base + ".crt", base + ".key");
+    server.EnableImap();
     server.SetOAuth2Introspection("http://127.0.0.1:" + port.toStdString() + "/introspect");
     ASSERT_TRUE(server.Start(&why)) << why;
     server.AddUser("fax", "not-a-token");
@@ -64,6 +66,7 @@ TEST_F(OAuthFetchTest, TokensFromThePasswordCommand)
         QString logLine;   // a line the run prints
         bool reachesServer;
         bool fetches;
+        bool imap = false;
     };
     const Case cases[] = {
         {"expired token", QStringLiteral("TLS (POP3S)"), QStringLiteral("printf expired-token"), 3,
@@ -76,19 +79,28 @@ TEST_F(OAuthFetchTest, TokensFromThePasswordCommand)
          QStringLiteral("A total of 1 Faxes where added."), true, true},
         {"long token over POP3S", QStringLiteral("TLS (POP3S)"), QStringLiteral("printf ") + longToken, 0,
          QStringLiteral("A total of 1 Faxes where added."), true, true},
+        {"expired token over IMAPS", QStringLiteral("TLS (POP3S)"), QStringLiteral("printf expired-token"), 3,
+         QStringLiteral("(the server says: status \"invalid_token\")"), true, false, true},
+        {"good token over IMAP STARTTLS", QStringLiteral("STARTTLS"), QStringLiteral("printf good-token"), 0,
+         QStringLiteral("A total of 1 Faxes where added."), true, true, true},
+        {"long token over IMAPS", QStringLiteral("TLS (POP3S)"), QStringLiteral("printf ") + longToken, 0,
+         QStringLiteral("A total of 1 Faxes where added."), true, true, true},
     };
     const QString key = QStringLiteral("HKEY_CURRENT_USER\\Software\\Quenlo\\Dravimex\\QlVariableStore");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (server.CountMessages("fax") == 0)
             deliver();
-        const int port = c.security == QLatin1String("TLS (POP3S)") ? server.TlsPort() : server.Port();
+        const bool implicitTls = c.security == QLatin1String("TLS (POP3S)");
+        const int port = c.imap ? (implicitTls ? server.ImapsPort() : server.ImapPort())
+                                : (implicitTls ? server.TlsPort() : server.Port());
         registry_.SetContents(QStringLiteral("REGEDIT4\n\n[%1]\n\"rgHost\"=\"localhost:%2\"\n\"rgUserName\"=\"fax\"\n"
                                              "\"rgPassword\"=\"\"\n\"rgSecurity\"=\"%3\"\n"
-                                             "\"rgSignInMethod\"=\"OAuth 2 token\"\n\"rgPasswordCommand\"=\"%4\"\n")
+                                             "\"rgSignInMethod\"=\"OAuth 2 token\"\n\"rgPasswordCommand\"=\"%4\"\n"
+                                             "\"rgMailboxType\"=\"%5\"\n")
                                   .arg(key)
                                   .arg(port)
-                                  .arg(c.security, c.command)
+                                  .arg(c.security, c.command, c.imap ? QStringLiteral("IMAP") : QStringLiteral("POP3"))
                                   .toLatin1());
         const int loginsBefore = CountLogins(server);
         QProcess pellimar;

@@ -13,8 +13,12 @@
 
 class TRecordingRunHost : public TRunHost {
 public:
-    TMailboxSettings Settings{QStringLiteral("None Supplied"), QStringLiteral("None Supplied"), QString(),
-                              QStringLiteral("None"), QString(), true};
+    TMailboxSettings Settings = [] {
+        TMailboxSettings settings;
+        settings.Host = settings.UserName = QStringLiteral("None Supplied");
+        settings.Security = QStringLiteral("None");
+        return settings;
+    }();
     QStringList LogLines;
     QString Progress;
     bool ControlsEnabled = true;

@@ -95,7 +95,7 @@ void DovecotServer::WriteConfig()
     c << "base_dir = " << root_ << "/run\n"
       << "state_dir = " << root_ << "/state\n"
       << "log_path = " << root_ << "/dovecot.log\n"
-      << "protocols = pop3\n"
+      << (imap_ ? "protocols = pop3 imap\n" : "protocols = pop3\n")
       << "listen = " << listenAddress_ << "\n"
       << (certFile_.empty() ? "ssl = no\n"
                             : "ssl = required\nssl_cert = <" + certFile_ + "\nssl_key = <" + keyFile_ + "\n")
@@ -122,7 +122,14 @@ void DovecotServer::WriteConfig()
           << "\n    ssl = yes\n  }\n";
     c << "}\n"
       << "service anvil {\n  chroot =\n}\n"
-      << "service imap-login {\n  chroot =\n}\n";
+      << "service imap-login {\n  chroot =\n";
+    if (imap_) {
+        c << "  inet_listener imap {\n    address = " << listenAddress_ << "\n    port = " << imapPort_ << "\n  }\n";
+        if (imapsPort_ != 0)
+            c << "  inet_listener imaps {\n    address = " << listenAddress_ << "\n    port = " << imapsPort_
+              << "\n    ssl = yes\n  }\n";
+    }
+    c << "}\n";
     WriteFile(root_ + "/dovecot.conf", c.str());
     if (!introspectionUrl_.empty())
         WriteFile(root_ + "/oauth2.conf", "introspection_mode = post\nintrospection_url = " + introspectionUrl_ +
@@ -150,11 +157,14 @@ bool DovecotServer::Start(std::string* error)
         tlsPort_ = 0;
         while (!certFile_.empty() && (tlsPort_ == 0 || tlsPort_ == port_))
             tlsPort_ = FreeLoopbackPort(listenAddress_);
+        imapPort_ = imap_ ? OtherFreePort() : 0;
+        imapsPort_ = imap_ && !certFile_.empty() ? OtherFreePort() : 0;
         WriteConfig();
         const QString conf = QString::fromStdString(root_ + "/dovecot.conf");
         if (!RunTool("dovecot", {"-c", conf}))
             continue;
-        running_ = WaitUntilListening(port_, 10000) && (tlsPort_ == 0 || WaitUntilListening(tlsPort_, 10000));
+        running_ = WaitUntilListening(port_, 10000) && (tlsPort_ == 0 || WaitUntilListening(tlsPort_, 10000)) &&
+                   (imapPort_ == 0 || WaitUntilListening(imapPort_, 10000));
         if (!running_)
             RunTool("dovecot", {"-c", conf, "stop"});
     }
@@ -208,14 +218,36 @@ std::string DovecotServer::PutMessage(const std::string& user, const std::string
     return name;
 }
 
-int DovecotServer::CountMessages(const std::string& user) const
+std::uint16_t DovecotServer::OtherFreePort() const
 {
-    int count = 0;
+    for (;;) {
+        const std::uint16_t port = FreeLoopbackPort(listenAddress_);
+        if (port != port_ && port != tlsPort_ && port != imapPort_ && port != imapsPort_)
+            return port;
+    }
+}
+
+// Maildir++: an IMAP folder "Faxes" is the subfolder ".Faxes".
+std::string DovecotServer::FolderDir(const std::string& user, const std::string& folder) const
+{
+    return folder.empty() || folder == "INBOX" ? Maildir(user) : Maildir(user) + "/." + folder;
+}
+
+int DovecotServer::CountMessages(const std::string& user, const std::string& folder) const
+{
+    return static_cast<int>(MessageFlags(user, folder).size());
+}
+
+std::vector<std::string> DovecotServer::MessageFlags(const std::string& user, const std::string& folder) const
+{
+    std::vector<std::string> flags;
     for (const char* sub : {"/new", "/cur"})
-        count += static_cast<int>(QDir(QString::fromStdString(Maildir(user) + sub))
-                                      .entryList(QDir::Files | QDir::NoDotAndDotDot)
-                                      .size());
-    return count;
+        for (const QString& name : QDir(QString::fromStdString(FolderDir(user, folder) + sub))
+                                       .entryList(QDir::Files | QDir::NoDotAndDotDot)) {
+            const qsizetype at = name.indexOf(QStringLiteral(":2,"));
+            flags.push_back(at < 0 ? std::string() : name.mid(at + 3).toStdString());
+        }
+    return flags;
 }
 
 std::string DovecotServer::Log() const

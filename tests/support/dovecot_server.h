@@ -5,8 +5,11 @@
 // when stopped. Users are added with plain passwords (so APOP works) and
 // messages are put into a mailbox as raw bytes. With a certificate set it
 // runs with ssl = required: STLS on Port(), implicit TLS on TlsPort().
+// With EnableImap it serves IMAP as well (package dovecot-imapd): STARTTLS
+// on ImapPort(), IMAPS on ImapsPort().
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class DovecotServer {
 public:
@@ -32,6 +35,8 @@ public:
     // Signs users in with OAuth 2 bearer tokens only (XOAUTH2, OAUTHBEARER),
     // checked against this token introspection endpoint; set before Start.
     void SetOAuth2Introspection(const std::string& url) { introspectionUrl_ = url; }
+    // Serves IMAP too; set before Start.
+    void EnableImap() { imap_ = true; }
 
     // Starts on a free loopback port and waits until it accepts connections.
     bool Start(std::string* error = nullptr);
@@ -43,20 +48,29 @@ public:
     // Delivers one message (raw bytes, usually CR LF lines) into the user's
     // mailbox; returns the maildir file name.
     std::string PutMessage(const std::string& user, const std::string& raw);
-    // Messages in the user's mailbox (new and seen).
-    int CountMessages(const std::string& user) const;
+    // Messages in the user's mailbox (new and seen), or in one of its IMAP
+    // folders ("" is INBOX).
+    int CountMessages(const std::string& user, const std::string& folder = {}) const;
+    // The maildir flags of each message in the folder ("" for a new mail,
+    // "S" seen, "F" flagged, "T" marked deleted...).
+    std::vector<std::string> MessageFlags(const std::string& user, const std::string& folder = {}) const;
 
     std::uint16_t Port() const { return port_; }
     std::string PortText() const { return std::to_string(port_); }
     // The POP3S port (0 without a certificate).
     std::uint16_t TlsPort() const { return tlsPort_; }
     std::string TlsPortText() const { return std::to_string(tlsPort_); }
+    // The IMAP and IMAPS ports (0 without EnableImap; IMAPS also needs a certificate).
+    std::uint16_t ImapPort() const { return imapPort_; }
+    std::uint16_t ImapsPort() const { return imapsPort_; }
     const std::string& Root() const { return root_; }
     // The server's log, for failure messages.
     std::string Log() const;
 
 private:
     std::string Maildir(const std::string& user) const;
+    std::string FolderDir(const std::string& user, const std::string& folder) const;
+    std::uint16_t OtherFreePort() const;
     void WriteConfig();
     bool WaitUntilListening(std::uint16_t port, int limitMs) const;
 
@@ -64,6 +78,8 @@ private:
     std::string listenAddress_ = "127.0.0.1";
     std::uint16_t port_ = 0;
     std::uint16_t tlsPort_ = 0;
+    std::uint16_t imapPort_ = 0, imapsPort_ = 0;
+    bool imap_ = false;
     std::string certFile_, keyFile_;
     std::string introspectionUrl_;
     bool running_ = false;
