@@ -3,7 +3,7 @@
 // The command line can choose a mode without any window instead: --fetch
 // runs one download, --list prints the catalogue, --backup copies it, --export writes the pages
 // of a fax file as images or a PDF, --print prints one, --import catalogues
-// fax files saved elsewhere; --help and --version
+// fax files saved elsewhere, --search and --text read the text index; --help and --version
 // print and exit. Without a mode, a fax file given opens in the viewer
 // window. Wrong arguments are answered on standard error. The window and the
 // modes that use the catalogue run in the working folder (--home, else the
@@ -19,6 +19,7 @@
 #include "app/cli/headless_fetch.h"
 #include "app/ui/help_form.h"
 #include "app/cli/import_command.h"
+#include "app/cli/text_commands.h"
 #include "app/core/download.h"
 #include "app/platform/working_folder.h"
 #include "app/ui/import_form.h"
@@ -62,7 +63,7 @@ int RunWindows(QApplication& app, const QString& faxFile)
 bool UsesWorkingFolder(TRunMode mode)
 {
     return mode == TRunMode::Window || mode == TRunMode::Fetch || mode == TRunMode::List || mode == TRunMode::Backup
-           || mode == TRunMode::Import;
+           || mode == TRunMode::Import || mode == TRunMode::Search || mode == TRunMode::Text;
 }
 
 // Makes the working folder the current one. The window creates a missing
@@ -130,7 +131,10 @@ int main(int argc, char** argv)
         // Files named on the command line stay those of the folder it was typed in.
         for (QString& file : run.Arguments)
             file = QFileInfo(file).absoluteFilePath();
-        if (!EnterWorkingFolder(run, err))
+        // --text reads a fax file given also where there is no working folder.
+        const bool fileWithoutFolder = run.Mode == TRunMode::Text && QFileInfo(run.Arguments.value(0)).isFile()
+                                       && !IsWorkingFolder(ChooseWorkingFolder(run.Home).Path);
+        if (!fileWithoutFolder && !EnterWorkingFolder(run, err))
             return run.Mode == TRunMode::Fetch ? static_cast<int>(TRunOutcome::NoCatalogue)
                  : run.Mode == TRunMode::Window ? 0
                                                 : 1;
@@ -150,6 +154,13 @@ int main(int argc, char** argv)
         return RunFaxPrint(run.Arguments, out, err);
     case TRunMode::Import:
         return RunFaxImport(run.Arguments, out, err);
+    case TRunMode::Search:
+        return RunTextSearch(line.Arguments, out, err);
+    case TRunMode::Text:
+        // A key stays as typed; a file name is taken from where it was typed.
+        return RunTextPrint(line.Arguments.value(0).contains(QLatin1Char('\\')) ? line.Arguments.value(0)
+                                                                                 : run.Arguments.value(0),
+                            out, err);
     default:
         return RunWindows(app, run.Arguments.value(0));
     }

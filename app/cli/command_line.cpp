@@ -32,6 +32,12 @@ const QList<TOptionText>& Options()
          QStringLiteral("print a fax file with a FILE and PAGE header and footer")},
         {{QStringLiteral("import")}, {}, QStringLiteral("--import FAX.apf..."),
          QStringLiteral("copy fax files into faxes/ and catalogue them, without a window")},
+        {{QStringLiteral("search")}, {}, QStringLiteral("--search WORDS..."),
+         QStringLiteral("print the faxes whose recognised text holds all these words (any order, letter case and "
+                        "accents ignored), one line each: key, pages and a piece of the text")},
+        {{QStringLiteral("text")}, {}, QStringLiteral("--text FAX"),
+         QStringLiteral("print the recognised text of a fax, given by its key (faxes\\NAME) or its file; a file "
+                        "not read yet is read now")},
         {{QStringLiteral("printer")}, QStringLiteral("NAME"), QStringLiteral("--printer NAME"),
          QStringLiteral("with --print: the printer (default: the system's)")},
         {{QStringLiteral("pages")}, QStringLiteral("FROM-TO"), QStringLiteral("--pages FROM-TO"),
@@ -66,6 +72,8 @@ const char kExitStatuses[] =
     "Of --print: 0 when printed, 1 when the file is not a readable fax, 3 for a printer error, "
     "4 when some pages could not be printed (the others were). "
     "Of --import: 0 when every file was imported, 1 otherwise. "
+    "Of --search: 0 when some fax matched, 1 when none did or there is no text index yet. "
+    "Of --text: 0, or 1 when there is no text of that fax. "
     "Wrong arguments, such as an unknown option, give 2.";
 
 // Options that belong to one mode.
@@ -124,7 +132,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     }
 
     QStringList modes;
-    for (const char* mode : {"fetch", "list", "backup", "export", "print", "import"})
+    for (const char* mode : {"fetch", "list", "backup", "export", "print", "import", "search", "text"})
         if (parser.isSet(QLatin1String(mode)))
             modes << QStringLiteral("--") + QLatin1String(mode);
     if (modes.size() > 1) {
@@ -138,6 +146,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
               : mode == QLatin1String("--export") ? TRunMode::Export
               : mode == QLatin1String("--print")  ? TRunMode::Print
               : mode == QLatin1String("--import") ? TRunMode::Import
+              : mode == QLatin1String("--search") ? TRunMode::Search
+              : mode == QLatin1String("--text")   ? TRunMode::Text
                                                   : TRunMode::Window;
 
     for (const auto& [option, owner] : kModeOptions)
@@ -174,14 +184,26 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
         line.Error = QStringLiteral("--import needs at least one fax file.");
         return line;
     }
+    if (line.Mode == TRunMode::Search && line.Arguments.isEmpty()) {
+        line.Error = QStringLiteral("--search needs at least one word.");
+        return line;
+    }
+    if (line.Mode == TRunMode::Text && line.Arguments.isEmpty()) {
+        line.Error = QStringLiteral("--text needs the fax.");
+        return line;
+    }
     if (line.Mode == TRunMode::Backup && line.Arguments.isEmpty()) {
         line.Error = QStringLiteral("--backup needs the file to write.");
         return line;
     }
     // --export checks its two arguments itself; --import takes any number of
     // files; the window and --backup take one file.
-    const qsizetype allowed = line.Mode == TRunMode::Export || line.Mode == TRunMode::Import ? line.Arguments.size()
-                            : line.Mode == TRunMode::Window || line.Mode == TRunMode::Backup ? 1
+    const qsizetype allowed = line.Mode == TRunMode::Export || line.Mode == TRunMode::Import
+                                      || line.Mode == TRunMode::Search
+                                  ? line.Arguments.size()
+                              : line.Mode == TRunMode::Window || line.Mode == TRunMode::Backup
+                                      || line.Mode == TRunMode::Text
+                                  ? 1
                                                                                              : 0;
     if (line.Arguments.size() > allowed)
         line.Error = QStringLiteral("Unexpected argument '%1'.").arg(line.Arguments.value(int(allowed)));
@@ -194,7 +216,7 @@ QString CommandLineHelp()
         "Usage: pellimar [FAX.apf | --fetch [--timeout SECONDS] [--notify] | --list | --backup FILE |\n"
         "                 --export FAX.apf OUT |\n"
         "                 --print FAX.apf [--printer NAME] [--pages FROM-TO] [--multipage] [--output FILE.pdf] |\n"
-        "                 --import FAX.apf...] [--home DIR]\n\n");
+        "                 --import FAX.apf... | --search WORDS... | --text FAX] [--home DIR]\n\n");
     help += Wrapped(QLatin1String(kIntroduction), {}, 0) + QLatin1Char('\n');
     for (const TOptionText& text : Options()) {
         QString first = QStringLiteral("  ") + text.shown;

@@ -269,6 +269,26 @@ bool TFaxCatalogue::Contains(const QString& key) { return view_->FindKey(key.toL
 
 void TFaxCatalogue::Flush() { view_->Flush(); }
 
+// The engine's own moves: the record panel is not rewritten on the way.
+QStringList TFaxCatalogue::Keys()
+{
+    QStringList keys;
+    if (!view_ || !view_->Ready())
+        return keys;
+    qdb::TQDB& engine = *view_;
+    const int32_t current = engine.ItemIndex();
+    const int32_t count = engine.Count();
+    keys.reserve(count);
+    for (int32_t i = 0; i < count; ++i) {
+        engine.GoTo(i);
+        const std::string key = engine.CurrentItemKey();
+        keys << QString::fromLatin1(key.data(), qsizetype(key.size()));
+    }
+    if (current >= 0 && current < count)
+        engine.GoTo(current);
+    return keys;
+}
+
 TFaxRecord TFaxCatalogue::Current() const
 {
     return {edtStatus->text(), edtFilename->text(), edtSenderID->text(), edteMailDate->text(), edtFaxDate->text()};

@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -74,6 +75,8 @@ public:
     bool Contains(const QString& key);
     // Makes every posted record durable.
     void Flush();
+    // Every record's key in key order; the current record stays current.
+    QStringList Keys();
 
     // An import or a download run is writing: others must wait. The flag
     // replaces any lock of one caller's own, so that each sees the others.

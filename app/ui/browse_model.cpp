@@ -72,8 +72,12 @@ int TFaxGridModel::columnCount(const QModelIndex& parent) const { return parent.
 
 QVariant TFaxGridModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= rowCount() || index.column() >= kCellCount)
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= kColumnCount)
         return {};
+    if (index.column() == kFoundInTextColumn)
+        return (role == Qt::DisplayRole || role == Qt::ToolTipRole) && FoundInText(index.row())
+                   ? QVariant(QStringLiteral("Yes"))
+                   : QVariant();
     switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
@@ -94,7 +98,7 @@ QVariant TFaxGridModel::headerData(int section, Qt::Orientation orientation, int
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kColumnCount)
         return {};
-    return section < kCellCount ? header_[size_t(section)] : QString();
+    return section < kCellCount ? header_[size_t(section)] : QStringLiteral("Found in text");
 }
 
 void TFaxGridModel::SetHeaderTexts(const TCells& texts)
@@ -177,9 +181,9 @@ std::vector<int32_t> TFaxGridModel::ArrangedRows() const
     if (!filter_.isEmpty()) {
         std::erase_if(rows, [this](int32_t record) {
             const TCells& cells = *cells_[size_t(record)];
-            return std::none_of(cells.begin(), cells.end(), [this](const QString& cell) {
-                return cell.contains(filter_, Qt::CaseInsensitive);
-            });
+            return std::none_of(cells.begin(), cells.end(),
+                                [this](const QString& cell) { return cell.contains(filter_, Qt::CaseInsensitive); })
+                   && !textMatches_.contains(cells[kFilenameColumn].toLower());
         });
     }
     if (sortColumn_ >= 0 && sortColumn_ != kFilenameColumn && sortColumn_ < kCellCount) {
@@ -238,7 +242,24 @@ void TFaxGridModel::SetFilterText(const QString& text)
     if (text == filter_)
         return;
     filter_ = text;
+    textMatches_.clear();
     Rearrange();
+}
+
+void TFaxGridModel::SetFilter(const QString& text, const QSet<QString>& textMatches)
+{
+    if (text == filter_ && textMatches == textMatches_)
+        return;
+    filter_ = text;
+    textMatches_ = filter_.isEmpty() ? QSet<QString>() : textMatches;
+    Rearrange();
+    if (!rows_.empty())
+        emit dataChanged(index(0, kFoundInTextColumn), index(int(rows_.size()) - 1, kFoundInTextColumn));
+}
+
+bool TFaxGridModel::FoundInText(int row) const
+{
+    return !textMatches_.isEmpty() && textMatches_.contains(Cell(row, kFilenameColumn).toLower());
 }
 
 void TFaxGridModel::Clear()

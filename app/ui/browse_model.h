@@ -5,6 +5,7 @@
 // order unless a column was chosen to sort by; a filter text keeps the rows
 // in which any column contains it.
 #include <QAbstractTableModel>
+#include <QSet>
 #include <QString>
 
 #include <array>
@@ -20,11 +21,13 @@ class TFaxGridModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     // Columns 0 to 4 show Status, Filename, Sender ID, Fax Date and eMail
-    // Date; column 5 stays empty.
+    // Date; column 5, "Found in text", marks the rows the filter found in
+    // the fax's recognised text rather than (or besides) in its fields.
     static constexpr int kColumnCount = 6;
     static constexpr int kCellCount = 5;
     static constexpr int kStatusColumn = 0;
     static constexpr int kFilenameColumn = 1;
+    static constexpr int kFoundInTextColumn = 5;
     using TCells = std::array<QString, kCellCount>;
 
     // `fieldOfColumn` gives, for columns 0 to 4, the position of that field in
@@ -57,6 +60,10 @@ public:
 
     void SetFilterText(const QString& text);
     QString FilterText() const { return filter_; }
+    // The filter text and the keys (lower case) whose recognised text holds
+    // its words; those rows are kept too and marked "Found in text".
+    void SetFilter(const QString& text, const QSet<QString>& textMatches);
+    bool FoundInText(int row) const;
 
     QString Cell(int row, int column) const;
     // The record shown in `row`, or -1.
@@ -82,6 +89,7 @@ private:
     int sortColumn_ = -1;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     QString filter_;
+    QSet<QString> textMatches_;
 };
 
 // "mm/dd/yyyy hh:mm AM/PM" as a number that sorts as the date does; -1 for

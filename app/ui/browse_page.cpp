@@ -4,6 +4,7 @@
 #include "app/ui/forms.h"
 #include "app/core/fax_catalogue.h"
 #include "app/core/fax_rules.h"
+#include "app/core/fax_text.h"
 #include "app/platform/message_box.h"
 #include "app/ui/view_form.h"
 #include "qdb/record_view.h"
@@ -44,7 +45,8 @@ std::string Key(const QString& name) { return name.toLatin1().toStdString(); }
 
 TFaxBrowser::TFaxBrowser(TFaxCatalogue& catalogue, const bool& databaseEmpty, QTabWidget& pages, QWidget& sheet,
                          QTableView& grid, QLineEdit& filter)
-    : QObject(&grid), catalogue_(&catalogue), databaseEmpty_(databaseEmpty), pages_(pages), sheet_(sheet), grid_(grid)
+    : QObject(&grid), catalogue_(&catalogue), databaseEmpty_(databaseEmpty), pages_(pages), sheet_(sheet), grid_(grid),
+      filter_(filter)
 {
     int fieldCount = 0;
     const auto columns = FieldsOfColumns(catalogue_->View(), fieldCount);
@@ -58,7 +60,7 @@ TFaxBrowser::TFaxBrowser(TFaxCatalogue& catalogue, const bool& databaseEmpty, QT
         if (index.isValid())
             BitBtn5Click();
     });
-    connect(&filter, &QLineEdit::textChanged, model_, &TFaxGridModel::SetFilterText);
+    connect(&filter, &QLineEdit::textChanged, this, &TFaxBrowser::ApplyFilter);
     connect(&pages_, &QTabWidget::currentChanged, this, [this](int index) {
         if (catalogue_ && pages_.widget(index) == &sheet_)
             BrowseFaxesSheetShow();
@@ -71,6 +73,25 @@ TFaxBrowser::TFaxBrowser(TFaxCatalogue& catalogue, const bool& databaseEmpty, QT
 }
 
 TFaxBrowser::~TFaxBrowser() = default;
+
+void TFaxBrowser::SetFaxText(TFaxText* text)
+{
+    text_ = text;
+    if (!text)
+        return;
+    // A fax read while a filter is typed may be one it looks for.
+    connect(text, &TFaxText::TextAdded, this, [this] {
+        if (!filter_.text().isEmpty())
+            ApplyFilter();
+    });
+    ApplyFilter();
+}
+
+void TFaxBrowser::ApplyFilter()
+{
+    const QString text = filter_.text();
+    model_->SetFilter(text, text_ && !text.isEmpty() ? text_->MatchingKeys(text) : QSet<QString>());
+}
 
 void TFaxBrowser::WriteGridRow(int row)
 {
@@ -249,6 +270,8 @@ void TFaxBrowser::BitBtn4Click()
             const int32_t record = view.ItemIndex();
             view.Delete();
             model_->RecordRemoved(record);
+            if (text_)
+                text_->FaxRemoved(name);
         }
         ShowSheet(true);
         // A crash later must not bring back a record whose file is gone.

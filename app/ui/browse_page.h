@@ -11,6 +11,7 @@ class QTableView;
 class QWidget;
 class TFaxCatalogue;
 class TFaxGridModel;
+class TFaxText;
 
 class TFaxBrowser : public QObject {
     Q_OBJECT
@@ -33,6 +34,10 @@ public:
     void BitBtn5Click(); // View Fax
     void BitBtn4Click(); // Remove Fax
 
+    // The filter also finds faxes by their recognised text, and a removed
+    // fax's text goes with it.
+    void SetFaxText(TFaxText* text);
+
     TFaxGridModel& Model() const { return *model_; }
     // The Filename cell of the selected row (empty when none is selected).
     QString SelectedName() const;
@@ -52,6 +57,8 @@ private:
     // True when the fax's file at path is gone now (deleted, or missing already).
     bool RemoveFaxFile(const QString& name, const QString& path);
     void SelectRow(int row);
+    // Applies the filter text: one query of the text index for all rows.
+    void ApplyFilter();
 
     // Gone before the pages when the window closes: a page change then has
     // nothing to show.
@@ -61,4 +68,6 @@ private:
     QWidget& sheet_;
     QTableView& grid_;
     TFaxGridModel* model_ = nullptr;
+    QLineEdit& filter_;
+    QPointer<TFaxText> text_;
 };

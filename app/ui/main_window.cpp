@@ -8,6 +8,8 @@
 #include "app/core/download.h"
 #include "app/core/fax_catalogue.h"
 #include "app/core/extraction.h"
+#include "app/core/fax_text.h"
+#include "app/core/page_reader.h"
 #include "app/ui/forms.h"
 #include "app/ui/import_form.h"
 #include "app/ui/line_edit_fit.h"
@@ -115,6 +117,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     rgPassword = MakeSetting("rgPassword");
     rgConnection = MakeSetting("rgConnection");
     rgSecurity = MakeSetting("rgSecurity");
+    rgTextLanguage = MakeSetting("rgTextLanguage");
     rgMailboxType = MakeSetting(kMailboxTypeSetting);
     rgFolder = MakeSetting(kFolderSetting);
     rgKeepOnServer = MakeSetting(kKeepOnServerSetting);
@@ -142,6 +145,9 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
 
 TForm1::~TForm1()
 {
+    // The pages read so far are stored before the catalogue closes.
+    if (FaxText)
+        FaxText->Stop();
     Catalogue->Close();
     if (Form1 == this)
         Form1 = nullptr;
@@ -232,6 +238,10 @@ QWidget* TForm1::BuildBrowseFaxesSheet()
     edtGridFilter->setPlaceholderText(QStringLiteral("Filter: show the faxes containing this text"));
     edtGridFilter->setClearButtonEnabled(true);
     layout->addWidget(edtGridFilter);
+    lblTextProgress = new QLabel(sheet);
+    lblTextProgress->setObjectName(QStringLiteral("lblTextProgress"));
+    lblTextProgress->setAccessibleName(QStringLiteral("Text recognition"));
+    layout->addWidget(lblTextProgress);
 
     faxGrid = new QTableView(sheet);
     faxGrid->setObjectName(QStringLiteral("faxGrid"));
@@ -315,6 +325,12 @@ QWidget* TForm1::BuildConfigureSheet()
     connect(chkKeepFolder, &QCheckBox::toggled, this, [this] { ShowMailboxKind(); });
     SignIn = new TSignInFields(this, edtPassword, sheet);
     SignIn->AddRows(*fields);
+    cmbLanguage = new QComboBox(sheet);
+    cmbLanguage->setObjectName(QStringLiteral("cmbLanguage"));
+    cmbLanguage->addItems(InstalledTextLanguages());
+    cmbLanguage->setToolTip(QStringLiteral("The language the text of new faxes is read in; further languages come "
+                                           "with the tesseract-ocr-* packages."));
+    fields->addRow(QStringLiteral("Text language:"), cmbLanguage);
     layout->addLayout(fields);
     FaxRules = new TFaxRulesBox(this, sheet);
     layout->addWidget(FaxRules);
@@ -344,6 +360,12 @@ void TForm1::FormCreate()
     Catalogue->Open("faxes.qdb");
     // Faxes that a timer's fetch or an import adds appear without a restart.
     Catalogue->SetWatching(true);
+    FaxText = new TFaxText(*Catalogue, TextWorkerCount(), this);
+    connect(FaxText, &TFaxText::Notice, this, &TForm1::Log);
+    connect(FaxText, &TFaxText::Progress, this, &TForm1::ShowTextProgress);
+    Browser->SetFaxText(FaxText);
+    FaxText->Start(cmbLanguage->currentText());
+    ShowTextProgress(FaxText->FaxesLeft());
     HintFirstStart();
 }
 
@@ -378,6 +400,7 @@ void TForm1::ConfigureSheetShow()
     }
     SignIn->Load(edtHost->text(), edtUserName->text());
     LoadSecurityChoice();
+    LoadTextLanguage();
     LoadMailboxKind();
     FaxRules->Load();
     Edit1->setText(cmbConnection->currentText());
@@ -397,6 +420,32 @@ void TForm1::LoadSecurityChoice()
     securitySaved_ = setting.Saved;
     if (setting.Saved)
         cmbSecurity->setCurrentText(setting.Choice);
+}
+
+// A stored language that is no longer installed is still shown, so that
+// saving does not change it unasked; without one, English.
+void TForm1::LoadTextLanguage()
+{
+    QVariant value;
+    if (rgTextLanguage->VariableExists())
+        rgTextLanguage->ReadVariable(value);
+    const QString language = value.isValid() && !value.toString().isEmpty() ? value.toString()
+                                                                           : QLatin1String(kDefaultTextLanguage);
+    if (cmbLanguage->findText(language) < 0)
+        cmbLanguage->addItem(language);
+    cmbLanguage->setCurrentText(language);
+}
+
+void TForm1::ShowTextProgress(int faxesLeft)
+{
+    if (TextWorkerCount() == 0)
+        lblTextProgress->setText(QStringLiteral("Text recognition is off."));
+    else if (faxesLeft == 0)
+        lblTextProgress->setText(QStringLiteral("Text recognition: the text of every fax has been read."));
+    else
+        lblTextProgress->setText(QStringLiteral("Text recognition: %1 %2 left to read.")
+                                     .arg(faxesLeft)
+                                     .arg(faxesLeft == 1 ? QStringLiteral("fax") : QStringLiteral("faxes")));
 }
 
 // The IMAP fields count only for an IMAP mailbox.
@@ -467,6 +516,9 @@ void TForm1::BitBtn6Click()
     if (const QString line = SignIn->Save(edtHost->text(), edtUserName->text(), *rgPassword); !line.isEmpty())
         Log(line);
     rgSecurity->WriteVariable(cmbSecurity->currentText());
+    rgTextLanguage->WriteVariable(cmbLanguage->currentText());
+    if (FaxText)
+        FaxText->SetLanguage(cmbLanguage->currentText());
     rgMailboxType->WriteVariable(cmbMailboxType->currentText());
     rgFolder->WriteVariable(CleanFolderName(edtFolder->text()));
     rgKeepOnServer->WriteVariable(chkKeepFolder->isChecked() ? QStringLiteral("Yes") : QStringLiteral("No"));

@@ -22,6 +22,7 @@ class QPushButton;
 class QTabWidget;
 class QTableView;
 class TFaxBrowser;
+class TFaxText;
 class TFaxRulesBox;
 class TSignInFields;
 class QTextEdit;
@@ -95,6 +96,7 @@ public:
     QLineEdit* edtPassword = nullptr;
     QComboBox* cmbSecurity = nullptr; // "TLS (POP3S)", "STARTTLS" or "None"
     TSignInFields* SignIn = nullptr;   // sign-in method, password command, where the password is kept
+    QComboBox* cmbLanguage = nullptr;  // the language fax texts are read in
     QComboBox* cmbMailboxType = nullptr; // "POP3" or "IMAP"
     QLineEdit* edtFolder = nullptr;      // the IMAP folder fetched from
     QCheckBox* chkKeepFolder = nullptr;  // keep faxes on the server in a folder
@@ -108,8 +110,12 @@ public:
     QPushButton* BitBtn4 = nullptr; // Remove Fax
     QLineEdit* edtGridFilter = nullptr;
     QTableView* faxGrid = nullptr;
+    // How many faxes are still to be read for their text.
+    QLabel* lblTextProgress = nullptr;
     // The Browse Faxes page's grid, View and Remove.
     TFaxBrowser* Browser = nullptr;
+    // The recognised text of the faxes, read in the background.
+    TFaxText* FaxText = nullptr;
 
     TPop3Client* Pop3Client = nullptr;
     TMailboxDownload* Download = nullptr;
@@ -123,6 +129,7 @@ public:
     TQlRegistryVariable* rgPassword = nullptr;
     TQlRegistryVariable* rgConnection = nullptr;
     TQlRegistryVariable* rgSecurity = nullptr;
+    TQlRegistryVariable* rgTextLanguage = nullptr;
     TQlRegistryVariable* rgMailboxType = nullptr;
     TQlRegistryVariable* rgFolder = nullptr;
     TQlRegistryVariable* rgKeepOnServer = nullptr;
@@ -141,6 +148,8 @@ private:
     QWidget* BuildBrowseFaxesSheet();
     QWidget* BuildConfigureSheet();
     void LoadSecurityChoice();
+    void LoadTextLanguage();
+    void ShowTextProgress(int faxesLeft);
     void LoadMailboxKind();
     void ShowMailboxKind();
     TQlRegistryVariable* MakeSetting(const char* name);

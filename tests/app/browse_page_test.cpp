@@ -146,7 +146,8 @@ TEST_F(BrowsePage, ListsTheCatalogueInKeyOrderThenSortsAndFiltersOnRequest)
     QAbstractItemModel& grid = *w.faxGrid->model();
     ASSERT_EQ(grid.columnCount(), 6);
     const QStringList headers = {QStringLiteral("Status"),   QStringLiteral("Filename"),   QStringLiteral("Sender ID"),
-                                 QStringLiteral("Fax Date"), QStringLiteral("eMail Date"), QString()};
+                                 QStringLiteral("Fax Date"), QStringLiteral("eMail Date"),
+                                 QStringLiteral("Found in text")};
     for (int column = 0; column < 6; ++column)
         EXPECT_EQ(grid.headerData(column, Qt::Horizontal).toString(), headers[column]);
     EXPECT_EQ(w.faxGrid->columnWidth(0), 40);
