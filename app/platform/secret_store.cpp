@@ -80,6 +80,20 @@ TSecretResult Unavailable()
     return Failure(TSecretResult::Unavailable, QStringLiteral("no desktop keyring (Secret Service) is running"));
 }
 
+// The service with a session open, or null with failure saying why.
+SecretService* ConnectService(const TCallLimit& limit, TSecretResult& failure)
+{
+    if (!TSecretStore::ServiceRunning()) {
+        failure = Unavailable();
+        return nullptr;
+    }
+    GError* error = nullptr;
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, limit.Get(), &error);
+    if (!service)
+        failure = FromError(error, limit);
+    return service;
+}
+
 }  // namespace
 
 bool TSecretStore::ServiceRunning()
@@ -92,13 +106,12 @@ bool TSecretStore::ServiceRunning()
 
 TSecretResult TSecretStore::Lookup(const QString& host, const QString& user)
 {
-    if (!ServiceRunning())
-        return Unavailable();
     TCallLimit limit;
-    GError* error = nullptr;
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, limit.Get(), &error);
+    TSecretResult failure;
+    SecretService* service = ConnectService(limit, failure);
     if (!service)
-        return FromError(error, limit);
+        return failure;
+    GError* error = nullptr;
     const QByteArray hostBytes = host.toUtf8(), userBytes = user.toUtf8();
     GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
     g_hash_table_insert(attributes, const_cast<char*>("host"), const_cast<char*>(hostBytes.constData()));
@@ -137,13 +150,12 @@ TSecretResult TSecretStore::Lookup(const QString& host, const QString& user)
 
 TSecretResult TSecretStore::Store(const QString& host, const QString& user, const std::string& password)
 {
-    if (!ServiceRunning())
-        return Unavailable();
     TCallLimit limit;
-    GError* error = nullptr;
-    SecretService* service = secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, limit.Get(), &error);
+    TSecretResult failure;
+    SecretService* service = ConnectService(limit, failure);
     if (!service)
-        return FromError(error, limit);
+        return failure;
+    GError* error = nullptr;
     // A missing or locked default keyring would need a prompt: refused instead.
     SecretCollection* collection =
         secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, limit.Get(), &error);

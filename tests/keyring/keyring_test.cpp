@@ -33,6 +33,8 @@ protected:
         for (const char* tool : {"dbus-daemon", "gnome-keyring-daemon", "secret-tool"})
             if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
                 GTEST_SKIP() << tool << " is not installed";
+        // The windows here need no text recognition.
+        qputenv("PELLIMAR_TEXT_WORKERS", "0");
         QDir(home_.path()).mkpath(QStringLiteral("data"));
         QDir(home_.path()).mkpath(QStringLiteral("run"));
         QFile::setPermissions(home_.filePath(QStringLiteral("run")), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
