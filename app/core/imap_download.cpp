@@ -2,6 +2,7 @@
 
 #include "app/core/download.h"
 #include "app/core/fax_rules.h"
+#include "app/core/mailbox_credentials.h"
 #include "app/core/security_choice.h"
 #include "app/platform/native_path.h"
 
@@ -116,6 +117,7 @@ void TImapDownload::Start(const TMailboxSettings& settings, const TSocksProxy& p
     client_.SetPort(port.toStdString());
     client_.SetUserName(settings.UserName.toLatin1().toStdString());
     client_.SetPassWord(settings.Password.toLatin1().toStdString());
+    client_.SetTokenSignIn(SignsInWithToken(settings));
     client_.SetSocksProxy(proxy);
     client_.SetTimeout(timeoutSeconds);
     client_.OnDisplay = [this](QObject*, const std::string& text) { host_.SetProgress(Latin1(text)); };
