@@ -263,9 +263,9 @@ void TImapClient::Abort()
     socket_->CancelDnsLookup();
     if (running_)
         Finish(wsa::Interrupted, "IMAP request aborted");
-    socket_->Abort();
     connected_ = false;
     idling_ = false;
+    socket_->Abort();
 }
 
 // ---------------------------------------------------------------- completion
@@ -306,10 +306,11 @@ void TImapClient::Fail(std::uint16_t error, const std::string& message)
     Display(message);
     failure_ = error;
     Finish(error, message);
-    if (socket_->State() != wsClosed)
-        socket_->Abort();
+    // Reported by the request; no session-closed event on top.
     connected_ = false;
     idling_ = false;
+    if (socket_->State() != wsClosed)
+        socket_->Abort();
 }
 
 // ---------------------------------------------------------------- connecting
@@ -398,8 +399,11 @@ void TImapClient::SocketClosed(std::uint16_t error)
     if (!wasConnected && stage_ == Stage::Connecting)
         return;  // a failed attempt; the next address is being tried
     stage_ = Stage::Idle;
-    if (!running_)
+    if (!running_) {
+        if (wasConnected && OnSessionClosed)
+            OnSessionClosed(error != 0 ? error : static_cast<std::uint16_t>(wsa::ConnectionReset));
         return;
+    }
     if (request_ == imapLogout && !byeText_.empty())
         return Finish(0);
     if (!byeText_.empty())
@@ -495,6 +499,8 @@ void TImapClient::HandleUntagged(const TImapResponse& response)
     } else if (second == "EXPUNGE") {
         if (exists_ > 0)
             --exists_;
+        if (OnExists)
+            OnExists(exists_);
     } else if (second == "FETCH") {
         TakeFetch(response);
     }

@@ -8,8 +8,8 @@
 //
 // Credentials never travel outside TLS unless Security is None. Message
 // bodies are streamed through OnMessageBegin/Data/End as they arrive.
-// Untagged responses are taken whenever they come; EXISTS is passed on
-// through OnExists (for IDLE).
+// Untagged responses are taken whenever they come; the folder's mail count,
+// as EXISTS and EXPUNGE change it, is passed on through OnExists (for IDLE).
 #include "mail/imap_response_parser.h"
 #include "mail/receive_timeout.h"
 #include "mail/socks_proxy.h"
@@ -131,6 +131,8 @@ public:
     std::function<void(const char* data, std::size_t length)> OnMessageData;
     std::function<void()> OnMessageEnd;
     std::function<void(std::uint32_t count)> OnExists;
+    // The connection closed while no request ran (an idle session dropped).
+    std::function<void(std::uint16_t error)> OnSessionClosed;
 
 private:
     enum class Stage { Idle, Connecting, Handshake, Greeting, Capability, StartTls, Login, Command };

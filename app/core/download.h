@@ -67,6 +67,7 @@ public:
     std::function<void(TRunOutcome)> OnRunFinished;
 
     TRunOutcome Outcome() const { return outcome_; }
+    bool Running() const { return running_; }
 
     // Scan state, as the request-done handler sees it.
     int32_t ScanState = 0;

@@ -218,6 +218,12 @@ std::string DovecotServer::PutMessage(const std::string& user, const std::string
     return name;
 }
 
+bool DovecotServer::KickUser(const std::string& user)
+{
+    return RunTool("doveadm", {"-c", QString::fromStdString(root_ + "/dovecot.conf"), "kick",
+                               QString::fromStdString(user)});
+}
+
 std::uint16_t DovecotServer::OtherFreePort() const
 {
     for (;;) {

@@ -48,6 +48,9 @@ public:
     // Delivers one message (raw bytes, usually CR LF lines) into the user's
     // mailbox; returns the maildir file name.
     std::string PutMessage(const std::string& user, const std::string& raw);
+    // Drops every open session of the user (doveadm kick), as a server
+    // restart or a broken line would.
+    bool KickUser(const std::string& user);
     // Messages in the user's mailbox (new and seen), or in one of its IMAP
     // folders ("" is INBOX).
     int CountMessages(const std::string& user, const std::string& folder = {}) const;
