@@ -48,8 +48,6 @@ bool ParseNumber(const std::string& text, std::uint32_t& value)
 
 TImapClient::TImapClient(QObject* owner) : QObject(owner), socket_(std::make_unique<TNetSocket>())
 {
-    timer_.setSingleShot(true);
-    QObject::connect(&timer_, &QTimer::timeout, this, [this] { TimerFired(); });
     socket_->OnSessionClosed = [this](QObject*, std::uint16_t error) { SocketClosed(error); };
     socket_->OnSocksError = [this](QObject*, int, const std::string& message) { socksError_ = message; };
     socket_->OnTlsDone = [this](QObject*, std::uint16_t error) { TlsDone(error); };
@@ -146,7 +144,7 @@ void TImapClient::Open()
     } catch (...) {
         running_ = false;
         stage_ = Stage::Idle;
-        timer_.stop();
+        timer_.Stop();
         socket_->OnDnsLookupDone = nullptr;
         throw;
     }
@@ -259,7 +257,7 @@ void TImapClient::IdleDone()
 
 void TImapClient::Abort()
 {
-    timer_.stop();
+    timer_.Stop();
     socket_->CancelDnsLookup();
     if (running_)
         Finish(wsa::Interrupted, "IMAP request aborted");
@@ -275,7 +273,7 @@ void TImapClient::Finish(std::uint16_t error, const std::string& message)
     if (!running_)
         return;
     running_ = false;
-    timer_.stop();
+    timer_.Stop();
     if (error != 0 && errorMessage_.empty())
         errorMessage_ = message.empty() ? "IMAP error #" + std::to_string(error) : message;
     if (stage_ != Stage::Idle && stage_ != Stage::Command)
@@ -321,9 +319,7 @@ void TImapClient::LookupDone(std::uint16_t error)
     if (error != 0)
         return Finish(error, "could not find " + host_ + ": " + SocketErrorText(error) + " (error #" +
                                  std::to_string(error) + ")");
-    addresses_ = socket_->DnsResultList();
-    if (addresses_.empty())
-        addresses_.push_back(socket_->DnsResult());
+    addresses_ = socket_->LookupAddresses();
     nextAddress_ = 0;
     ConnectNextAddress();
 }
@@ -331,17 +327,7 @@ void TImapClient::LookupDone(std::uint16_t error)
 void TImapClient::ConnectNextAddress()
 {
     try {
-        socket_->SetAddr(addresses_.at(nextAddress_++));
-        socket_->SetProto("tcp");
-        socket_->SetPort(port_);
-        if (socksProxy_.Used()) {
-            socket_->SetSocksServer(socksProxy_.Server);
-            socket_->SetSocksPort(socksProxy_.Port);
-            socket_->SetSocksUsercode(socksProxy_.Usercode);
-            socket_->SetSocksPassword(socksProxy_.Password);
-            socket_->SetSocksAuthentication(socksProxy_.Usercode.empty() ? socksNoAuthentication
-                                                                         : socksAuthenticateUsercode);
-        }
+        socket_->PrepareTcpConnect(addresses_.at(nextAddress_++), port_, socksProxy_);
         socket_->OnSessionConnected = [this](QObject*, std::uint16_t e) { SocketConnected(e); };
         socket_->OnDataAvailable = [this](QObject*, std::uint16_t) { DataAvailable(); };
         socket_->Connect();
@@ -374,8 +360,8 @@ void TImapClient::SocketConnected(std::uint16_t error)
     connected_ = true;
     if (security_ == imapSecurityTls) {
         stage_ = Stage::Handshake;
-        timer_.stop();  // the handshake has its own time limit
-        socket_->SetHandshakeTimeout(timeout_ > 0 ? static_cast<int>(std::min<qint64>(qint64(timeout_) * 1000, INT_MAX)) : 0);
+        timer_.Stop();  // the handshake has its own time limit
+        socket_->SetHandshakeTimeout(TReceiveTimeout::Milliseconds(timeout_));
         Display("TLS handshake with " + host_);
         socket_->StartTls(host_);
         return;
@@ -406,7 +392,7 @@ void TImapClient::SocketClosed(std::uint16_t error)
     const bool wasConnected = connected_;
     connected_ = false;
     idling_ = false;
-    timer_.stop();
+    timer_.Stop();
     if (!wasConnected && stage_ == Stage::Connecting)
         return;  // a failed attempt; the next address is being tried
     stage_ = Stage::Idle;
@@ -428,7 +414,7 @@ void TImapClient::DataAvailable()
     const int n = socket_->Receive(buffer, sizeof buffer);
     if (n <= 0)
         return;
-    sinceLastByte_.start();
+    timer_.BytesArrived();
     if (!parser_.Feed(buffer, static_cast<std::size_t>(n)) && connected_)
         Fail(imaperr::Protocol, "IMAP protocol error: " + parser_.Error() + "; the connection is dropped");
 }
@@ -540,7 +526,7 @@ void TImapClient::HandleContinuation(const TImapResponse&)
     }
     if (running_ && request_ == imapIdle) {
         idling_ = true;
-        timer_.stop();  // an idle session may stay quiet for many minutes
+        timer_.Stop();  // an idle session may stay quiet for many minutes
         Display("< + " + std::string("idling"));
         Finish(0);
         return;
@@ -573,8 +559,8 @@ void TImapClient::HandleTagged(const TImapResponse& response)
                         "the server refused STARTTLS (" + response.Text + "); nothing is sent in the clear");
         // Whatever came in the clear after the reply is not trusted.
         parser_.Reset();
-        timer_.stop();
-        socket_->SetHandshakeTimeout(timeout_ > 0 ? static_cast<int>(std::min<qint64>(qint64(timeout_) * 1000, INT_MAX)) : 0);
+        timer_.Stop();
+        socket_->SetHandshakeTimeout(TReceiveTimeout::Milliseconds(timeout_));
         Display("TLS handshake with " + host_);
         socket_->StartTls(host_);
         return;
@@ -654,25 +640,12 @@ void TImapClient::LogIn()
 
 // ---------------------------------------------------------------- time-out
 
-void TImapClient::StartTimer()
-{
-    sinceLastByte_.start();
-    if (timeout_ > 0)
-        timer_.start(static_cast<int>(std::min<qint64>(static_cast<qint64>(timeout_) * 1000, INT_MAX)));
-    else
-        timer_.stop();
-}
+void TImapClient::StartTimer() { timer_.Start(timeout_); }
 
-void TImapClient::TimerFired()
+void TImapClient::TimedOut()
 {
     if (!running_ || idling_)
         return;
-    const qint64 limit = static_cast<qint64>(timeout_) * 1000;
-    const qint64 idle = sinceLastByte_.elapsed();
-    if (timeout_ > 0 && idle < limit) {
-        timer_.start(static_cast<int>(std::min<qint64>(limit - idle, INT_MAX)));
-        return;
-    }
     socket_->OnDnsLookupDone = nullptr;
     socket_->CancelDnsLookup();
     Fail(wsa::TimedOut, "the server did not answer within " + std::to_string(timeout_) + " seconds (error #" +

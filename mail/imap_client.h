@@ -11,6 +11,7 @@
 // Untagged responses are taken whenever they come; EXISTS is passed on
 // through OnExists (for IDLE).
 #include "mail/imap_response_parser.h"
+#include "mail/receive_timeout.h"
 #include "mail/socks_proxy.h"
 #include "mail/sync_net_socket.h"
 
@@ -153,7 +154,7 @@ private:
     void TakeCode(const std::string& code);
     void TakeFetch(const TImapResponse& response);
     void StartTimer();
-    void TimerFired();
+    void TimedOut();
 
     std::unique_ptr<TNetSocket> socket_;
     TImapResponseParser::Limits limits_;
@@ -183,6 +184,5 @@ private:
     std::uint64_t bodySize_ = 0;
     bool bodyOpen_ = false, bodyWhole_ = false;
     int timeout_ = DefaultTimeout;
-    QTimer timer_;
-    QElapsedTimer sinceLastByte_;
+    TReceiveTimeout timer_{[this] { TimedOut(); }};
 };

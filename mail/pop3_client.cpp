@@ -92,8 +92,6 @@ std::string WinsockReply(std::uint16_t error)
 TCustomPop3Client::TCustomPop3Client(QObject* owner)
     : QObject(owner), socket_(std::make_unique<TNetSocket>()), received_(kInitialBuffer, MaxLineLength)
 {
-    idleTimer_.setSingleShot(true);
-    QObject::connect(&idleTimer_, &QTimer::timeout, this, [this] { IdleTimerFired(); });
     socket_->OnSessionClosed = [this](QObject*, std::uint16_t error) { SocketClosed(error); };
     socket_->OnSocksError = [this](QObject*, int, const std::string& message) { socksError_ = message; };
     socket_->OnTlsDone = [this](QObject*, std::uint16_t error) { TlsDone(error); };
@@ -156,7 +154,7 @@ void TCustomPop3Client::NotifyRequestDone(std::uint16_t error)
     if (requestDoneSent_)
         return;
     requestDoneSent_ = true;
-    idleTimer_.stop();
+    idleTimer_.Stop();
     if (runnerInstalled_) {
         if (state_ != pop3Aborting)
             SetState(pop3ReadyForNext);
@@ -422,9 +420,7 @@ void TCustomPop3Client::DnsLookupDone(std::uint16_t error)
         NotifyRequestDone(error);
         return;
     }
-    addresses_ = socket_->DnsResultList();
-    if (addresses_.empty())
-        addresses_.push_back(socket_->DnsResult());
+    addresses_ = socket_->LookupAddresses();
     nextAddress_ = 0;
     ConnectNextAddress();
 }
@@ -432,18 +428,7 @@ void TCustomPop3Client::DnsLookupDone(std::uint16_t error)
 void TCustomPop3Client::ConnectNextAddress()
 {
     try {
-        socket_->SetAddr(addresses_.at(nextAddress_++));
-        socket_->SetProto("tcp");
-        socket_->SetPort(port_);
-        // The socket forgets its proxy with every close.
-        if (socksProxy_.Used()) {
-            socket_->SetSocksServer(socksProxy_.Server);
-            socket_->SetSocksPort(socksProxy_.Port);
-            socket_->SetSocksUsercode(socksProxy_.Usercode);
-            socket_->SetSocksPassword(socksProxy_.Password);
-            socket_->SetSocksAuthentication(socksProxy_.Usercode.empty() ? socksNoAuthentication
-                                                                         : socksAuthenticateUsercode);
-        }
+        socket_->PrepareTcpConnect(addresses_.at(nextAddress_++), port_, socksProxy_);
         socket_->OnSessionConnected = [this](QObject*, std::uint16_t e) { SocketConnected(e); };
         socket_->OnDataAvailable = [this](QObject*, std::uint16_t) { DataAvailable(); };
         SetState(pop3Connecting);
@@ -545,10 +530,10 @@ void TCustomPop3Client::BeginTls()
 {
     SetState(pop3TlsHandshake);
     // The handshake has its own time limit, the client's.
-    idleTimer_.stop();
+    idleTimer_.Stop();
     // Whatever came in the clear after the STLS reply is not trusted.
     received_.Clear();
-    socket_->SetHandshakeTimeout(timeout_ > 0 ? static_cast<int>(std::min<qint64>(qint64(timeout_) * 1000, INT_MAX)) : 0);
+    socket_->SetHandshakeTimeout(TReceiveTimeout::Milliseconds(timeout_));
     Display("TLS handshake with " + host_);
     socket_->StartTls(host_);
 }
@@ -607,7 +592,7 @@ void TCustomPop3Client::DataAvailable()
     if (n <= 0)
         return;
     received_.Commit(static_cast<std::size_t>(n));
-    sinceLastByte_.start();
+    idleTimer_.BytesArrived();
     std::string line;
     while (received_.TakeLine(line)) {
         HandleLine(line);
@@ -867,27 +852,7 @@ void TCustomPop3Client::RunSteps()
 
 // ---------------------------------------------------------------- time-out
 
-void TCustomPop3Client::StartIdleTimer()
-{
-    sinceLastByte_.start();
-    if (timeout_ > 0)
-        idleTimer_.start(static_cast<int>(std::min<qint64>(static_cast<qint64>(timeout_) * 1000, INT_MAX)));
-    else
-        idleTimer_.stop();
-}
-
-// The timer runs from the start of the request; bytes received since then
-// push the end further out.
-void TCustomPop3Client::IdleTimerFired()
-{
-    const qint64 limit = static_cast<qint64>(timeout_) * 1000;
-    const qint64 idle = sinceLastByte_.elapsed();
-    if (timeout_ > 0 && idle < limit) {
-        idleTimer_.start(static_cast<int>(std::min<qint64>(limit - idle, INT_MAX)));
-        return;
-    }
-    TimedOut();
-}
+void TCustomPop3Client::StartIdleTimer() { idleTimer_.Start(timeout_); }
 
 void TCustomPop3Client::TimedOut()
 {
@@ -905,7 +870,7 @@ void TCustomPop3Client::TimedOut()
 
 void TCustomPop3Client::Abort()
 {
-    idleTimer_.stop();
+    idleTimer_.Stop();
     SetState(pop3Aborting);
     socket_->CancelDnsLookup();
     socket_->Abort();

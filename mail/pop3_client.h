@@ -8,6 +8,7 @@
 // first byte (POP3S), or STLS after the greeting once CAPA lists it. When TLS
 // is asked for and cannot be had, the connect fails and the connection is
 // closed; no USER, PASS, RPOP or APOP is ever sent outside TLS then.
+#include "mail/receive_timeout.h"
 #include "mail/socks_proxy.h"
 #include "mail/sync_net_socket.h"
 
@@ -172,7 +173,6 @@ private:
     void SetConnectError(std::uint16_t error);
     void ConnectNextAddress();
     void StartIdleTimer();
-    void IdleTimerFired();
     void TimedOut();
     void RunSteps();
     void EndHighLevel(std::uint16_t error);
@@ -191,8 +191,7 @@ private:
     std::vector<std::string> addresses_;  // of the host, tried in order
     std::size_t nextAddress_ = 0;
     int timeout_ = DefaultTimeout;
-    QTimer idleTimer_;
-    QElapsedTimer sinceLastByte_;
+    TReceiveTimeout idleTimer_{[this] { TimedOut(); }};
     std::uint16_t errorCode_ = 0;
     int statusCode_ = 0;
     Reply replyHandler_ = Reply::None;

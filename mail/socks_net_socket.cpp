@@ -405,3 +405,32 @@ int TCustomSocksNetSocket::RecvRaw(char* buffer, int size, int flags)
     }
     return static_cast<int>(n);
 }
+
+void TCustomSocksNetSocket::UseSocksProxy(const TSocksProxy& proxy)
+{
+    if (!proxy.Used())
+        return;
+    SetSocksServer(proxy.Server);
+    SetSocksPort(proxy.Port);
+    SetSocksUsercode(proxy.Usercode);
+    SetSocksPassword(proxy.Password);
+    SetSocksAuthentication(proxy.Usercode.empty() ? socksNoAuthentication : socksAuthenticateUsercode);
+}
+
+void TCustomSocksNetSocket::PrepareTcpConnect(const std::string& address, const std::string& port,
+                                              const TSocksProxy& proxy)
+{
+    SetAddr(address);
+    SetProto("tcp");
+    SetPort(port);
+    // The socket forgets its proxy with every close.
+    UseSocksProxy(proxy);
+}
+
+std::vector<std::string> TCustomSocksNetSocket::LookupAddresses() const
+{
+    std::vector<std::string> addresses = DnsResultList();
+    if (addresses.empty())
+        addresses.push_back(DnsResult());
+    return addresses;
+}

@@ -5,6 +5,7 @@
 // as a host name) before the user sees OnSessionConnected. Without one,
 // every call and event passes straight through.
 #include "mail/net_socket.h"
+#include "mail/socks_proxy.h"
 
 #include <array>
 
@@ -29,6 +30,13 @@ public:
     void SetSocksPassword(const std::string& value) { socksPassword_ = value; }
     TSocksAuthentication SocksAuthentication() const { return socksAuthentication_; }
     void SetSocksAuthentication(TSocksAuthentication value) { socksAuthentication_ = value; }
+    // Sets server, port, user code, password and authentication from the
+    // proxy (nothing when it names no server).
+    void UseSocksProxy(const TSocksProxy& proxy);
+    // Addr, Proto "tcp", Port and the proxy for a client's next Connect.
+    void PrepareTcpConnect(const std::string& address, const std::string& port, const TSocksProxy& proxy);
+    // Every address the last lookup found (at least its DnsResult).
+    std::vector<std::string> LookupAddresses() const;
     // The address and port the SOCKS server connected from, as it reported them.
     const std::string& BoundAddr() const { return boundAddr_; }
     const std::string& BoundPort() const { return boundPort_; }
