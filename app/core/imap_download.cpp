@@ -2,6 +2,7 @@
 
 #include "app/core/download.h"
 #include "app/core/fax_rules.h"
+#include "app/core/mailbox_credentials.h"
 #include "app/core/security_choice.h"
 #include "app/platform/native_path.h"
 
@@ -97,6 +98,7 @@ void ConfigureImapClient(TImapClient& client, const TMailboxSettings& settings, 
     client.SetPort(port.toStdString());
     client.SetUserName(settings.UserName.toLatin1().toStdString());
     client.SetPassWord(settings.Password.toLatin1().toStdString());
+    client.SetTokenSignIn(SignsInWithToken(settings));
     client.SetSocksProxy(proxy);
     client.SetTimeout(timeoutSeconds);
 }

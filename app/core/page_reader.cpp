@@ -130,6 +130,7 @@ bool TPageReader::Read(const QImage& page, const FaxPageFormat& format, int numb
     }
 
     text.Page = number;
+    text.Size = page.size();
     text.Words.clear();
     const std::unique_ptr<char[]> all(api_->GetUTF8Text());
     text.Text = all ? QString::fromUtf8(all.get()) : QString();
@@ -181,7 +182,7 @@ TFaxReadOutcome ReadFaxFile(TPageReader& reader, const QString& path, const QStr
         if (document->RenderPage(page, bitmap, format) != 0 || !reader.Read(bitmap, format, page, cancel, text)) {
             if (cancel)
                 return TFaxReadOutcome::Cancelled;
-            text = TPageText{page, {}, {}};
+            text = TPageText{page, {}, {}, {}};
         }
         onPage(std::move(text));
     }

@@ -15,7 +15,8 @@ constexpr int kLayoutVersion = 1;
 
 const char* const kTables[] = {
     "CREATE TABLE IF NOT EXISTS page(id INTEGER PRIMARY KEY, key TEXT NOT NULL COLLATE NOCASE, "
-    "page INTEGER NOT NULL, words TEXT NOT NULL, UNIQUE(key, page))",
+    "page INTEGER NOT NULL, width INTEGER NOT NULL, height INTEGER NOT NULL, words TEXT NOT NULL, "
+    "UNIQUE(key, page))",
     "CREATE VIRTUAL TABLE IF NOT EXISTS page_text USING fts5(text, tokenize = 'unicode61 remove_diacritics 2')",
     "CREATE TABLE IF NOT EXISTS complete(key TEXT PRIMARY KEY COLLATE NOCASE, pages INTEGER NOT NULL)",
 };
@@ -266,10 +267,15 @@ bool TTextIndex::StorePage(const QString& key, const TPageText& page)
             TStatement old(db_, "DELETE FROM page_text WHERE rowid IN "
                                 "(SELECT id FROM page WHERE key = ?1 AND page = ?2)");
             TStatement oldPage(db_, "DELETE FROM page WHERE key = ?1 AND page = ?2");
-            TStatement add(db_, "INSERT INTO page(key, page, words) VALUES(?1, ?2, ?3)");
+            TStatement add(db_, "INSERT INTO page(key, page, words, width, height) VALUES(?1, ?2, ?3, ?4, ?5)");
             TStatement text(db_, "INSERT INTO page_text(rowid, text) VALUES(last_insert_rowid(), ?1)");
             return old.Bind(1, key).Bind(2, page.Page).Done() && oldPage.Bind(1, key).Bind(2, page.Page).Done()
-                   && add.Bind(1, key).Bind(2, page.Page).Bind(3, EncodeWords(page.Words)).Done()
+                   && add.Bind(1, key)
+                          .Bind(2, page.Page)
+                          .Bind(3, EncodeWords(page.Words))
+                          .Bind(4, page.Size.width())
+                          .Bind(5, page.Size.height())
+                          .Done()
                    && text.Bind(1, page.Text).Done();
         },
         QStringLiteral("The text of %1 could not be stored").arg(key));
@@ -367,10 +373,10 @@ std::vector<int> TTextIndex::MatchingPages(const QString& key, const QStringList
 std::vector<TPageText> TTextIndex::Pages(const QString& key) const
 {
     std::vector<TPageText> pages;
-    TStatement all(db_, "SELECT p.page, t.text, p.words FROM page p JOIN page_text t ON t.rowid = p.id "
-                        "WHERE p.key = ?1 ORDER BY p.page");
+    TStatement all(db_, "SELECT p.page, t.text, p.words, p.width, p.height FROM page p "
+                        "JOIN page_text t ON t.rowid = p.id WHERE p.key = ?1 ORDER BY p.page");
     all.Bind(1, key);
     while (all.Step())
-        pages.push_back({all.Int(0), all.Text(1), DecodeWords(all.Text(2))});
+        pages.push_back({all.Int(0), all.Text(1), DecodeWords(all.Text(2)), QSize(all.Int(3), all.Int(4))});
     return pages;
 }

@@ -10,6 +10,7 @@
 // another layout) is set aside and started afresh.
 #include <QRect>
 #include <QSet>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +32,7 @@ struct TPageText {
     int Page = 0; // 1-based
     QString Text;
     std::vector<TTextWord> Words;
+    QSize Size; // the page's pixels, which the word boxes are in
 };
 
 // A page whose text holds every word looked for.

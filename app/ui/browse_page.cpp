@@ -236,6 +236,10 @@ void TFaxBrowser::OpenInViewer(const QString& path)
         return;
     auto* viewer = static_cast<TViewForm*>(ViewForm);
     viewer->OpenFax(path);
+    // A fax found by its text shows where the words are.
+    const QModelIndexList rows = grid_.selectionModel() ? grid_.selectionModel()->selectedRows() : QModelIndexList();
+    if (text_ && !rows.isEmpty() && model_->FoundInText(rows.first().row()))
+        viewer->SetTextMatches(text_, SelectedName(), SearchWords(filter_.text()));
     viewer->show();
     viewer->raise();
     viewer->activateWindow();

@@ -4,6 +4,7 @@
 #include "app/ui/ani_icon.h"
 #include "app/ui/browse_page.h"
 #include "app/ui/fax_rules_box.h"
+#include "app/ui/sign_in_fields.h"
 #include "app/core/download.h"
 #include "app/core/fax_catalogue.h"
 #include "app/core/extraction.h"
@@ -335,6 +336,8 @@ QWidget* TForm1::BuildConfigureSheet()
     fields->addRow(chkPushFetch);
     connect(cmbMailboxType, &QComboBox::currentTextChanged, this, [this] { ShowMailboxKind(); });
     connect(chkKeepFolder, &QCheckBox::toggled, this, [this] { ShowMailboxKind(); });
+    SignIn = new TSignInFields(this, edtPassword, sheet);
+    SignIn->AddRows(*fields);
     cmbLanguage = new QComboBox(sheet);
     cmbLanguage->setObjectName(QStringLiteral("cmbLanguage"));
     cmbLanguage->addItems(InstalledTextLanguages());
@@ -409,6 +412,7 @@ void TForm1::ConfigureSheetShow()
             damageReported = true;
         }
     }
+    SignIn->Load(edtHost->text(), edtUserName->text());
     LoadSecurityChoice();
     LoadTextLanguage();
     LoadMailboxKind();
@@ -533,7 +537,8 @@ void TForm1::BitBtn6Click()
     rgConnection->WriteVariable(cmbConnection->currentText());
     rgHost->WriteVariable(edtHost->text());
     rgUserName->WriteVariable(edtUserName->text());
-    rgPassword->WriteVariable(edtPassword->text());
+    if (const QString line = SignIn->Save(edtHost->text(), edtUserName->text(), *rgPassword); !line.isEmpty())
+        Log(line);
     rgSecurity->WriteVariable(cmbSecurity->currentText());
     rgTextLanguage->WriteVariable(cmbLanguage->currentText());
     if (FaxText)
@@ -633,6 +638,7 @@ TMailboxSettings TForm1::MailboxSettings() const
     settings.Security = cmbSecurity->currentText();
     settings.SecurityProblem = securityProblem_;
     settings.SecuritySaved = securitySaved_;
+    SignIn->Fill(settings);
     settings.MailboxType = cmbMailboxType->currentText();
     settings.Folder = CleanFolderName(edtFolder->text());
     settings.KeepFolder = chkKeepFolder->isChecked() ? CleanFolderName(edtKeepFolder->text(), QString()) : QString();

@@ -24,6 +24,7 @@ class QTableView;
 class TFaxBrowser;
 class TFaxText;
 class TFaxRulesBox;
+class TSignInFields;
 class QTextEdit;
 class QWidget;
 class TAniIcon;
@@ -95,6 +96,7 @@ public:
     QLineEdit* edtUserName = nullptr;
     QLineEdit* edtPassword = nullptr;
     QComboBox* cmbSecurity = nullptr; // "TLS (POP3S)", "STARTTLS" or "None"
+    TSignInFields* SignIn = nullptr;   // sign-in method, password command, where the password is kept
     QComboBox* cmbLanguage = nullptr;  // the language fax texts are read in
     QComboBox* cmbMailboxType = nullptr; // "POP3" or "IMAP"
     QLineEdit* edtFolder = nullptr;      // the IMAP folder fetched from

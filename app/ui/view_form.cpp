@@ -135,6 +135,8 @@ TViewForm::TViewForm(QWidget* parent) : TForm(parent)
     connect(fitWidth, &QShortcut::activated, this, [this] { SetFitMode(TFitMode::Width); });
     auto* fitPage = new QShortcut(QKeySequence(Qt::Key_F), this);
     connect(fitPage, &QShortcut::activated, this, [this] { SetFitMode(TFitMode::Page); });
+    auto* nextMatch = new QShortcut(QKeySequence(Qt::Key_F3), this);
+    connect(nextMatch, &QShortcut::activated, this, &TViewForm::NextTextMatch);
     FaxViewer->installEventFilter(this); // resizing refits the page
     ShowApplied();
 }
@@ -156,6 +158,8 @@ void TViewForm::ShowUnscaled()
 void TViewForm::OpenFax(const QString& fileName)
 {
     // The new fax is shown unscaled and unturned, and the boxes say so.
+    textKey_.clear();
+    textWords_.clear();
     zoomPercent_ = 100;
     ShowUnscaled();
     ShowApplied();
@@ -225,6 +229,7 @@ void TViewForm::FaxViewerPageChange(TKivCustomFaxViewer*)
     ApplyFit(); // pages differ in size
     ShowApplied();
     SyncPageStrip();
+    ShowTextMatches();
     if (FaxViewer->FileName().isEmpty()) {
         setWindowTitle(QStringLiteral("  No file loaded"));
         return;

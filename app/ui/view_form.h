@@ -4,7 +4,9 @@
 // shown. Closing only hides the window; file, zoom and rotation persist.
 #include "app/ui/form.h"
 
+#include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -19,6 +21,7 @@ class TKivFaxPrinter;
 class TKivFaxPrinterStatus;
 class TKivFaxViewer;
 class TPageStrip;
+class TFaxText;
 
 // A zoom that follows the window: the page's width fills it, or the whole
 // page fits in it.
@@ -36,6 +39,15 @@ public:
     // The file of the command line: opened the first time the window is
     // shown, and only then.
     void SetStartFile(const QString& fileName) { startFile_ = fileName; }
+
+    // The fax shown was found by the words `words` in its text (key `key`):
+    // they are marked on its pages, and F3 goes to the next page holding
+    // them. Opening another fax forgets them.
+    void SetTextMatches(TFaxText* text, const QString& key, const QStringList& words);
+    // F3: the next page holding the words, after the last the first again.
+    void NextTextMatch();
+    // The word boxes marked on the page shown (page pixels).
+    int TextMatchesShown() const { return textMatchesShown_; }
 
     int ZoomPercent() const { return zoomPercent_; }
     void SetZoom(int percent);
@@ -127,6 +139,8 @@ private:
     // The place and size of the last run, kept within the screen.
     void RestoreGeometry();
     void FaxViewerPageChange(TKivCustomFaxViewer* sender);
+    // Marks the words found on the page shown (view_form_text.cpp).
+    void ShowTextMatches();
     void FaxViewerViewerError(TKivCustomFaxViewer* sender, int errorCode);
     void FaxViewerDropFile(TKivCustomFaxViewer* sender, const QString& fileName);
 
@@ -138,4 +152,8 @@ private:
     QString stripFile_; // the document the strip shows
     int stripTurns_ = 0;
     bool muteViewerErrors_ = false;
+    QPointer<TFaxText> text_;
+    QString textKey_;
+    QStringList textWords_;
+    int textMatchesShown_ = 0;
 };

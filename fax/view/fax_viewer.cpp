@@ -283,6 +283,12 @@ void TKivCustomFaxViewer::SetPageRotation(int quarterTurns)
 
 int TKivCustomFaxViewer::PageFlags() { return static_cast<int>(Perform(kVwGetPageFlags)); }
 
+void TKivCustomFaxViewer::SetHighlights(int page, QSize pageSize, std::vector<QRect> boxes)
+{
+    if (viewer_)
+        viewer_->SetHighlights(page, pageSize, std::move(boxes));
+}
+
 void TKivCustomFaxViewer::LockRendering() { Perform(kVwLockRendering); }
 
 void TKivCustomFaxViewer::UnlockRendering() { Perform(kVwUnlockRendering); }

@@ -9,10 +9,12 @@
 
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QRect>
 #include <QString>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class TViewer;
 
@@ -90,6 +92,9 @@ public:
     int PageRotation();
     void SetPageRotation(int quarterTurns);
     int PageFlags();
+    // Marks `boxes` (in the pixels of page `page` as its file holds it, of
+    // size `pageSize`) while that page is shown; an empty list clears them.
+    void SetHighlights(int page, QSize pageSize, std::vector<QRect> boxes);
     void LockRendering();
     void UnlockRendering();
 

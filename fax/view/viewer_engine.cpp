@@ -226,6 +226,8 @@ int TViewer::Load(const char* name)
 
 void TViewer::Unload()
 {
+    highlights_.clear();
+    highlightPage_ = 0;
     ReleasePages();
     pages_.clear();
     fileName_.clear();
@@ -468,6 +470,58 @@ void TViewer::Paint(QPainter& painter, const QRect& area)
     // is drawn at the nearest whole one and scaled by the painter.
     const int pixelRatio = std::max(1, qRound(painter.device()->devicePixelRatio()));
     painter.drawImage(visible.topLeft(), RenderViewAreaForDevice(page->image, frame, visible, pixelRatio));
+    // Found words: yellow under the black, which stays black.
+    const std::vector<QRect> highlights = HighlightsInClient();
+    if (!highlights.empty()) {
+        painter.save();
+        painter.setClipRect(visible);
+        painter.setCompositionMode(QPainter::CompositionMode_Multiply);
+        for (const QRect& box : highlights)
+            painter.fillRect(box.adjusted(-2, -2, 2, 2), QColor(255, 230, 0));
+        painter.restore();
+    }
+}
+
+void TViewer::SetHighlights(int page, QSize pageSize, std::vector<QRect> boxes)
+{
+    highlightPage_ = page;
+    highlightPageSize_ = pageSize;
+    highlights_ = std::move(boxes);
+    Repaint();
+}
+
+// A box of the page's own pixels goes through what the page image went
+// through: stretched to the image's size (a standard-resolution page is
+// shown at double height), turned as the image was turned, then scaled and
+// placed as the image is drawn.
+std::vector<QRect> TViewer::HighlightsInClient() const
+{
+    std::vector<QRect> boxes;
+    const Page* page = Current();
+    if (!page || page->image.isNull() || currentPage_ != highlightPage_ || highlightPageSize_.isEmpty())
+        return boxes;
+    const bool sideways = rotation_ % 2 != 0;
+    const QSize image = page->image.size();
+    const QSize upright = sideways ? image.transposed() : image;
+    const double sx = double(upright.width()) / highlightPageSize_.width();
+    const double sy = double(upright.height()) / highlightPageSize_.height();
+    const QPoint origin = Margin() - offset_;
+    for (const QRect& box : highlights_) {
+        const QRectF r(box.x() * sx, box.y() * sy, box.width() * sx, box.height() * sy);
+        QRectF turned;
+        switch (rotation_) {
+        case 1: turned = QRectF(image.width() - r.bottom(), r.left(), r.height(), r.width()); break;
+        case 2: turned = QRectF(image.width() - r.right(), image.height() - r.bottom(), r.width(), r.height()); break;
+        case 3: turned = QRectF(r.top(), image.height() - r.right(), r.height(), r.width()); break;
+        default: turned = r; break;
+        }
+        const double hx = double(scale_.horizMult) / std::max(scale_.horizDiv, 1);
+        const double vy = double(scale_.vertMult) / std::max(scale_.vertDiv, 1);
+        boxes.push_back(QRectF(turned.x() * hx, turned.y() * vy, turned.width() * hx, turned.height() * vy)
+                            .toAlignedRect()
+                            .translated(origin));
+    }
+    return boxes;
 }
 
 QPoint TViewer::Margin() const

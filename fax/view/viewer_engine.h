@@ -8,6 +8,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRect>
 #include <QRgb>
 #include <QSize>
 
@@ -41,6 +42,12 @@ public:
     // Receives the two notifications the window sends itself
     // (kVwPageShown, kVwError).
     std::function<void(unsigned number, uintptr_t wParam, intptr_t lParam)> notify;
+
+    // Marks `boxes` on page `page`: rectangles in the pixels of the page
+    // as its file holds it (`pageSize`, before any stretching or turning).
+    // They are drawn over the page, following zoom and rotation, while that
+    // page is shown; an empty list takes them away.
+    void SetHighlights(int page, QSize pageSize, std::vector<QRect> boxes);
 
     // Window events.
     void Paint(QPainter& painter, const QRect& area);
@@ -79,6 +86,8 @@ private:
     // Where the displayed image's top-left corner lies in the client while
     // the image is narrower (or lower) than the client: centred.
     QPoint Margin() const;
+    // The highlights as rectangles of the client area.
+    std::vector<QRect> HighlightsInClient() const;
     void Send(unsigned number, uintptr_t wParam, intptr_t lParam);
     void Repaint();
 
@@ -130,4 +139,7 @@ private:
     bool hasDesignText_ = false;
     bool renderLocked_ = false;
     bool decoding_ = false; // this viewer's decoder state is in use
+    int highlightPage_ = 0;
+    QSize highlightPageSize_;
+    std::vector<QRect> highlights_;
 };

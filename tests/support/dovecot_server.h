@@ -32,6 +32,9 @@ public:
         keyFile_ = keyFile;
     }
 
+    // Signs users in with OAuth 2 bearer tokens only (XOAUTH2, OAUTHBEARER),
+    // checked against this token introspection endpoint; set before Start.
+    void SetOAuth2Introspection(const std::string& url) { introspectionUrl_ = url; }
     // Serves IMAP too; set before Start.
     void EnableImap() { imap_ = true; }
 
@@ -81,6 +84,7 @@ private:
     std::uint16_t imapPort_ = 0, imapsPort_ = 0;
     bool imap_ = false;
     std::string certFile_, keyFile_;
+    std::string introspectionUrl_;
     bool running_ = false;
     unsigned delivered_ = 0;
 };

@@ -27,7 +27,7 @@ THits Hits(const TTextIndex& index, const QString& typed)
 
 void Store(TTextIndex& index, const QString& key, int page, const QString& text)
 {
-    ASSERT_TRUE(index.StorePage(key, {page, text, {{QRect(10, 20, 30, 8), text.section(QLatin1Char(' '), 0, 0)}}}))
+    ASSERT_TRUE(index.StorePage(key, {page, text, {{QRect(10, 20, 30, 8), text.section(QLatin1Char(' '), 0, 0)}}, QSize(1728, 1100)}))
         << index.Problem().toStdString();
 }
 
@@ -70,6 +70,7 @@ TEST(TextIndex, FindsPagesHoldingEveryWordInAnyOrderIgnoringCaseAndAccents)
     ASSERT_EQ(pages[1].Words.size(), 1u);
     EXPECT_EQ(pages[1].Words[0].Box, QRect(10, 20, 30, 8));
     EXPECT_EQ(pages[1].Words[0].Text, QStringLiteral("Café"));
+    EXPECT_EQ(pages[1].Size, QSize(1728, 1100));
     EXPECT_EQ(index.CompleteKeys(), QSet<QString>({a.toLower()}));
 
     // Storing a page again replaces it; removing a fax (any letter case of its key) takes all its text.

@@ -7,6 +7,8 @@
 #include "app/core/text_index.h"
 #include "app/platform/message_box.h"
 #include "app/ui/main_window.h"
+#include "app/ui/view_form.h"
+#include "fax/view/fax_viewer.h"
 #include "qdb/record_view.h"
 #include "tests/support/event_wait.h"
 #include "tests/support/temp_current_dir.h"
@@ -109,6 +111,42 @@ TEST_F(WindowText, FilterFindsFaxesByTheirTextAndClosingMidPageKeepsWhatWasRead)
     for (const auto& filter : filters) {
         w->edtGridFilter->setText(QString::fromUtf8(filter.typed));
         EXPECT_EQ(Rows(*w), filter.rows) << filter.typed;
+    }
+
+    // The viewer marks the words found and F3 walks the pages holding them.
+    {
+        TViewForm viewer;
+        viewer.resize(900, 700);
+        viewer.show();
+        int beeps = 0;
+        viewer.Beep = [&] { ++beeps; };
+        viewer.OpenFax(QStringLiteral("faxes/text-fine.apf"));
+        viewer.SetTextMatches(w->FaxText, kFineKey, {QStringLiteral("BRIDGE")});
+        EXPECT_EQ(viewer.FaxViewer->CurrentPage(), 1);
+        EXPECT_EQ(viewer.TextMatchesShown(), 0);
+        viewer.NextTextMatch();
+        EXPECT_EQ(viewer.FaxViewer->CurrentPage(), 2);
+        EXPECT_EQ(viewer.TextMatchesShown(), 1);
+        viewer.NextTextMatch(); // the only page holding it: stays
+        EXPECT_EQ(viewer.FaxViewer->CurrentPage(), 2);
+        viewer.SetTextMatches(w->FaxText, kFineKey, {QStringLiteral("the")});
+        EXPECT_GE(viewer.TextMatchesShown(), 2);
+        viewer.NextTextMatch(); // after the last page, the first
+        EXPECT_EQ(viewer.FaxViewer->CurrentPage(), 1);
+        EXPECT_GE(viewer.TextMatchesShown(), 2);
+        // The marks are drawn where the page shows: yellow pixels on screen.
+        const QImage shot = viewer.FaxViewer->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        int yellow = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                const QRgb p = shot.pixel(x, y);
+                yellow += qRed(p) > 200 && qGreen(p) > 180 && qBlue(p) < 100;
+            }
+        EXPECT_GT(yellow, 100);
+        viewer.OpenFax(QStringLiteral("faxes/text-fine.apf")); // another opening forgets the words
+        EXPECT_EQ(viewer.TextMatchesShown(), 0);
+        viewer.NextTextMatch();
+        EXPECT_EQ(beeps, 1);
     }
 
     // A filter typed before a fax is read finds it once it is.
