@@ -42,12 +42,7 @@ TEST_F(ImapCrashTest, KilledImapFetchesLoseNoFaxAndLeaveNoFaxMail)
     server.EnableImap();
     ASSERT_TRUE(server.Start(&why)) << why;
     server.AddUser("fax", "fax");
-    const QString key = QStringLiteral("HKEY_CURRENT_USER\\Software\\Quenlo\\Dravimex\\QlVariableStore");
-    registry_.SetContents(QStringLiteral("REGEDIT4\n\n[%1]\n\"rgHost\"=\"127.0.0.1:%2\"\n\"rgUserName\"=\"fax\"\n"
-                                         "\"rgPassword\"=\"fax\"\n\"rgSecurity\"=\"None\"\n\"rgMailboxType\"=\"IMAP\"\n")
-                              .arg(key)
-                              .arg(server.ImapPort())
-                              .toLatin1());
+    StoreImapMailbox(server.ImapPort());
 
     // One mail per sample; each copy names its attachment anew in place of
     // "NNNNNN" (a text base64 never holds).
@@ -128,13 +123,7 @@ TEST_F(ImapCrashTest, KilledImapFetchesLoseNoFaxAndLeaveNoFaxMail)
     for (const auto& [name, sample] : expected)
         EXPECT_EQ(ReadFile(WorkPath(QStringLiteral("faxes/") + name)), SampleFax(sample)) << name.toStdString();
 
-    QProcess list;
-    list.setWorkingDirectory(work_.path());
-    list.start(PellimarProgram(), {QStringLiteral("--list")});
-    ASSERT_TRUE(list.waitForFinished(60000));
-    std::map<QString, int> records;
-    for (const QString& line : QString::fromUtf8(list.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        ++records[line.section(QLatin1Char('\t'), 1, 1)];
+    std::map<QString, int> records = CatalogueRecords();
     EXPECT_EQ(records.size(), expected.size());
     for (const auto& [name, sample] : expected)
         EXPECT_EQ(records[QStringLiteral("faxes\\") + name], 1) << name.toStdString();
