@@ -45,6 +45,7 @@ void TImapWatch::Stop()
     if (!watching_)
         return;
     watching_ = false;
+    credentials_.Cancel();
     renew_.stop();
     retry_.stop();
     again_.stop();
@@ -56,17 +57,24 @@ void TImapWatch::Connect()
 {
     if (!watching_)
         return;
-    const TMailboxSettings settings = host_.MailboxSettings();
-    QString host, port;
-    SplitHostPort(settings.Host, host, port);
-    const TProxySetting proxy = ProxyFromEnvironment(host.toStdString());
-    ConfigureImapClient(client_, settings, proxy.kind == TProxySetting::Socks ? proxy.proxy : TSocksProxy{},
-                        TImapClient::DefaultTimeout);
-    try {
-        client_.Open();
-    } catch (const std::exception& e) {
-        Dropped(QString::fromLocal8Bit(e.what()));
-    }
+    credentials_.Fetch(host_.MailboxSettings(), [this](const TCredentials& credentials) {
+        if (!watching_)
+            return;
+        if (!credentials.Ok)
+            return Dropped(credentials.Failure);
+        TMailboxSettings settings = host_.MailboxSettings();
+        settings.Password = QString::fromLatin1(credentials.Secret);
+        QString host, port;
+        SplitHostPort(settings.Host, host, port);
+        const TProxySetting proxy = ProxyFromEnvironment(host.toStdString());
+        ConfigureImapClient(client_, settings, proxy.kind == TProxySetting::Socks ? proxy.proxy : TSocksProxy{},
+                            TImapClient::DefaultTimeout);
+        try {
+            client_.Open();
+        } catch (const std::exception& e) {
+            Dropped(QString::fromLocal8Bit(e.what()));
+        }
+    });
 }
 
 void TImapWatch::RequestDone(TImapRequest request, std::uint16_t error)

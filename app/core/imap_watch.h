@@ -6,6 +6,7 @@
 // minutes, reconnects with growing delays after the connection dropped
 // (saying so in the log), and never asks for a second run while one runs:
 // news that comes during a run starts one more run after it.
+#include "app/core/mailbox_credentials.h"
 #include "app/core/run_host.h"
 #include "mail/imap_client.h"
 
@@ -51,6 +52,8 @@ private:
 
     TRunHost& host_;
     TImapClient client_;
+    // The password or token, found afresh for every connection.
+    TMailboxCredentials credentials_;
     QTimer renew_, retry_, again_;
     int renewMs_ = DefaultRenewMs;
     int firstRetryMs_ = FirstRetryMs, lastRetryMs_ = LastRetryMs;

@@ -39,7 +39,7 @@ void TMailboxCredentials::Fetch(const TMailboxSettings& settings, std::function<
         if (!credentials.Ok)
             credentials.Failure = QStringLiteral("Could not read the mailbox password: %1. The settings keep it in the "
                                                  "desktop keyring; unlock it, or save the password again on the "
-                                                 "Configure page. Quitting.")
+                                                 "Configure page.")
                                       .arg(found.problem);
     } else {
         credentials.Ok = true;
