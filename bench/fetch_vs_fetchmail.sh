@@ -4,13 +4,15 @@
 # Each program gets a fresh copy of the mailbox for every run; the two take
 # turns (the order swapping every round), and the medians are compared.
 #   bench/fetch_vs_fetchmail.sh [faxes] [others] [fax-size-bytes]
-# RUNS (default 5) sets the number of rounds, PELLIMAR_BIN the program.
+# RUNS (default 5) sets the number of rounds, PELLIMAR_BIN the program;
+# PROTOCOL=imap has both fetch over IMAP instead of POP3.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 faxes=${1:-500}
 others=${2:-500}
 size=${3:-100000}
 runs=${RUNS:-5}
+protocol=${PROTOCOL:-pop3}
 pellimar=${PELLIMAR_BIN:-$here/build/app/pellimar}
 work=$(mktemp -d)
 chmod 755 "$work" # Dovecot runs as its own users
@@ -30,6 +32,7 @@ work, faxes, others = sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
 def write(path, **fields):
     args = argparse.Namespace(sender=None, date=None, attach=[], name=None, subject=None, body=None,
                               name_on_type=False, subject_last=False, plain=False, padding=0,
+                              date_header="Tue, 08 Dec 2026 09:15:00 +0000", typed=False, single_part=None,
                               sender_address="Varnel Fax <fax@varnel.example>", to="office@example.com")
     vars(args).update(fields)
     with open(path, "wb") as f:
@@ -41,17 +44,29 @@ for i in range(1, faxes + 1):
 for i in range(1, others + 1):
     write(f"{work}/mails/o{i}.eml", plain=True, body=f"mail {i}")
 PY
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
+pop3_port=$(free_port)
+imap_port=$(free_port)
+port=$pop3_port
+imap_option=()
+if [ "$protocol" = imap ]; then
+  port=$imap_port
+  imap_option=(--imap-port "$imap_port")
+fi
 
 fresh_mailbox() {
-  python3 "$here/tools/local_pop3_server.py" start "$work/server" --port "$port" "$work"/mails/*.eml >/dev/null
+  python3 "$here/tools/local_pop3_server.py" start "$work/server" --port "$pop3_port" "${imap_option[@]}" \
+    "$work"/mails/*.eml >/dev/null
 }
 
 now() { date +%s.%N; }
 
 export PELLIMAR_REGISTRY="$work/registry.reg"
 key='HKEY_CURRENT_USER\Software\Quenlo\Dravimex\QlVariableStore'
-printf 'REGEDIT4\n\n[%s]\n"rgHost"="127.0.0.1:%s"\n"rgUserName"="fax"\n"rgPassword"="fax"\n' "$key" "$port" > "$PELLIMAR_REGISTRY"
+mailbox_type=POP3
+[ "$protocol" = imap ] && mailbox_type=IMAP
+printf 'REGEDIT4\n\n[%s]\n"rgHost"="127.0.0.1:%s"\n"rgUserName"="fax"\n"rgPassword"="fax"\n"rgMailboxType"="%s"\n' \
+  "$key" "$port" "$mailbox_type" > "$PELLIMAR_REGISTRY"
 
 # One fetch by each program; prints its wall time in seconds.
 run_pellimar() {
@@ -71,7 +86,7 @@ run_fetchmail() {
   fresh_mailbox
   rm -f "$work/fetchmail.mbox" "$work/fetchids"
   cat > "$work/fetchmailrc" <<RC
-poll 127.0.0.1 port $port protocol pop3 user "fax" password "fax" sslproto "" fetchall mda "cat >> $work/fetchmail.mbox"
+poll 127.0.0.1 port $port protocol $protocol user "fax" password "fax" sslproto "" fetchall mda "cat >> $work/fetchmail.mbox"
 RC
   chmod 600 "$work/fetchmailrc"
   local start
@@ -100,6 +115,7 @@ done
 
 pellimar_median=$(printf '%s\n' "${pellimar_times[@]}" | median)
 fetchmail_median=$(printf '%s\n' "${fetchmail_times[@]}" | median)
+echo "over $protocol:"
 echo "pellimar --fetch: median ${pellimar_median}s of $runs runs ($faxes faxes captured each)"
 echo "fetchmail:        median ${fetchmail_median}s of $runs runs ($((faxes + others)) mails retrieved each)"
 printf 'ratio pellimar/fetchmail: %.2f\n' "$(echo "$pellimar_median / $fetchmail_median" | bc -l)"

@@ -36,11 +36,12 @@ def load_times(folder):
     return {name: statistics.median(values) for name, values in runs_by_name.items()}
 
 
-def fetch_result(folder):
+def fetch_result(folder, name="fetch.txt"):
     """Pellimar's and fetchmail's median wall times and their ratio, from
-    the fetch script's output; None for what it does not hold."""
+    the fetch script's output (over IMAP: fetch_imap.txt); None for what it
+    does not hold."""
     try:
-        text = (folder / "fetch.txt").read_text()
+        text = (folder / name).read_text()
     except OSError:
         return None, None, None
 
@@ -50,6 +51,15 @@ def fetch_result(folder):
 
     return (last(r"pellimar --fetch: median ([0-9.]+)s"), last(r"fetchmail: +median ([0-9.]+)s"),
             last(r"ratio pellimar/fetchmail: ([0-9.]+)"))
+
+
+def idle_result(folder):
+    """The median IDLE latency in seconds from idle.txt, or None."""
+    try:
+        found = re.findall(r"median ([0-9.]+) ms", (folder / "idle.txt").read_text())
+    except OSError:
+        return None
+    return float(found[-1]) / 1e3 if found else None
 
 
 def list_result(folder):
@@ -143,6 +153,13 @@ def main():
     print("| Fetch 500 fax and 500 other mails, median of 5 | %s | fetchmail %s | %s | %s | %s |" % (
         seconds(mine), seconds(other), "n/a" if ratio is None else ratio_text("time", ratio, "fetchmail"),
         goal_text("time", 0.7, "fetchmail") + " (wall)", met("time", ratio, 0.7)))
+    mine, other, ratio = fetch_result(folder, "fetch_imap.txt")
+    print("| Fetch 500 fax and 500 other mails over IMAP, median of 5 | %s | fetchmail %s | %s | %s | %s |" % (
+        seconds(mine), seconds(other), "n/a" if ratio is None else ratio_text("time", ratio, "fetchmail"),
+        goal_text("time", 0.7, "fetchmail") + " (wall)", met("time", ratio, 0.7)))
+    idle = idle_result(folder)
+    print("| New fax while IDLE runs: delivery to catalogue record, median of 20 | %s | none | | under 1 s | %s |" % (
+        seconds(idle), "" if idle is None else ("yes" if idle < 1.0 else "no")))
     (mine, mine_kb), (other, other_kb), start = list_result(folder)
     ratio = mine / other if mine and other else None
     print("| `--list` of 100k records, median of 5 | %s | sqlite3 %s | %s | %s | %s |" % (

@@ -34,6 +34,12 @@ echo "Running the fetch against fetchmail..." >&2
 PELLIMAR_BIN="$build/app/pellimar" "$here/bench/fetch_vs_fetchmail.sh" > "$results/fetch.txt" 2>&1 \
   || echo "the fetch benchmark failed; see $results/fetch.txt" >&2
 
+echo "Running the fetch over IMAP against fetchmail and the IDLE latency..." >&2
+PROTOCOL=imap PELLIMAR_BIN="$build/app/pellimar" "$here/bench/fetch_vs_fetchmail.sh" > "$results/fetch_imap.txt" 2>&1 \
+  || echo "the IMAP fetch benchmark failed; see $results/fetch_imap.txt" >&2
+PELLIMAR_BIN="$build/app/pellimar" "$here/bench/idle_latency.sh" > "$results/idle.txt" 2>&1 \
+  || echo "the IDLE latency benchmark failed; see $results/idle.txt" >&2
+
 echo "Running --list against sqlite3 and the window's start..." >&2
 PELLIMAR_BIN="$build/app/pellimar" "$here/bench/list_vs_sqlite.sh" > "$results/list.txt" 2>&1 \
   || echo "the listing benchmark failed; see $results/list.txt" >&2

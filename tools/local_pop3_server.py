@@ -2,14 +2,15 @@
 """Runs a private Dovecot POP3 server on a loopback port, with one mailbox
 filled from mail files, for trying Pellimar out and for benchmarks.
 
-  local_pop3_server.py start DIR [--port N] [--user U] [--password P] MAIL...
+  local_pop3_server.py start DIR [--port N] [--imap-port N] [--user U] [--password P] MAIL...
   local_pop3_server.py stop DIR
 
 `start` writes everything (configuration, mailbox, logs) below DIR, starts
 Dovecot in the background and prints the host:port, user and password to
 type on Pellimar's Configure page. A server already running from DIR is
 stopped first, and its port is kept unless --port names another. It needs root (Dovecot drops to its own
-users) and Debian's dovecot-pop3d.
+users) and Debian's dovecot-pop3d; with --imap-port it serves IMAP on that
+port too (dovecot-imapd).
 """
 import argparse
 import os
@@ -28,7 +29,7 @@ base_dir = {dir}/run
 state_dir = {dir}/state
 log_path = {dir}/dovecot.log
 info_log_path = {dir}/dovecot.log
-protocols = pop3
+protocols = {protocols}
 listen = 127.0.0.1
 ssl = no
 disable_plaintext_auth = no
@@ -57,8 +58,10 @@ service anvil {{
   chroot =
 }}
 service imap-login {{
+  chroot =
   inet_listener imap {{
-    port = 0
+    address = 127.0.0.1
+    port = {imap_port}
   }}
 }}
 """
@@ -153,7 +156,8 @@ def start(args):
         if not port or not port_free(port):
             port = free_port()
     with open(os.path.join(d, "dovecot.conf"), "w") as f:
-        f.write(CONFIG.format(dir=d, port=port))
+        f.write(CONFIG.format(dir=d, port=port, imap_port=args.imap_port,
+                              protocols="pop3 imap" if args.imap_port else "pop3"))
     with open(os.path.join(d, "users"), "w") as f:
         f.write("%s:{PLAIN}%s\n" % (args.user, args.password))
     maildir = os.path.join(d, "mail", args.user, "Maildir")
@@ -201,6 +205,7 @@ def main():
     p.add_argument("dir")
     p.add_argument("mail", nargs="*")
     p.add_argument("--port", type=int, default=0)
+    p.add_argument("--imap-port", type=int, default=0)
     p.add_argument("--user", default="fax")
     p.add_argument("--password", default="fax")
     args = p.parse_intermixed_args()

@@ -219,8 +219,8 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
 QString CommandLineHelp()
 {
     QString help = QStringLiteral(
-        "Usage: pellimar [FAX.apf | --fetch [--timeout SECONDS] [--notify] | --watch | --list | --backup FILE |\n"
-        "                 --export FAX.apf OUT |\n"
+        "Usage: pellimar [FAX.apf | --fetch [--timeout SECONDS] [--notify] | --list | --backup FILE |\n"
+        "                 --watch | --export FAX.apf OUT |\n"
         "                 --print FAX.apf [--printer NAME] [--pages FROM-TO] [--multipage] [--output FILE.pdf] |\n"
         "                 --import FAX.apf... | --search WORDS... | --text FAX] [--home DIR]\n\n");
     help += Wrapped(QLatin1String(kIntroduction), {}, 0) + QLatin1Char('\n');

@@ -84,7 +84,9 @@ int RunHeadlessWatch(QTextStream& out, int timeoutSeconds, bool notify, const TS
                          TImapWatch::LastRetryMs);
     watch.DownloadRunning = [&run] { return run.download.Running(); };
     watch.StartDownload = [&run] { run.download.btnDownloadClick(); };
-    run.download.OnRunFinished = [&watch](TRunOutcome) { watch.DownloadFinished(); };
+    run.download.OnRunFinished = [&watch](TRunOutcome outcome) {
+        watch.DownloadFinished(outcome == TRunOutcome::FolderBusy);
+    };
 
     stopRequested = 0;
     std::signal(SIGTERM, RequestStop);

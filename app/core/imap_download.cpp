@@ -44,7 +44,7 @@ std::string ImapSearchCriteria(const TFaxMailRules& rules)
             continue;
         }
         if (!IsAscii(rule.Sender) || !IsAscii(rule.Subject))
-            return "UNDELETED";
+            return "ALL";
         QString sender = rule.Sender;
         if (sender.startsWith(QLatin1Char('@')))
             sender.remove(0, 1);
@@ -54,16 +54,16 @@ std::string ImapSearchCriteria(const TFaxMailRules& rules)
         if (!rule.Subject.isEmpty())
             term += (term.empty() ? "" : " ") + std::string("SUBJECT ") + SearchString(rule.Subject);
         if (term.empty())
-            return "UNDELETED"; // a rule that takes every mail
+            return "ALL"; // a rule that takes every mail
         terms.push_back(!sender.isEmpty() && !rule.Subject.isEmpty() ? "(" + term + ")" : term);
     }
     if (terms.empty())
-        return "UNDELETED";
+        return "ALL";
     // OR joins exactly two keys: "OR a OR b c".
     std::string joined = terms.back();
     for (std::size_t i = terms.size() - 1; i-- > 0;)
         joined = "OR " + terms[i] + " " + joined;
-    return "UNDELETED " + joined;
+    return joined;
 }
 
 std::string ImapUidSet(std::vector<std::uint32_t> uids)
@@ -171,11 +171,22 @@ void TImapDownload::RequestDone(TImapRequest request, std::uint16_t error)
             }
             [[fallthrough]];
         case imapCreate:
-            client_.UidSearch(criteria_);
+            searchingDeleted_ = false;
+            client_.UidSearch("UNDELETED " + criteria_);
             return;
         case imapSearch:
-            uids_ = client_.SearchResult();
-            if (uids_.empty())
+            if (!searchingDeleted_) {
+                uids_ = client_.SearchResult();
+                if (client_.HasCapability("UIDPLUS")) {
+                    // Mails an earlier run marked but did not get to expunge.
+                    searchingDeleted_ = true;
+                    client_.UidSearch("DELETED " + criteria_);
+                    return;
+                }
+            } else {
+                TakeMarkedEarlier(client_.SearchResult());
+            }
+            if (uids_.empty() && pendingUids_.empty())
                 host_.Log(QStringLiteral("No message to download."));
             return FetchNext();
         case imapCopy:
@@ -221,6 +232,23 @@ void TImapDownload::Opened(std::uint16_t error)
         host_.Log(QStringLiteral("Connection secured with ") + Latin1(tls));
     host_.Log(QStringLiteral("Connected. Checking for faxes."));
     client_.Select(settings_.Folder.toUtf8().toStdString());
+}
+
+// Of the mails marked \Deleted, those whose capture an earlier run completed
+// were marked by it: they are expunged with the next group. Any other marked
+// mail is someone else's business and stays as it is.
+void TImapDownload::TakeMarkedEarlier(const std::vector<std::uint32_t>& marked)
+{
+    for (const std::uint32_t uid : marked) {
+        const QString name = CaptureName(uid);
+        if (!QFileInfo::exists(NativePath(name)))
+            continue;
+        walk_.examined.insert(name);
+        host_.Log(QStringLiteral("Fax already downloaded. Removing it from the server."));
+        capture_.AddEarlier(name);
+        pendingUids_.push_back(uid);
+        pendingNames_ << name;
+    }
 }
 
 void TImapDownload::FetchNext()

@@ -6,7 +6,9 @@
 // by one). A mail is removed only once its capture and fax data are synced
 // and named; a capture that exists already is not fetched again, only its
 // mail removed. Without UIDPLUS nothing is ever expunged: the mails stay
-// marked \Deleted, and the search leaves marked mails out.
+// marked \Deleted, and the search leaves marked mails out. With UIDPLUS,
+// a marked mail whose capture exists (a run stopped between marking and
+// expunging) is expunged by the next run.
 #include "app/core/mail_capture.h"
 #include "app/core/run_host.h"
 #include "mail/imap_client.h"
@@ -31,9 +33,8 @@ struct TImapWalk {
 };
 
 // The UID SEARCH criteria for the rules: the marker rule and every further
-// rule that IMAP search can express, joined by OR, among the mails not
-// marked \Deleted. A rule it cannot express (non-ASCII text) widens the
-// search to every such mail.
+// rule that IMAP search can express, joined by OR. A rule it cannot express
+// (non-ASCII text) widens the search to ALL.
 std::string ImapSearchCriteria(const TFaxMailRules& rules);
 // "3,5:7" for {3, 5, 6, 7}.
 std::string ImapUidSet(std::vector<std::uint32_t> uids);
@@ -56,6 +57,7 @@ public:
 private:
     void RequestDone(TImapRequest request, std::uint16_t error);
     void Opened(std::uint16_t error);
+    void TakeMarkedEarlier(const std::vector<std::uint32_t>& marked);
     void FetchNext();
     void Fetched(std::uint16_t error);
     void CommitAndMark();
@@ -79,4 +81,5 @@ private:
     TImapWalk walk_;
     TRunOutcome outcome_{};
     bool ending_ = false;
+    bool searchingDeleted_ = false;
 };

@@ -10,6 +10,11 @@ TImapWatch::TImapWatch(TRunHost& host, QObject* parent) : QObject(parent), host_
 {
     renew_.setSingleShot(true);
     retry_.setSingleShot(true);
+    again_.setSingleShot(true);
+    connect(&again_, &QTimer::timeout, this, [this] {
+        if (watching_)
+            NewMail();
+    });
     connect(&renew_, &QTimer::timeout, this, [this] { Renew(); });
     connect(&retry_, &QTimer::timeout, this, [this] { Connect(); });
     client_.OnRequestDone = [this](QObject*, TImapRequest request, std::uint16_t error) { RequestDone(request, error); };
@@ -43,6 +48,7 @@ void TImapWatch::Stop()
     credentials_.Cancel();
     renew_.stop();
     retry_.stop();
+    again_.stop();
     client_.Abort();
     host_.Log(QStringLiteral("Stopped watching the mailbox for new faxes."));
 }
@@ -147,8 +153,13 @@ void TImapWatch::NewMail()
         StartDownload();
 }
 
-void TImapWatch::DownloadFinished()
+void TImapWatch::DownloadFinished(bool refused)
 {
-    if (pending_ && watching_)
+    if (!watching_)
+        return;
+    // The other run may have looked at the mailbox before the news came.
+    if (refused)
+        again_.start(5000);
+    else if (pending_)
         NewMail();
 }

@@ -38,8 +38,10 @@ public:
     // Whether a download runs now, and how to start one (assigned by the owner).
     std::function<bool()> DownloadRunning;
     std::function<void()> StartDownload;
-    // The owner tells when a run has ended, so that news during it is fetched.
-    void DownloadFinished();
+    // The owner tells when a run has ended, so that news during it is
+    // fetched; refused says the run could not start because another
+    // Pellimar was downloading into the folder (it is tried again shortly).
+    void DownloadFinished(bool refused = false);
 
 private:
     void Connect();
@@ -52,7 +54,7 @@ private:
     TImapClient client_;
     // The password or token, found afresh for every connection.
     TMailboxCredentials credentials_;
-    QTimer renew_, retry_;
+    QTimer renew_, retry_, again_;
     int renewMs_ = DefaultRenewMs;
     int firstRetryMs_ = FirstRetryMs, lastRetryMs_ = LastRetryMs;
     int nextRetryMs_ = FirstRetryMs;

@@ -115,7 +115,9 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     Watch = new TImapWatch(*this, this);
     Watch->DownloadRunning = [this] { return Download->Running(); };
     Watch->StartDownload = [this] { Download->btnDownloadClick(); };
-    Download->OnRunFinished = [this](TRunOutcome) { Watch->DownloadFinished(); };
+    Download->OnRunFinished = [this](TRunOutcome outcome) {
+        Watch->DownloadFinished(outcome == TRunOutcome::FolderBusy);
+    };
 
     rgHost = MakeSetting("rgHost");
     rgUserName = MakeSetting("rgUserName");

@@ -214,13 +214,7 @@ TEST_F(FetchCrashTest, KilledFetchesLoseNoFaxAndCatalogueEachOnce)
     for (const auto& [name, sample] : expected)
         EXPECT_EQ(ReadFile(WorkPath(QStringLiteral("faxes/") + name)), SampleFax(sample)) << name.toStdString();
 
-    QProcess list;
-    list.setWorkingDirectory(work_.path());
-    list.start(PellimarProgram(), {QStringLiteral("--list")});
-    ASSERT_TRUE(list.waitForFinished(60000));
-    std::map<QString, int> records;
-    for (const QString& line : QString::fromUtf8(list.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
-        ++records[line.section(QLatin1Char('\t'), 1, 1)];
+    std::map<QString, int> records = CatalogueRecords();
     EXPECT_EQ(records.size(), expected.size());
     for (const auto& [name, sample] : expected)
         EXPECT_EQ(records[QStringLiteral("faxes\\") + name], 1) << name.toStdString();

@@ -6,9 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
 
 inline QByteArray ReadFile(const QString& path)
 {
@@ -42,6 +46,33 @@ protected:
         registry_.SetContents(QStringLiteral("REGEDIT4\n\n[%1]\n\"rgHost\"=\"%2\"\n\"rgUserName\"=\"%3\"\n\"rgPassword\"=\"%4\"\n")
                                   .arg(key, hostText, user, password)
                                   .toLatin1());
+    }
+
+    // Stores a plain IMAP mailbox on 127.0.0.1 (user and password "fax"),
+    // with more settings lines behind it.
+    void StoreImapMailbox(std::uint16_t port, const QString& moreLines = {})
+    {
+        const QString key = QStringLiteral("HKEY_CURRENT_USER\\Software\\Quenlo\\Dravimex\\QlVariableStore");
+        registry_.SetContents(QStringLiteral("REGEDIT4\n\n[%1]\n\"rgHost\"=\"127.0.0.1:%2\"\n\"rgUserName\"=\"fax\"\n"
+                                             "\"rgPassword\"=\"fax\"\n\"rgSecurity\"=\"None\"\n\"rgMailboxType\"=\"IMAP\"\n%3")
+                                  .arg(key)
+                                  .arg(port)
+                                  .arg(moreLines)
+                                  .toLatin1());
+    }
+
+    // How often `pellimar --list` names each catalogued file.
+    std::map<QString, int> CatalogueRecords() const
+    {
+        QProcess list;
+        list.setWorkingDirectory(work_.path());
+        list.start(PellimarProgram(), {QStringLiteral("--list")});
+        EXPECT_TRUE(list.waitForFinished(60000));
+        std::map<QString, int> records;
+        for (const QString& line :
+             QString::fromUtf8(list.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            ++records[line.section(QLatin1Char('\t'), 1, 1)];
+        return records;
     }
 
     QString WorkPath(const QString& relative) const { return work_.filePath(relative); }

@@ -59,12 +59,7 @@ TEST_F(ImapWatchTest, FaxesArriveWithoutUserActionAcrossRenewalAndADroppedConnec
     server.EnableImap();
     ASSERT_TRUE(server.Start(&why)) << why;
     server.AddUser("fax", "fax");
-    const QString key = QStringLiteral("HKEY_CURRENT_USER\\Software\\Quenlo\\Dravimex\\QlVariableStore");
-    registry_.SetContents(QStringLiteral("REGEDIT4\n\n[%1]\n\"rgHost\"=\"127.0.0.1:%2\"\n\"rgUserName\"=\"fax\"\n"
-                                         "\"rgPassword\"=\"fax\"\n\"rgSecurity\"=\"None\"\n\"rgMailboxType\"=\"IMAP\"\n")
-                              .arg(key)
-                              .arg(server.ImapPort())
-                              .toLatin1());
+    StoreImapMailbox(server.ImapPort());
     QProcess pellimar;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PELLIMAR_IDLE_RENEW_SECONDS"), QStringLiteral("1"));
@@ -107,13 +102,7 @@ TEST_F(ImapWatchTest, TheWindowFetchesAFaxAsItArrives)
     server.EnableImap();
     ASSERT_TRUE(server.Start(&why)) << why;
     server.AddUser("fax", "fax");
-    const QString key = QStringLiteral("HKEY_CURRENT_USER\\Software\\Quenlo\\Dravimex\\QlVariableStore");
-    registry_.SetContents(QStringLiteral("REGEDIT4\n\n[%1]\n\"rgHost\"=\"127.0.0.1:%2\"\n\"rgUserName\"=\"fax\"\n"
-                                         "\"rgPassword\"=\"fax\"\n\"rgSecurity\"=\"None\"\n\"rgMailboxType\"=\"IMAP\"\n"
-                                         "\"rgPushFetch\"=\"Yes\"\n")
-                              .arg(key)
-                              .arg(server.ImapPort())
-                              .toLatin1());
+    StoreImapMailbox(server.ImapPort(), QStringLiteral("\"rgPushFetch\"=\"Yes\"\n"));
     SetMessageHandler([](TMessageKind, const QString&, const QString&) { return TMessageAnswer::Ok; });
     {
         TForm1 w;
