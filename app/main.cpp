@@ -1,7 +1,7 @@
 // Program entry: the main window, then the viewer, help and import windows
 // (hidden until shown), then the event loop until the main window closes.
 // The command line can choose a mode without any window instead: --fetch
-// runs one download, --list prints the catalogue, --backup copies it, --export writes the pages
+// runs one download, --watch downloads whenever new mail arrives, --list prints the catalogue, --backup copies it, --export writes the pages
 // of a fax file as images or a PDF, --print prints one, --import catalogues
 // fax files saved elsewhere, --search and --text read the text index; --help and --version
 // print and exit. Without a mode, a fax file given opens in the viewer
@@ -66,8 +66,8 @@ int RunWindows(QApplication& app, const QString& faxFile)
 
 bool UsesWorkingFolder(TRunMode mode)
 {
-    return mode == TRunMode::Window || mode == TRunMode::Fetch || mode == TRunMode::List || mode == TRunMode::Backup
-           || mode == TRunMode::Import || mode == TRunMode::Search || mode == TRunMode::Text;
+    return mode == TRunMode::Window || mode == TRunMode::Fetch || mode == TRunMode::Watch || mode == TRunMode::List
+           || mode == TRunMode::Backup || mode == TRunMode::Import || mode == TRunMode::Search || mode == TRunMode::Text;
 }
 
 // Makes the working folder the current one. The window creates a missing
@@ -155,7 +155,7 @@ int main(int argc, char** argv)
         const bool fileWithoutFolder = run.Mode == TRunMode::Text && QFileInfo(run.Arguments.value(0)).isFile()
                                        && !IsWorkingFolder(ChooseWorkingFolder(run.Home).Path);
         if (!fileWithoutFolder && !EnterWorkingFolder(run, err))
-            return run.Mode == TRunMode::Fetch ? static_cast<int>(TRunOutcome::NoCatalogue)
+            return run.Mode == TRunMode::Fetch || run.Mode == TRunMode::Watch ? static_cast<int>(TRunOutcome::NoCatalogue)
                  : run.Mode == TRunMode::Window ? 0
                                                 : 1;
     }
@@ -164,6 +164,8 @@ int main(int argc, char** argv)
     case TRunMode::Fetch:
         return RunHeadlessFetch(out, run.TimeoutSeconds > 0 ? run.TimeoutSeconds : TPop3Client::DefaultTimeout,
                                 run.Notify, ReadPellimarSetting);
+    case TRunMode::Watch:
+        return RunHeadlessWatch(out, TPop3Client::DefaultTimeout, false, ReadPellimarSetting);
     case TRunMode::List:
         return RunCatalogueListing(out, err);
     case TRunMode::Backup:

@@ -1,6 +1,7 @@
 #include "mail/imap_client.h"
 
 #include "mail/net_socket_resolve.h"
+#include "mail/sasl_oauth.h"
 #include "mail/tls_net_socket.h"
 
 #include <QByteArray>
@@ -125,6 +126,7 @@ void TImapClient::Open()
     capabilities_.clear();
     failure_ = 0;
     authenticating_ = false;
+    tokenStage_ = 0;
     idling_ = false;
     loggedIn_ = false;
     retiredTag_.clear();
@@ -261,9 +263,9 @@ void TImapClient::Abort()
     socket_->CancelDnsLookup();
     if (running_)
         Finish(wsa::Interrupted, "IMAP request aborted");
-    socket_->Abort();
     connected_ = false;
     idling_ = false;
+    socket_->Abort();
 }
 
 // ---------------------------------------------------------------- completion
@@ -304,10 +306,11 @@ void TImapClient::Fail(std::uint16_t error, const std::string& message)
     Display(message);
     failure_ = error;
     Finish(error, message);
-    if (socket_->State() != wsClosed)
-        socket_->Abort();
+    // Reported by the request; no session-closed event on top.
     connected_ = false;
     idling_ = false;
+    if (socket_->State() != wsClosed)
+        socket_->Abort();
 }
 
 // ---------------------------------------------------------------- connecting
@@ -396,8 +399,11 @@ void TImapClient::SocketClosed(std::uint16_t error)
     if (!wasConnected && stage_ == Stage::Connecting)
         return;  // a failed attempt; the next address is being tried
     stage_ = Stage::Idle;
-    if (!running_)
+    if (!running_) {
+        if (wasConnected && OnSessionClosed)
+            OnSessionClosed(error != 0 ? error : static_cast<std::uint16_t>(wsa::ConnectionReset));
         return;
+    }
     if (request_ == imapLogout && !byeText_.empty())
         return Finish(0);
     if (!byeText_.empty())
@@ -493,6 +499,8 @@ void TImapClient::HandleUntagged(const TImapResponse& response)
     } else if (second == "EXPUNGE") {
         if (exists_ > 0)
             --exists_;
+        if (OnExists)
+            OnExists(exists_);
     } else if (second == "FETCH") {
         TakeFetch(response);
     }
@@ -514,8 +522,10 @@ void TImapClient::TakeFetch(const TImapResponse& response)
     fetchedUid_ = uid;
 }
 
-void TImapClient::HandleContinuation(const TImapResponse&)
+void TImapClient::HandleContinuation(const TImapResponse& response)
 {
+    if (running_ && tokenStage_ != 0)
+        return ContinueTokenSignIn(response);
     if (running_ && authenticating_) {
         authenticating_ = false;
         const QByteArray plain = QByteArray(1, '\0') + QByteArray::fromStdString(userName_) + QByteArray(1, '\0') +
@@ -566,8 +576,10 @@ void TImapClient::HandleTagged(const TImapResponse& response)
         return;
     case Stage::Login:
         authenticating_ = false;
+        tokenStage_ = 0;
         if (!ok)
-            return Finish(refusal, "the server refused the login: " + response.Text);
+            return Finish(refusal, "the server refused the login: " + response.Text +
+                                       (tokenError_.empty() ? "" : " (the server says: " + tokenError_ + ")"));
         stage_ = Stage::Command;
         if (response.Code.empty() || ImapUpper(response.Code).rfind("CAPABILITY", 0) != 0) {
             // The capabilities may change with the login: ask again.
@@ -622,6 +634,8 @@ void TImapClient::LogIn()
     if (security_ != imapSecurityNone && !socket_->TlsActive())
         return Fail(imaperr::NoSecureLogin, "login refused: the connection is not secured by TLS");
     stage_ = Stage::Login;
+    if (tokenSignIn_)
+        return LogInWithToken();
     if (HasCapability("AUTH=PLAIN")) {
         if (HasCapability("SASL-IR")) {
             const QByteArray plain = QByteArray(1, '\0') + QByteArray::fromStdString(userName_) + QByteArray(1, '\0') +
@@ -636,6 +650,67 @@ void TImapClient::LogIn()
     if (HasCapability("LOGINDISABLED"))
         return Fail(imaperr::NoSecureLogin, "the server offers no login on this connection (LOGINDISABLED)");
     SendTagged("LOGIN " + Quoted(userName_) + " " + Quoted(passWord_), "LOGIN " + Quoted(userName_) + " ****");
+}
+
+// A bearer token goes with the best OAuth mechanism the server lists, in the
+// command itself with SASL-IR, else after the server's empty challenge.
+void TImapClient::LogInWithToken()
+{
+    if (!socket_->TlsActive())
+        return Fail(imaperr::NoSecureLogin, "login refused: an OAuth 2 token is only ever sent over TLS");
+    std::vector<std::string> mechanisms;
+    for (const std::string& capability : capabilities_)
+        if (ImapUpper(capability).rfind("AUTH=", 0) == 0)
+            mechanisms.push_back(capability.substr(5));
+    const TOAuthMechanism mechanism = ChooseOAuthMechanism(mechanisms);
+    if (mechanism == TOAuthMechanism::None)
+        return Fail(imaperr::Refused, "the server offers no OAuth 2 sign-in (neither AUTH=OAUTHBEARER nor AUTH=XOAUTH2)");
+    tokenMechanism_ = static_cast<int>(mechanism);
+    tokenError_.clear();
+    const std::string command = std::string("AUTHENTICATE ") + OAuthMechanismName(mechanism);
+    std::string response = QByteArray::fromStdString(OAuthInitialResponse(mechanism, userName_, host_, port_, passWord_))
+                               .toBase64()
+                               .toStdString();
+    if (HasCapability("SASL-IR")) {
+        tokenStage_ = 2;
+        SendTagged(command + " " + response, command + " ********");
+    } else {
+        tokenStage_ = 1;
+        tokenPending_ = std::move(response);
+        SendTagged(command, {});
+    }
+}
+
+void TImapClient::ContinueTokenSignIn(const TImapResponse& response)
+{
+    switch (tokenStage_) {
+    case 1:
+        tokenStage_ = 2;
+        Display("> ********");
+        socket_->SendStr(tokenPending_ + "\r\n");
+        tokenPending_.assign(tokenPending_.size(), '\0');
+        tokenPending_.clear();
+        return;
+    case 2: {
+        // A challenge after the token is the server's error report: it is
+        // acknowledged, and the refusal follows (RFC 7628).
+        const QByteArray decoded = QByteArray::fromBase64(QByteArray::fromStdString(response.Text));
+        tokenError_ = DescribeOAuthError(decoded.toStdString());
+        tokenStage_ = 3;
+        const std::string ack =
+            QByteArray::fromStdString(OAuthErrorAcknowledgement(static_cast<TOAuthMechanism>(tokenMechanism_)))
+                .toBase64()
+                .toStdString();
+        Display("> " + ack);
+        socket_->SendStr(ack + "\r\n");
+        return;
+    }
+    default:
+        // Challenges without end: the exchange is cancelled.
+        Display("> *");
+        socket_->SendStr("*\r\n");
+        return;
+    }
 }
 
 // ---------------------------------------------------------------- time-out

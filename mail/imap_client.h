@@ -8,8 +8,8 @@
 //
 // Credentials never travel outside TLS unless Security is None. Message
 // bodies are streamed through OnMessageBegin/Data/End as they arrive.
-// Untagged responses are taken whenever they come; EXISTS is passed on
-// through OnExists (for IDLE).
+// Untagged responses are taken whenever they come; the folder's mail count,
+// as EXISTS and EXPUNGE change it, is passed on through OnExists (for IDLE).
 #include "mail/imap_response_parser.h"
 #include "mail/receive_timeout.h"
 #include "mail/socks_proxy.h"
@@ -96,6 +96,10 @@ public:
     void SetUserName(const std::string& value) { userName_ = value; }
     const std::string& PassWord() const { return passWord_; }
     void SetPassWord(const std::string& value) { passWord_ = value; }
+    // Open signs in with PassWord as an OAuth 2 bearer token (AUTHENTICATE
+    // OAUTHBEARER, else XOAUTH2; only over TLS) instead of as a password.
+    bool TokenSignIn() const { return tokenSignIn_; }
+    void SetTokenSignIn(bool value) { tokenSignIn_ = value; }
     TImapSecurity Security() const { return security_; }
     void SetSecurity(TImapSecurity value) { security_ = value; }
     const TSocksProxy& SocksProxy() const { return socksProxy_; }
@@ -127,6 +131,8 @@ public:
     std::function<void(const char* data, std::size_t length)> OnMessageData;
     std::function<void()> OnMessageEnd;
     std::function<void(std::uint32_t count)> OnExists;
+    // The connection closed while no request ran (an idle session dropped).
+    std::function<void(std::uint16_t error)> OnSessionClosed;
 
 private:
     enum class Stage { Idle, Connecting, Handshake, Greeting, Capability, StartTls, Login, Command };
@@ -150,6 +156,8 @@ private:
     void AfterGreeting();
     void AfterCapabilities();
     void LogIn();
+    void LogInWithToken();
+    void ContinueTokenSignIn(const TImapResponse& response);
     void TakeCapabilities(const std::string& text);
     void TakeCode(const std::string& code);
     void TakeFetch(const TImapResponse& response);
@@ -171,6 +179,13 @@ private:
     bool connected_ = false;
     bool idling_ = false;
     bool authenticating_ = false;  // AUTHENTICATE PLAIN waits for its "+"
+    bool tokenSignIn_ = false;
+    // Where an AUTHENTICATE with a token stands: 0 none, 1 waiting for the
+    // empty challenge, 2 token sent, 3 error acknowledged.
+    int tokenStage_ = 0;
+    int tokenMechanism_ = 0;       // a TOAuthMechanism
+    std::string tokenPending_;     // the encoded response, sent after the empty challenge
+    std::string tokenError_;       // the server's error challenge, in words
     std::string tag_;              // of the command that runs
     std::string retiredTag_;       // of an IDLE ended together with the logout
     bool loggedIn_ = false;        // CAPABILITY asked again after the login

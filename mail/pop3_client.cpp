@@ -1,6 +1,7 @@
 #include "mail/pop3_client.h"
 
 #include "mail/net_socket_resolve.h"
+#include "mail/sasl_oauth.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -20,15 +21,16 @@ constexpr std::size_t kInitialBuffer = 4096;
 // Bits of the high-level step set.
 enum Step : int {
     stConnect = 1, stUser = 2, stPass = 3, stRPop = 4, stQuit = 5, stAPop = 6, stStat = 7, stList = 8,
-    stUidl = 9, stRetr = 10, stTop = 11, stDele = 12, stNoop = 13, stRSet = 14, stLast = 15
+    stUidl = 9, stRetr = 10, stTop = 11, stDele = 12, stNoop = 13, stRSet = 14, stLast = 15, stAuth = 16
 };
-constexpr Step kStepOrder[] = {stConnect, stUser, stPass, stRPop, stDele, stNoop, stList, stRSet,
+constexpr Step kStepOrder[] = {stConnect, stUser, stPass, stAuth, stRPop, stDele, stNoop, stList, stRSet,
                                stAPop,    stRetr, stTop,  stStat, stUidl, stLast, stQuit};
 
-constexpr std::uint16_t Bit(int step)
+constexpr std::uint32_t Bit(int step)
 {
-    return static_cast<std::uint16_t>(1u << step);
+    return 1u << step;
 }
+
 
 bool IsBlank(char c)
 {
@@ -85,6 +87,44 @@ void ParseNumberAndId(const std::string& s, int& number, std::string& id)
 std::string WinsockReply(std::uint16_t error)
 {
     return "-ERR " + SocketErrorText(error) + " (Winsock error #" + std::to_string(error) + ")";
+}
+
+// What the log shows of a command: never a password.
+std::string ShownCommand(const std::string& command)
+{
+    for (const char* secret : {"PASS ", "RPOP "})
+        if (command.rfind(secret, 0) == 0)
+            return std::string(secret) + "********";
+    return command;
+}
+
+// The mechanism names of the CAPA line "SASL ...".
+std::vector<std::string> SaslMechanisms(const std::vector<std::string>& capabilities)
+{
+    std::vector<std::string> names;
+    for (const std::string& line : capabilities) {
+        std::string word = line.substr(0, line.find(' '));
+        for (char& c : word)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (word != "SASL")
+            continue;
+        std::size_t i = 4;
+        while (i < line.size()) {
+            while (i < line.size() && IsBlank(line[i]))
+                ++i;
+            const std::size_t start = i;
+            while (i < line.size() && !IsBlank(line[i]))
+                ++i;
+            if (i > start)
+                names.push_back(line.substr(start, i - start));
+        }
+    }
+    return names;
+}
+
+std::string Base64(const std::string& bytes)
+{
+    return QByteArray::fromStdString(bytes).toBase64().toStdString();
 }
 
 }  // namespace
@@ -232,7 +272,7 @@ void TCustomPop3Client::StartRequest(TPop3Request request, const std::string& co
         requestType_ = request;
     requestDoneSent_ = false;
     ExpectReply(nextState, continuation, kind);
-    Display("> " + command);
+    Display("> " + ShownCommand(command));
     QCoreApplication::processEvents();
     // The connection may have closed meanwhile; that close already reported
     // the request.
@@ -358,6 +398,107 @@ void TCustomPop3Client::Capa()
     StartRequest(pop3Capa, "CAPA", protocolState_, Continuation::MultiLine, MultiKind::Capa);
 }
 
+void TCustomPop3Client::Auth()
+{
+    CheckProtocolState(protocolState_ == pop3WaitingUser, "-ERR AUTH command invalid now");
+    if (!socket_->TlsActive()) {
+        const std::string text = "-ERR AUTH refused: an OAuth 2 token is only ever sent over TLS";
+        errorMessage_ = text;
+        Display(text);
+        throw Pop3Exception(text);
+    }
+    saslError_.clear();
+    saslStage_ = SaslStage::Capa;
+    StartRequest(pop3Auth, "CAPA", pop3WaitingUser, Continuation::MultiLine, MultiKind::Capa);
+}
+
+// The capabilities are in: AUTH with the best OAuth mechanism listed.
+void TCustomPop3Client::SendAuth()
+{
+    const auto mechanism = ChooseOAuthMechanism(SaslMechanisms(capabilities_));
+    if (mechanism == TOAuthMechanism::None) {
+        saslStage_ = SaslStage::None;
+        statusCode_ = 500;
+        errorCode_ = 500;
+        errorMessage_ = "-ERR the server offers no OAuth 2 sign-in (neither OAUTHBEARER nor XOAUTH2 in its SASL list)";
+        Display(errorMessage_);
+        NotifyRequestDone(500);
+        return;
+    }
+    oauthMechanism_ = static_cast<int>(mechanism);
+    const std::string command = std::string("AUTH ") + OAuthMechanismName(mechanism);
+    std::string response = Base64(OAuthInitialResponse(mechanism, userName_, host_, port_, passWord_));
+    replyHandler_ = Reply::Sasl;
+    nextState_ = pop3Transaction;
+    SetState(pop3WaitingReply);
+    StartIdleTimer();
+    // The whole command may be 255 octets (RFC 5034); a longer token goes
+    // after the server's empty challenge.
+    if (command.size() + 1 + response.size() + 2 <= 255) {
+        saslStage_ = SaslStage::Sent;
+        SendSasl(command + " " + response, command + " ********");
+    } else {
+        saslStage_ = SaslStage::AwaitChallenge;
+        saslPending_ = std::move(response);
+        SendSasl(command, command);
+    }
+}
+
+void TCustomPop3Client::SendSasl(const std::string& line, const std::string& shown)
+{
+    Display("> " + shown);
+    if (connected_ && socket_->State() == wsConnected)
+        socket_->SendStr(line + "\r\n");
+}
+
+void TCustomPop3Client::HandleSaslReply()
+{
+    Display("< " + lastResponse_);
+    const auto mechanism = static_cast<TOAuthMechanism>(oauthMechanism_);
+    if (lastResponse_.rfind("+OK", 0) == 0) {
+        saslStage_ = SaslStage::None;
+        replyHandler_ = Reply::None;
+        statusCode_ = 0;
+        errorCode_ = 0;
+        protocolState_ = pop3Transaction;
+        NotifyRequestDone(0);
+        return;
+    }
+    if (!lastResponse_.empty() && lastResponse_[0] == '+') {
+        StartIdleTimer();
+        switch (saslStage_) {
+        case SaslStage::AwaitChallenge:
+            saslStage_ = SaslStage::Sent;
+            SendSasl(saslPending_, "********");
+            saslPending_.assign(saslPending_.size(), '\0');
+            saslPending_.clear();
+            return;
+        case SaslStage::Sent: {
+            // A challenge after the token is the server's error report
+            // (RFC 7628): acknowledged, then the refusal follows.
+            const std::size_t start = std::min(lastResponse_.find_first_not_of("+ "), lastResponse_.size());
+            const QByteArray decoded = QByteArray::fromBase64(QByteArray::fromStdString(lastResponse_.substr(start)));
+            saslError_ = DescribeOAuthError(decoded.toStdString());
+            saslStage_ = SaslStage::Acknowledged;
+            const std::string ack = Base64(OAuthErrorAcknowledgement(mechanism));
+            SendSasl(ack, ack);
+            return;
+        }
+        default:
+            // Challenges without end: cancel the exchange (RFC 5034).
+            SendSasl("*", "*");
+            return;
+        }
+    }
+    saslStage_ = SaslStage::None;
+    replyHandler_ = Reply::None;
+    statusCode_ = 500;
+    errorCode_ = 500;
+    if (errorMessage_.empty())
+        errorMessage_ = lastResponse_ + (saslError_.empty() ? "" : " (the server says: " + saslError_ + ")");
+    NotifyRequestDone(500);
+}
+
 // ---------------------------------------------------------------- connecting
 
 void TCustomPop3Client::Connect()
@@ -373,6 +514,7 @@ void TCustomPop3Client::Connect()
     errorCode_ = 0;
     socksError_.clear();
     negotiating_ = false;
+    saslStage_ = SaslStage::None;
     SetState(pop3LookingUpHost);
     StartIdleTimer();
     socket_->OnDataSent = nullptr;
@@ -630,6 +772,8 @@ void TCustomPop3Client::HandleLine(const std::string& line)
             HandleSingleLine();
         else if (replyHandler_ == Reply::MultiLine)
             HandleMultiLine();
+        else if (replyHandler_ == Reply::Sasl)
+            HandleSaslReply();
         else
             throw Pop3Exception("Program error: FNext is nil");
         break;
@@ -685,6 +829,11 @@ void TCustomPop3Client::HandleSingleLine()
                                                             + std::to_string(tlserr::StlsNotOffered) + ")");
             else
                 FailNegotiation(500, lastResponse_);
+            return;
+        }
+        if (saslStage_ == SaslStage::Capa) {
+            capabilities_.clear();
+            SendAuth();
             return;
         }
         statusCode_ = 500;
@@ -748,6 +897,10 @@ void TCustomPop3Client::HandleMultiLine()
             AfterCapabilities();
             return;
         }
+        if (saslStage_ == SaslStage::Capa) {
+            SendAuth();
+            return;
+        }
         NotifyRequestDone(0);
         return;
     }
@@ -772,7 +925,7 @@ void TCustomPop3Client::Open()
         throw Pop3Exception("POP3 component not ready");
     requestType_ = pop3Open;
     errorCode_ = 0;
-    stepSet_ = Bit(stConnect) | Bit(stUser) | Bit(stPass);
+    stepSet_ = Bit(stConnect) | (signIn_ == pop3SignInOAuth ? Bit(stAuth) : Bit(stUser) | Bit(stPass));
     currentStep_ = 0;
     highLevelError_ = 0;
     highLevel_ = true;
@@ -816,13 +969,14 @@ void TCustomPop3Client::RunSteps()
     for (Step step : kStepOrder) {
         if (!(stepSet_ & Bit(step)))
             continue;
-        stepSet_ = static_cast<std::uint16_t>(stepSet_ & ~Bit(step));
+        stepSet_ &= ~Bit(step);
         currentStep_ = step;
         try {
             switch (step) {
             case stConnect: Connect(); break;
             case stUser: User(); break;
             case stPass: Pass(); break;
+            case stAuth: Auth(); break;
             case stRPop: RPop(); break;
             case stQuit: Quit(); break;
             case stAPop: APop(); break;

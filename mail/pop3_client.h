@@ -2,7 +2,8 @@
 // Non-blocking POP3 client. The application sets the properties, calls one
 // request method and later receives exactly one OnRequestDone for it, always
 // from the event loop; multi-line answers arrive line by line in between.
-// One request runs at a time. Open chains connect, USER and PASS.
+// One request runs at a time. Open chains connect, USER and PASS (or AUTH
+// with an OAuth 2 token when SignIn asks for it).
 //
 // Security chooses how the session is protected: in the clear, TLS from the
 // first byte (POP3S), or STLS after the greeting once CAPA lists it. When TLS
@@ -39,8 +40,12 @@ enum TPop3Security { pop3SecurityNone, pop3SecurityTls, pop3SecurityStartTls };
 
 enum TPop3Request : std::uint8_t {
     pop3Connect, pop3User, pop3Pass, pop3RPop, pop3Quit, pop3Stat, pop3List, pop3Retr, pop3Top, pop3Dele,
-    pop3Noop, pop3Last, pop3RSet, pop3Uidl, pop3APop, pop3Open, pop3Capa
+    pop3Noop, pop3Last, pop3RSet, pop3Uidl, pop3APop, pop3Open, pop3Capa, pop3Auth
 };
+
+// How Open signs in: USER and PASS with the password, or SASL AUTH with the
+// password taken as an OAuth 2 bearer token.
+enum TPop3SignIn { pop3SignInPassword, pop3SignInOAuth };
 
 using TPop3Display = std::function<void(QObject* Sender, const std::string& Msg)>;
 using TPop3RequestDone = std::function<void(QObject* Sender, TPop3Request RqType, std::uint16_t Error)>;
@@ -79,6 +84,10 @@ public:
     // Asks for the server's capabilities (a multi-line reply); they end up
     // in Capabilities(), one line each.
     virtual void Capa();
+    // Signs in with PassWord as an OAuth 2 bearer token: asks CAPA for the
+    // SASL mechanisms and authenticates with OAUTHBEARER, else XOAUTH2. Only
+    // over TLS; a refusal's JSON reason ends up in ErrorMessage.
+    virtual void Auth();
     virtual void Abort();
 
     // --- properties
@@ -90,6 +99,8 @@ public:
     void SetUserName(const std::string& value) { userName_ = value; }
     const std::string& PassWord() const { return passWord_; }
     void SetPassWord(const std::string& value) { passWord_ = value; }
+    TPop3SignIn SignIn() const { return signIn_; }
+    void SetSignIn(TPop3SignIn value) { signIn_ = value; }
     const std::string& ErrorMessage() const { return errorMessage_; }
     const std::string& LastResponse() const { return lastResponse_; }
     const std::string& Timestamp() const { return timestamp_; }
@@ -144,7 +155,9 @@ protected:
     virtual void NotifyRequestDone(std::uint16_t error);
 
 private:
-    enum class Reply { None, SingleLine, MultiLine };
+    enum class Reply { None, SingleLine, MultiLine, Sasl };
+    // Where a running AUTH stands.
+    enum class SaslStage { None, Capa, AwaitChallenge, Sent, Acknowledged };
     enum class Continuation { None, Stat, NumberAndSize, NumberAndUidl, MultiLine, StartTls };
     enum class MultiKind { List, Uidl, Message, Capa };
 
@@ -158,6 +171,9 @@ private:
     void CheckSecured(const char* command);
     void SendNegotiation(const std::string& command, Continuation continuation, MultiKind kind);
     void AfterCapabilities();
+    void SendAuth();
+    void SendSasl(const std::string& line, const std::string& shown);
+    void HandleSaslReply();
     void BeginTls();
     void TlsDone(std::uint16_t error);
     void FailNegotiation(std::uint16_t error, const std::string& reply);
@@ -195,7 +211,7 @@ private:
     std::uint16_t errorCode_ = 0;
     int statusCode_ = 0;
     Reply replyHandler_ = Reply::None;
-    std::uint16_t stepSet_ = 0;
+    std::uint32_t stepSet_ = 0;
     int currentStep_ = 0;
     std::uint16_t highLevelError_ = 0;
     bool highLevel_ = false;
@@ -206,6 +222,11 @@ private:
     TPop3Security security_ = pop3SecurityNone;
     bool negotiating_ = false;  // CAPA and STLS run as part of the connect
     std::vector<std::string> capabilities_;
+    TPop3SignIn signIn_ = pop3SignInPassword;
+    SaslStage saslStage_ = SaslStage::None;
+    int oauthMechanism_ = 0;        // a TOAuthMechanism
+    std::string saslPending_;       // the encoded response sent after an empty challenge
+    std::string saslError_;         // the server's error challenge, in words
     std::string host_, port_ = "pop3", userName_, passWord_, lastResponse_, errorMessage_, timestamp_;
     int msgCount_ = 0, msgSize_ = 0, msgNum_ = 0, msgLines_ = 0;
     std::string msgUidl_;

@@ -18,6 +18,9 @@ const QList<TOptionText>& Options()
     static const QList<TOptionText> options{
         {{QStringLiteral("fetch")}, {}, QStringLiteral("--fetch"),
          QStringLiteral("download once with the stored settings, without a window, printing the status log")},
+        {{QStringLiteral("watch")}, {}, QStringLiteral("--watch"),
+         QStringLiteral("without a window, keep watching an IMAP mailbox and fetch new faxes as they arrive, "
+                        "until stopped (SIGTERM or Ctrl+C)")},
         {{QStringLiteral("timeout")}, QStringLiteral("SECONDS"), QStringLiteral("--timeout SECONDS"),
          QStringLiteral("with --fetch: give up on a server silent for this long (default 60)")},
         {{QStringLiteral("notify")}, {}, QStringLiteral("--notify"),
@@ -66,7 +69,9 @@ const char kExitStatuses[] =
     "Exit status of --fetch: 0 when the whole mailbox was walked (also when there was nothing new), "
     "2 when the server could not be reached, 3 when it refused the login, 4 when the run stopped early, "
     "5 when the catalogue could not be opened or the folder is no working folder, 6 when some mails could not be extracted (they are kept), "
-    "7 when another Pellimar was downloading into the same folder. Of --list: 0, or 1 when the catalogue could not be opened. "
+    "7 when another Pellimar was downloading into the same folder. "
+    "Of --watch: 0 when stopped, 2 when the mailbox is not an IMAP mailbox, 5 when the catalogue could not be opened. "
+    "Of --list: 0, or 1 when the catalogue could not be opened. "
     "Of --backup: 0, or 1 when the catalogue could not be read or the copy could not be written. "
     "Of --export: 0, or 1 when the file is not a readable fax or the pages could not be written. "
     "Of --print: 0 when printed, 1 when the file is not a readable fax, 3 for a printer error, "
@@ -132,7 +137,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     }
 
     QStringList modes;
-    for (const char* mode : {"fetch", "list", "backup", "export", "print", "import", "search", "text"})
+    for (const char* mode : {"fetch", "watch", "list", "backup", "export", "print", "import", "search", "text"})
         if (parser.isSet(QLatin1String(mode)))
             modes << QStringLiteral("--") + QLatin1String(mode);
     if (modes.size() > 1) {
@@ -141,6 +146,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
     }
     const QString mode = modes.value(0);
     line.Mode = mode == QLatin1String("--fetch")  ? TRunMode::Fetch
+              : mode == QLatin1String("--watch")  ? TRunMode::Watch
               : mode == QLatin1String("--list")   ? TRunMode::List
               : mode == QLatin1String("--backup") ? TRunMode::Backup
               : mode == QLatin1String("--export") ? TRunMode::Export
@@ -213,7 +219,7 @@ TCommandLine ParseCommandLine(const QStringList& arguments)
 QString CommandLineHelp()
 {
     QString help = QStringLiteral(
-        "Usage: pellimar [FAX.apf | --fetch [--timeout SECONDS] [--notify] | --list | --backup FILE |\n"
+        "Usage: pellimar [FAX.apf | --fetch [--timeout SECONDS] [--notify] | --watch | --list | --backup FILE |\n"
         "                 --export FAX.apf OUT |\n"
         "                 --print FAX.apf [--printer NAME] [--pages FROM-TO] [--multipage] [--output FILE.pdf] |\n"
         "                 --import FAX.apf... | --search WORDS... | --text FAX] [--home DIR]\n\n");

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-enum class TRunMode { Window, Fetch, List, Backup, Export, Print, Import, Search, Text, Help, Version };
+enum class TRunMode { Window, Fetch, Watch, List, Backup, Export, Print, Import, Search, Text, Help, Version };
 
 // Wrong arguments (an unknown option, a missing value, modes combined).
 constexpr int kUsageExitStatus = 2;

@@ -3,6 +3,7 @@
 #include "app/core/fax_catalogue.h"
 #include "app/core/mailbox_kind.h"
 #include "app/core/security_choice.h"
+#include "app/platform/secret_store.h"
 
 void TConsoleRunHost::Log(const QString& line) { out_ << line << Qt::endl; }
 
@@ -30,6 +31,11 @@ TMailboxSettings TConsoleRunHost::MailboxSettings() const
         if (value.isValid())
             *field = value.toString();
     }
+    settings.SignInMethod = read("rgSignInMethod").toString();
+    settings.PasswordCommand = read("rgPasswordCommand").toString();
+    settings.PasswordInKeyring = read(kPasswordStoreSetting).toString() == kPasswordInKeyring;
+    if (settings.PasswordInKeyring)
+        settings.Password.clear();
     const TSecuritySetting security = ReadSecuritySetting(read("rgSecurity"));
     settings.Security = security.Choice;
     settings.SecurityProblem = security.Problem;

@@ -15,3 +15,9 @@
 // status. With notify, a run that adds faxes tells the desktop, as a run
 // from the window does. The stored mailbox settings come from readSetting.
 int RunHeadlessFetch(QTextStream& out, int timeoutSeconds, bool notify, const TSettingReader& readSetting);
+
+// Watches an IMAP mailbox without a window (TImapWatch) and runs a download
+// whenever new mail arrives, until SIGTERM or SIGINT; then returns 0. Returns
+// 2 at once when the mailbox is not an IMAP mailbox, 5 when the catalogue
+// cannot record faxes.
+int RunHeadlessWatch(QTextStream& out, int timeoutSeconds, bool notify, const TSettingReader& readSetting);

@@ -99,10 +99,34 @@ void TMailboxDownload::btnDownloadClick()
         host_.Log(QStringLiteral("Warning: this download is not encrypted (Security \"None\"); choose TLS on the "
                                  "Configure page and save it."));
     requestFailure_.clear();
+    // A token is a key to the whole account: never in the clear.
+    if (SignsInWithToken(settings) && SecurityFromChoice(settings.Security) == pop3SecurityNone) {
+        outcome_ = TRunOutcome::NotLoggedIn;
+        host_.Log(QStringLiteral("An OAuth 2 token is only ever sent over TLS: choose TLS or STARTTLS for Security on "
+                                 "the Configure page. Quitting."));
+        FinishRun();
+        return;
+    }
+    credentials_.Fetch(settings, [this, rules](const TCredentials& credentials) { OpenMailbox(credentials, rules); });
+}
+
+void TMailboxDownload::OpenMailbox(const TCredentials& credentials, const TFaxMailRules& rules)
+{
+    if (!credentials.Ok) {
+        // Nothing was sent to the server.
+        outcome_ = TRunOutcome::NotLoggedIn;
+        host_.Log(credentials.Failure);
+        FinishRun();
+        return;
+    }
+    secret_ = credentials.Secret;
     TSocksProxy proxy;
     const bool proxyUsable = ChooseProxy(proxy);
-    if (proxyUsable && settings.IsImap())
+    if (proxyUsable && host_.MailboxSettings().IsImap()) {
+        TMailboxSettings settings = host_.MailboxSettings();
+        settings.Password = QString::fromLatin1(secret_);
         return imap_.Start(settings, proxy, client_.Timeout(), rules);
+    }
     client_.SetSocksProxy(proxy);
     if (!proxyUsable || !RunRequest(QStringLiteral("Open"), [this] { client_.Open(); })) {
         outcome_ = TRunOutcome::NotConnected;
@@ -160,7 +184,8 @@ bool TMailboxDownload::RunRequest(const QString& label, const std::function<void
     client_.SetHost(host.toStdString());
     client_.SetPort(port.toStdString());
     client_.SetUserName(settings.UserName.toLatin1().toStdString());
-    client_.SetPassWord(settings.Password.toLatin1().toStdString());
+    client_.SetPassWord(secret_);
+    client_.SetSignIn(SignsInWithToken(settings) ? pop3SignInOAuth : pop3SignInPassword);
     // A deletion keeps the scan's handlers and message number.
     if (label != QLatin1String("Delete")) {
         client_.SetMsgNum(0);
@@ -470,6 +495,10 @@ void TMailboxDownload::NoteExtractionFailed()
 
 void TMailboxDownload::FinishRun()
 {
+    credentials_.Cancel();
+    secret_.assign(secret_.size(), '\0');
+    secret_.clear();
+    client_.SetPassWord(std::string());
     host_.SetBusy(false);
     host_.SetControlsEnabled(true);
     running_ = false;

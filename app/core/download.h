@@ -7,6 +7,7 @@
 #include "app/core/fax_mail_rules.h"
 #include "app/core/imap_download.h"
 #include "app/core/mail_capture.h"
+#include "app/core/mailbox_credentials.h"
 #include "app/core/run_host.h"
 #include "app/platform/folder_lock.h"
 
@@ -66,6 +67,7 @@ public:
     std::function<void(TRunOutcome)> OnRunFinished;
 
     TRunOutcome Outcome() const { return outcome_; }
+    bool Running() const { return running_; }
 
     // Scan state, as the request-done handler sees it.
     int32_t ScanState = 0;
@@ -80,6 +82,8 @@ private:
     // Takes the proxy the environment names for the mailbox host; false
     // (after a log line) when it names one that cannot be used.
     bool ChooseProxy(TSocksProxy& proxy);
+    // Connects and signs in with the secret the credentials found.
+    void OpenMailbox(const TCredentials& credentials, const TFaxMailRules& rules);
     void ImapWalkDone(const TImapWalk& walk, TRunOutcome outcome);
     void SaveListsAndExtract(bool deletionsDone);
     void EndScan();
@@ -99,6 +103,8 @@ private:
     // "download.lock" of the working folder, held from the start of a run to its end.
     TFolderLock downloadLock_{QStringLiteral("download.lock")};
     TPop3Client& client_;
+    TMailboxCredentials credentials_;
+    std::string secret_;  // the password or token of the running run
     // The message being retrieved and the captures waiting for the commit.
     TMailCapture capture_;
     // An IMAP mailbox is walked by its own client; the run around it is the same.

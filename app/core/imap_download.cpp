@@ -2,6 +2,7 @@
 
 #include "app/core/download.h"
 #include "app/core/fax_rules.h"
+#include "app/core/mailbox_credentials.h"
 #include "app/core/security_choice.h"
 #include "app/platform/native_path.h"
 
@@ -84,6 +85,24 @@ std::string ImapUidSet(std::vector<std::uint32_t> uids)
     return out;
 }
 
+void ConfigureImapClient(TImapClient& client, const TMailboxSettings& settings, const TSocksProxy& proxy,
+                         int timeoutSeconds)
+{
+    const TPop3Security security = SecurityFromChoice(settings.Security);
+    client.SetSecurity(security == pop3SecurityTls        ? imapSecurityTls
+                       : security == pop3SecurityStartTls ? imapSecurityStartTls
+                                                          : imapSecurityNone);
+    QString host, port;
+    SplitHostPort(settings.Host, host, port, DefaultImapPortFor(security));
+    client.SetHost(host.toStdString());
+    client.SetPort(port.toStdString());
+    client.SetUserName(settings.UserName.toLatin1().toStdString());
+    client.SetPassWord(settings.Password.toLatin1().toStdString());
+    client.SetTokenSignIn(SignsInWithToken(settings));
+    client.SetSocksProxy(proxy);
+    client.SetTimeout(timeoutSeconds);
+}
+
 TImapDownload::TImapDownload(TRunHost& host, TRunState& state, TMailCapture& capture, TImapClient& client,
                              QObject* parent)
     : QObject(parent), host_(host), state_(state), capture_(capture), client_(client)
@@ -106,18 +125,7 @@ void TImapDownload::Start(const TMailboxSettings& settings, const TSocksProxy& p
     ending_ = false;
     sinceCommit_.start();
 
-    const TPop3Security security = SecurityFromChoice(settings.Security);
-    client_.SetSecurity(security == pop3SecurityTls        ? imapSecurityTls
-                        : security == pop3SecurityStartTls ? imapSecurityStartTls
-                                                           : imapSecurityNone);
-    QString host, port;
-    SplitHostPort(settings.Host, host, port, DefaultImapPortFor(security));
-    client_.SetHost(host.toStdString());
-    client_.SetPort(port.toStdString());
-    client_.SetUserName(settings.UserName.toLatin1().toStdString());
-    client_.SetPassWord(settings.Password.toLatin1().toStdString());
-    client_.SetSocksProxy(proxy);
-    client_.SetTimeout(timeoutSeconds);
+    ConfigureImapClient(client_, settings, proxy, timeoutSeconds);
     client_.OnDisplay = [this](QObject*, const std::string& text) { host_.SetProgress(Latin1(text)); };
     client_.OnRequestDone = [this](QObject*, TImapRequest request, std::uint16_t error) {
         RequestDone(request, error);

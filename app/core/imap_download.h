@@ -38,6 +38,11 @@ std::string ImapSearchCriteria(const TFaxMailRules& rules);
 // "3,5:7" for {3, 5, 6, 7}.
 std::string ImapUidSet(std::vector<std::uint32_t> uids);
 
+// Copies the mailbox settings into the client: Security (IMAPS on 993,
+// STARTTLS on 143), host and port, user, password, proxy and time-out.
+void ConfigureImapClient(TImapClient& client, const TMailboxSettings& settings, const TSocksProxy& proxy,
+                         int timeoutSeconds);
+
 class TImapDownload : public QObject {
 public:
     TImapDownload(TRunHost& host, TRunState& state, TMailCapture& capture, TImapClient& client,

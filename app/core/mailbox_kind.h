@@ -13,6 +13,7 @@ inline constexpr const char* kMailboxTypeSetting = "rgMailboxType";   // "POP3" 
 inline constexpr const char* kFolderSetting = "rgFolder";             // default INBOX
 inline constexpr const char* kKeepOnServerSetting = "rgKeepOnServer"; // "Yes" or "No"
 inline constexpr const char* kKeepFolderSetting = "rgKeepFolder";
+inline constexpr const char* kPushFetchSetting = "rgPushFetch";       // "Yes": fetch new faxes as they arrive
 
 // "POP3", "IMAP", in the order the page lists them.
 QStringList MailboxTypeChoices();

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-// The four mailbox settings as the Configure page holds them.
+// The mailbox settings as the Configure page holds them.
 struct TMailboxSettings {
     QString Host;
     QString UserName;
@@ -21,6 +21,12 @@ struct TMailboxSettings {
     QString SecurityProblem;
     // False while Security is the default because none was ever saved.
     bool SecuritySaved = true;
+    // One of SignInMethods(); empty means the default, "Password".
+    QString SignInMethod{};
+    // When set, its output is the password (or token) instead of Password.
+    QString PasswordCommand{};
+    // True when the settings keep the password in the desktop keyring; Password is then empty.
+    bool PasswordInKeyring = false;
     // "POP3" or "IMAP"; the IMAP folder to fetch from, and the folder the
     // fax mails are moved to (empty: they are removed).
     QString MailboxType = QStringLiteral("POP3");

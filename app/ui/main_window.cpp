@@ -4,9 +4,11 @@
 #include "app/ui/ani_icon.h"
 #include "app/ui/browse_page.h"
 #include "app/ui/fax_rules_box.h"
+#include "app/ui/sign_in_fields.h"
 #include "app/core/download.h"
 #include "app/core/fax_catalogue.h"
 #include "app/core/extraction.h"
+#include "app/core/imap_watch.h"
 #include "app/core/fax_text.h"
 #include "app/core/page_reader.h"
 #include "app/ui/forms.h"
@@ -110,6 +112,10 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     Pop3Client->setObjectName(QStringLiteral("Pop3Client"));
     Download = new TMailboxDownload(*this, *this, *Catalogue, *Pop3Client, this);
     Extraction = new TFaxExtraction(*this, *this, *Catalogue, *Download, this);
+    Watch = new TImapWatch(*this, this);
+    Watch->DownloadRunning = [this] { return Download->Running(); };
+    Watch->StartDownload = [this] { Download->btnDownloadClick(); };
+    Download->OnRunFinished = [this](TRunOutcome) { Watch->DownloadFinished(); };
 
     rgHost = MakeSetting("rgHost");
     rgUserName = MakeSetting("rgUserName");
@@ -121,6 +127,7 @@ TForm1::TForm1(QWidget* parent) : TForm(parent)
     rgFolder = MakeSetting(kFolderSetting);
     rgKeepOnServer = MakeSetting(kKeepOnServerSetting);
     rgKeepFolder = MakeSetting(kKeepFolderSetting);
+    rgPushFetch = MakeSetting(kPushFetchSetting);
     tvAPIThing1 = new TtvAPIThing(this);
     tvAPIThing1->setObjectName(QStringLiteral("tvAPIThing1"));
 
@@ -320,8 +327,15 @@ QWidget* TForm1::BuildConfigureSheet()
     fields->addRow(QStringLiteral("Mailbox type:"), cmbMailboxType);
     fields->addRow(QStringLiteral("Folder:"), edtFolder);
     fields->addRow(keepRow);
+    chkPushFetch = new QCheckBox(QStringLiteral("Fetch new faxes as they arrive"), sheet);
+    chkPushFetch->setObjectName(QStringLiteral("chkPushFetch"));
+    chkPushFetch->setToolTip(QStringLiteral("While this window is open, new faxes are fetched the moment the IMAP "
+                                            "server announces them."));
+    fields->addRow(chkPushFetch);
     connect(cmbMailboxType, &QComboBox::currentTextChanged, this, [this] { ShowMailboxKind(); });
     connect(chkKeepFolder, &QCheckBox::toggled, this, [this] { ShowMailboxKind(); });
+    SignIn = new TSignInFields(this, edtPassword, sheet);
+    SignIn->AddRows(*fields);
     cmbLanguage = new QComboBox(sheet);
     cmbLanguage->setObjectName(QStringLiteral("cmbLanguage"));
     cmbLanguage->addItems(InstalledTextLanguages());
@@ -364,6 +378,7 @@ void TForm1::FormCreate()
     FaxText->Start(cmbLanguage->currentText());
     ShowTextProgress(FaxText->FaxesLeft());
     HintFirstStart();
+    ApplyPushFetch();
 }
 
 // Until a mailbox is configured, the first screen says where that is done and
@@ -395,6 +410,7 @@ void TForm1::ConfigureSheetShow()
             damageReported = true;
         }
     }
+    SignIn->Load(edtHost->text(), edtUserName->text());
     LoadSecurityChoice();
     LoadTextLanguage();
     LoadMailboxKind();
@@ -458,6 +474,7 @@ void TForm1::LoadMailboxKind()
     chkKeepFolder->setChecked(read(rgKeepOnServer).toString().compare(QLatin1String("Yes"), Qt::CaseInsensitive) == 0);
     if (const QString keep = CleanFolderName(read(rgKeepFolder).toString(), QString()); !keep.isEmpty())
         edtKeepFolder->setText(keep);
+    chkPushFetch->setChecked(read(rgPushFetch).toString().compare(QLatin1String("Yes"), Qt::CaseInsensitive) == 0);
     ShowMailboxKind();
 }
 
@@ -467,6 +484,15 @@ void TForm1::ShowMailboxKind()
     edtFolder->setEnabled(imap);
     chkKeepFolder->setEnabled(imap);
     edtKeepFolder->setEnabled(imap && chkKeepFolder->isChecked());
+    chkPushFetch->setEnabled(imap);
+}
+
+void TForm1::ApplyPushFetch()
+{
+    if (cmbMailboxType->currentText() == QLatin1String("IMAP") && chkPushFetch->isChecked())
+        Watch->Start();
+    else
+        Watch->Stop();
 }
 
 QString TForm1::PeersFolder()
@@ -509,7 +535,8 @@ void TForm1::BitBtn6Click()
     rgConnection->WriteVariable(cmbConnection->currentText());
     rgHost->WriteVariable(edtHost->text());
     rgUserName->WriteVariable(edtUserName->text());
-    rgPassword->WriteVariable(edtPassword->text());
+    if (const QString line = SignIn->Save(edtHost->text(), edtUserName->text(), *rgPassword); !line.isEmpty())
+        Log(line);
     rgSecurity->WriteVariable(cmbSecurity->currentText());
     rgTextLanguage->WriteVariable(cmbLanguage->currentText());
     if (FaxText)
@@ -518,10 +545,12 @@ void TForm1::BitBtn6Click()
     rgFolder->WriteVariable(CleanFolderName(edtFolder->text()));
     rgKeepOnServer->WriteVariable(chkKeepFolder->isChecked() ? QStringLiteral("Yes") : QStringLiteral("No"));
     rgKeepFolder->WriteVariable(CleanFolderName(edtKeepFolder->text(), QString()));
+    rgPushFetch->WriteVariable(chkPushFetch->isChecked() ? QStringLiteral("Yes") : QStringLiteral("No"));
     FaxRules->Save();
     securityProblem_.clear();
     securitySaved_ = true;
     Edit1->setText(cmbConnection->currentText());
+    ApplyPushFetch();
 }
 
 void TForm1::BitBtn7Click() { ConfigureSheetShow(); }
@@ -607,6 +636,7 @@ TMailboxSettings TForm1::MailboxSettings() const
     settings.Security = cmbSecurity->currentText();
     settings.SecurityProblem = securityProblem_;
     settings.SecuritySaved = securitySaved_;
+    SignIn->Fill(settings);
     settings.MailboxType = cmbMailboxType->currentText();
     settings.Folder = CleanFolderName(edtFolder->text());
     settings.KeepFolder = chkKeepFolder->isChecked() ? CleanFolderName(edtKeepFolder->text(), QString()) : QString();

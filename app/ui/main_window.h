@@ -24,11 +24,13 @@ class QTableView;
 class TFaxBrowser;
 class TFaxText;
 class TFaxRulesBox;
+class TSignInFields;
 class QTextEdit;
 class QWidget;
 class TAniIcon;
 class TFaxExtraction;
 class TMailboxDownload;
+class TImapWatch;
 class TPop3Client;
 class TQlRegistryVariable;
 class TtvAPIThing;
@@ -94,11 +96,13 @@ public:
     QLineEdit* edtUserName = nullptr;
     QLineEdit* edtPassword = nullptr;
     QComboBox* cmbSecurity = nullptr; // "TLS (POP3S)", "STARTTLS" or "None"
+    TSignInFields* SignIn = nullptr;   // sign-in method, password command, where the password is kept
     QComboBox* cmbLanguage = nullptr;  // the language fax texts are read in
     QComboBox* cmbMailboxType = nullptr; // "POP3" or "IMAP"
     QLineEdit* edtFolder = nullptr;      // the IMAP folder fetched from
     QCheckBox* chkKeepFolder = nullptr;  // keep faxes on the server in a folder
     QLineEdit* edtKeepFolder = nullptr;
+    QCheckBox* chkPushFetch = nullptr;   // fetch new faxes as they arrive (IMAP)
     TFaxRulesBox* FaxRules = nullptr;  // the fax-mail rules below the settings
     QPushButton* BitBtn6 = nullptr; // Save
     QPushButton* BitBtn7 = nullptr; // Cancel
@@ -117,6 +121,8 @@ public:
 
     TPop3Client* Pop3Client = nullptr;
     TMailboxDownload* Download = nullptr;
+    // The IDLE connection of "Fetch new faxes as they arrive".
+    TImapWatch* Watch = nullptr;
     TFaxExtraction* Extraction = nullptr;
     // Follows each run (locking and unlocking the window bracket it) and the
     // faxes it catalogues, to notify the desktop at its end.
@@ -132,6 +138,7 @@ public:
     TQlRegistryVariable* rgFolder = nullptr;
     TQlRegistryVariable* rgKeepOnServer = nullptr;
     TQlRegistryVariable* rgKeepFolder = nullptr;
+    TQlRegistryVariable* rgPushFetch = nullptr;
     TtvAPIThing* tvAPIThing1 = nullptr;
 
 protected:
@@ -150,6 +157,8 @@ private:
     void ShowTextProgress(int faxesLeft);
     void LoadMailboxKind();
     void ShowMailboxKind();
+    // Starts or stops watching as the saved settings ask.
+    void ApplyPushFetch();
     TQlRegistryVariable* MakeSetting(const char* name);
     // What the stored Security value was found to be at the last load (see
     // ReadSecuritySetting); a save makes it the shown choice.

@@ -28,7 +28,7 @@ dpkg-deb -x "$deb" "$root"
 fails=0
 for file in usr/bin/pellimar usr/share/applications/pellimar.desktop usr/share/mime/packages/pellimar.xml \
     usr/share/man/man1/pellimar.1.gz usr/lib/systemd/user/pellimar-fetch.service \
-    usr/lib/systemd/user/pellimar-fetch.timer usr/share/doc/pellimar/copyright usr/share/doc/pellimar/README.md; do
+    usr/lib/systemd/user/pellimar-fetch.timer usr/lib/systemd/user/pellimar-watch.service usr/share/doc/pellimar/copyright usr/share/doc/pellimar/README.md; do
   [ -f "$root/$file" ] || { echo "FAIL: $file is missing"; fails=1; }
 done
 for size in 16 22 24 32 48 64 128 256; do
@@ -37,6 +37,8 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 grep -qx 'ExecStart=/usr/bin/pellimar --fetch --notify' "$root/usr/lib/systemd/user/pellimar-fetch.service" \
   || { echo "FAIL: the fetch service does not run /usr/bin/pellimar --fetch --notify"; fails=1; }
+grep -qx 'ExecStart=/usr/bin/pellimar --watch' "$root/usr/lib/systemd/user/pellimar-watch.service" \
+  || { echo "FAIL: the watch service does not run /usr/bin/pellimar --watch"; fails=1; }
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 case "$depends" in *libqt6widgets6*) ;; *) echo "FAIL: Depends lacks the Qt libraries"; fails=1 ;; esac

@@ -100,7 +100,7 @@ void DovecotServer::WriteConfig()
       << (certFile_.empty() ? "ssl = no\n"
                             : "ssl = required\nssl_cert = <" + certFile_ + "\nssl_key = <" + keyFile_ + "\n")
       << "disable_plaintext_auth = no\n"
-      << "auth_mechanisms = plain apop\n"
+      << (introspectionUrl_.empty() ? "auth_mechanisms = plain apop\n" : "auth_mechanisms = xoauth2 oauthbearer\n")
       // Tests log in with wrong passwords on purpose; no delays for that.
       << "auth_failure_delay = 0\n"
       << "login_trusted_networks = 127.0.0.0/8 ::1/128\n"
@@ -110,7 +110,10 @@ void DovecotServer::WriteConfig()
       << "first_valid_uid = 1\n"
       << "mail_location = maildir:" << root_ << "/mail/%u\n"
       << "pop3_uidl_format = %08Xu%08Xv\n"
-      << "passdb {\n  driver = passwd-file\n  args = " << root_ << "/users/%u\n}\n"
+      << (introspectionUrl_.empty()
+              ? "passdb {\n  driver = passwd-file\n  args = " + root_ + "/users/%u\n}\n"
+              : "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " + root_ +
+                    "/oauth2.conf\n}\n")
       << "userdb {\n  driver = static\n  args = uid=dovecot gid=dovecot home=" << root_ << "/mail/%u\n}\n"
       << "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    address = " << listenAddress_ << "\n    port = "
       << port_ << "\n  }\n";
@@ -128,6 +131,10 @@ void DovecotServer::WriteConfig()
     }
     c << "}\n";
     WriteFile(root_ + "/dovecot.conf", c.str());
+    if (!introspectionUrl_.empty())
+        WriteFile(root_ + "/oauth2.conf", "introspection_mode = post\nintrospection_url = " + introspectionUrl_ +
+                                              "\nusername_attribute = username\nactive_attribute = active\n"
+                                              "active_value = true\n");
 }
 
 bool DovecotServer::WaitUntilListening(std::uint16_t port, int limitMs) const
@@ -209,6 +216,12 @@ std::string DovecotServer::PutMessage(const std::string& user, const std::string
     if (std::rename(tmp.c_str(), target.c_str()) != 0)
         throw std::runtime_error("cannot deliver into " + target);
     return name;
+}
+
+bool DovecotServer::KickUser(const std::string& user)
+{
+    return RunTool("doveadm", {"-c", QString::fromStdString(root_ + "/dovecot.conf"), "kick",
+                               QString::fromStdString(user)});
 }
 
 std::uint16_t DovecotServer::OtherFreePort() const

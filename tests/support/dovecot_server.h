@@ -32,6 +32,9 @@ public:
         keyFile_ = keyFile;
     }
 
+    // Signs users in with OAuth 2 bearer tokens only (XOAUTH2, OAUTHBEARER),
+    // checked against this token introspection endpoint; set before Start.
+    void SetOAuth2Introspection(const std::string& url) { introspectionUrl_ = url; }
     // Serves IMAP too; set before Start.
     void EnableImap() { imap_ = true; }
 
@@ -45,6 +48,9 @@ public:
     // Delivers one message (raw bytes, usually CR LF lines) into the user's
     // mailbox; returns the maildir file name.
     std::string PutMessage(const std::string& user, const std::string& raw);
+    // Drops every open session of the user (doveadm kick), as a server
+    // restart or a broken line would.
+    bool KickUser(const std::string& user);
     // Messages in the user's mailbox (new and seen), or in one of its IMAP
     // folders ("" is INBOX).
     int CountMessages(const std::string& user, const std::string& folder = {}) const;
@@ -78,6 +84,7 @@ private:
     std::uint16_t imapPort_ = 0, imapsPort_ = 0;
     bool imap_ = false;
     std::string certFile_, keyFile_;
+    std::string introspectionUrl_;
     bool running_ = false;
     unsigned delivered_ = 0;
 };
