@@ -34,6 +34,10 @@
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <cstdlib>
+
+#include <unistd.h>
+
 namespace {
 
 // `faxFile`, when given, is shown in the viewer window from the start: what
@@ -93,8 +97,24 @@ bool EnterWorkingFolder(const TCommandLine& line, QTextStream& err)
 
 } // namespace
 
+// Text recognition runs Tesseract, whose parallel loops start teams of
+// OpenMP threads for every page. Beside the window and the other workers on
+// a small machine those teams only spin and wait: a page takes four times as
+// long. The OpenMP runtime reads its thread limit once, as the program is
+// loaded, so the program starts itself again with the limit set, unless the
+// user set one.
+void LimitOpenMpThreads(char** argv)
+{
+    if (std::getenv("OMP_THREAD_LIMIT"))
+        return;
+    setenv("OMP_THREAD_LIMIT", "1", 1);
+    execv("/proc/self/exe", argv);
+    // Not started again: recognition is only slower.
+}
+
 int main(int argc, char** argv)
 {
+    LimitOpenMpThreads(argv);
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);

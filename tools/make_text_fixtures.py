@@ -7,9 +7,11 @@ fixtures (ghostscript's faxg3 device, wrapped into APF by
 make_fax_fixtures.py) at fine and at standard resolution. Every sentence
 holds words of its own, so that a search for them finds one page only.
 
-Usage: make_text_fixtures.py OUTDIR
+Usage: make_text_fixtures.py OUTDIR [--a4]
 Writes OUTDIR/text-fine.apf and OUTDIR/text-standard.apf (two pages each)
 and OUTDIR/sentences.tsv: file, page, point size and sentence, one a line.
+With --a4 it writes OUTDIR/text-a4.apf instead: two full A4 pages at fine
+resolution, the sentences over and over, for timing recognition.
 """
 import os
 import sys
@@ -55,11 +57,26 @@ def page_postscript(lines):
     return "\n".join(body)
 
 
+def a4_page(first):
+    sentences = [sentence for _, _, pages in FAXES for lines in pages for _, sentence in lines]
+    body, y, n = [FONTS[10]], 800, first
+    while y > 40:
+        body.append("40 %d moveto (%s) show" % (y, sentences[n % len(sentences)]))
+        y, n = y - 14, n + 1
+    return "\n".join(body)
+
+
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) not in (2, 3) or (len(sys.argv) == 3 and sys.argv[2] != "--a4"):
         sys.exit(__doc__)
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
+    if len(sys.argv) == 3:
+        with tempfile.TemporaryDirectory() as work:
+            g3 = render([a4_page(0), a4_page(7)], 612, 842, 196, work)
+        with open(os.path.join(out, "text-a4.apf"), "wb") as f:
+            f.write(apf(g3, 1))
+        return
     rows = []
     with tempfile.TemporaryDirectory() as work:
         for name, dpi, pages in FAXES:

@@ -205,6 +205,10 @@ bool TTextIndex::CreateTables()
         return false;
     if (Query("PRAGMA journal_mode = WAL") != QLatin1String("wal"))
         return false;
+    // A power cut may lose the last pages stored, never the file's
+    // consistency; lost pages are simply read again.
+    if (!Execute("PRAGMA synchronous = NORMAL"))
+        return false;
     for (const char* sql : kTables)
         if (!Execute(sql))
             return false;

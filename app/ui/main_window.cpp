@@ -248,7 +248,7 @@ QWidget* TForm1::BuildBrowseFaxesSheet()
     layout->addWidget(edtGridFilter);
     lblTextProgress = new QLabel(sheet);
     lblTextProgress->setObjectName(QStringLiteral("lblTextProgress"));
-    lblTextProgress->setAccessibleName(QStringLiteral("Text recognition"));
+    lblTextProgress->setAccessibleDescription(QStringLiteral("How many faxes are left to read for their text"));
     layout->addWidget(lblTextProgress);
 
     faxGrid = new QTableView(sheet);
