@@ -182,7 +182,7 @@ int main(int argc, char** argv)
         // A key stays as typed; a file name is taken from where it was typed.
         return RunTextPrint(line.Arguments.value(0).contains(QLatin1Char('\\')) ? line.Arguments.value(0)
                                                                                  : run.Arguments.value(0),
-                            out, err);
+                            out, err, ReadPellimarSetting);
     default:
         return RunWindows(app, run.Arguments.value(0));
     }

@@ -3,7 +3,6 @@
 #include "app/core/fax_catalogue.h"
 #include "app/core/fax_text.h"
 #include "app/core/page_reader.h"
-#include "app/ui/registry_variable.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -21,10 +20,10 @@ bool OpenIndex(TTextIndex& index, QTextStream& err)
     return false;
 }
 
-QString ChosenLanguage()
+QString ChosenLanguage(const TSettingReader& readSetting)
 {
     bool damageReported = true; // a command prints no box for the settings
-    const QString language = ReadPellimarSetting("rgTextLanguage", damageReported).toString();
+    const QString language = readSetting ? readSetting("rgTextLanguage", damageReported).toString() : QString();
     return language.isEmpty() ? QLatin1String(kDefaultTextLanguage) : language;
 }
 
@@ -72,7 +71,7 @@ int RunTextSearch(const QStringList& words, QTextStream& out, QTextStream& err)
     return order.isEmpty() ? 1 : 0;
 }
 
-int RunTextPrint(const QString& fax, QTextStream& out, QTextStream& err)
+int RunTextPrint(const QString& fax, QTextStream& out, QTextStream& err, const TSettingReader& readSetting)
 {
     const QFileInfo file(fax);
     const QString key = fax.contains(QLatin1Char('\\')) ? fax : CatalogueKey(file.fileName());
@@ -95,7 +94,7 @@ int RunTextPrint(const QString& fax, QTextStream& out, QTextStream& err)
     int pageCount = 0;
     QString problem;
     const TFaxReadOutcome outcome =
-        ReadFaxFile(reader, file.absoluteFilePath(), ChosenLanguage(), {}, never,
+        ReadFaxFile(reader, file.absoluteFilePath(), ChosenLanguage(readSetting), {}, never,
                     [&](TPageText&& page) { pages.push_back(std::move(page)); }, pageCount, problem);
     if (outcome != TFaxReadOutcome::Read) {
         err << "pellimar: the text of " << fax << " could not be read: " << problem << Qt::endl;
